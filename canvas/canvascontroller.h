@@ -1,0 +1,38 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QtQml/qqmlregistration.h>
+
+#include <optional>
+
+// Drives the canvas page one way: three short script calls, fire-and-forget, in program order.
+// The page may not have defined its functions yet (still loading); the guard in each command makes
+// such a call a no-op, lost rather than queued.
+class CanvasController : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+    QML_UNCREATABLE("Owned by DrawSession")
+
+public:
+    explicit CanvasController(QObject *parent = nullptr);
+
+    // The view that shows the page: anything with an invokable runJavaScript(QString), such as
+    // a WebEngineView. Held weakly; commands are dropped while there is none.
+    Q_INVOKABLE void setWebView(QObject *view);
+    QObject *webView() const { return m_webView; }
+
+    void resetCanvas();
+    void applyDelta(const QString &text);
+    void finish(const std::optional<QString> &svg);
+
+    // The text as a complete JavaScript string literal (a JSON string, quotes included), so any
+    // model text — quotes, backslashes, line breaks, "</script>" — is inert data in the command.
+    static QString js(const QString &text);
+
+private:
+    void evaluate(const QString &script);
+
+    QPointer<QObject> m_webView;
+};

@@ -1,0 +1,147 @@
+#include "models/linestreamjob.h"
+
+namespace {
+
+// Qt turns HTTP error statuses into reply errors; for our streams the body decides, not the status.
+bool isHttpStatusError(QNetworkReply::NetworkError error)
+{
+    const int code = int(error);
+    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+}
+
+} // namespace
+
+LineStreamJob::LineStreamJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
+    : QObject(parent), m_reply(reply)
+{
+    connect(reply, &QNetworkReply::readyRead, this, &LineStreamJob::onReadyRead);
+    connect(reply, &QNetworkReply::finished, this, &LineStreamJob::onFinished);
+    if (totalLimitMs > 0) {
+        m_totalLimit.setSingleShot(true);
+        m_totalLimit.setInterval(std::chrono::milliseconds(totalLimitMs));
+        connect(&m_totalLimit, &QTimer::timeout, this, [this] {
+            if (m_reply)
+                m_reply->abort(); // arrives in onFinished as a cancelled transfer
+        });
+        m_totalLimit.start();
+    }
+}
+
+LineStreamJob::~LineStreamJob()
+{
+    releaseReply();
+}
+
+void LineStreamJob::cancel()
+{
+    if (m_done)
+        return;
+    m_cancelled = true;
+    end();
+}
+
+void LineStreamJob::end()
+{
+    m_done = true;
+    m_totalLimit.stop();
+    releaseReply();
+}
+
+void LineStreamJob::releaseReply()
+{
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    reply->disconnect(this);
+    if (reply->isRunning()) {
+        // A reply that already carries an HTTP status error must not be given a second error.
+        if (reply->error() == QNetworkReply::NoError)
+            reply->abort();
+        else
+            reply->close();
+    }
+    reply->deleteLater();
+}
+
+bool LineStreamJob::processLines(QByteArrayView bytes)
+{
+    QPointer<LineStreamJob> self(this);
+    const bool ok = m_splitter.feed(bytes, [&](QByteArrayView line) {
+        return handleLine(line) && self && !m_done;
+    });
+    if (!self || m_done)
+        return false;
+    if (!ok && m_splitter.overflowed()) {
+        fail({StreamFailure::Kind::LineTooLong,
+              QStringLiteral("The reply line was too long (over %1 MiB).")
+                  .arg(m_splitter.maxLineBytes() / (1024 * 1024))});
+        return false;
+    }
+    return ok;
+}
+
+void LineStreamJob::onReadyRead()
+{
+    if (m_done || !m_reply)
+        return;
+    if (!m_started) {
+        m_started = true;
+        const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        QPointer<LineStreamJob> self(this);
+        if (!handleResponseStart(status.isValid() ? status.toInt() : 0) || !self || m_done)
+            return;
+    }
+    const QByteArray chunk = m_reply->readAll();
+    processLines(chunk);
+}
+
+void LineStreamJob::onFinished()
+{
+    if (m_done || !m_reply)
+        return;
+    const QNetworkReply::NetworkError error = m_reply->error();
+    if (error != QNetworkReply::NoError && !isHttpStatusError(error)) {
+        // Lines that arrived before the failure still count; a partial last line does not.
+        if (m_reply->bytesAvailable() > 0)
+            onReadyRead();
+        if (!m_done)
+            fail(failureFromReply());
+        return;
+    }
+    if (!m_started || m_reply->bytesAvailable() > 0)
+        onReadyRead();
+    if (m_done)
+        return;
+    QPointer<LineStreamJob> self(this);
+    const bool ok = m_splitter.finish([&](QByteArrayView line) { return handleLine(line) && self && !m_done; });
+    if (!self || m_done)
+        return;
+    Q_UNUSED(ok);
+    end();
+    onBodyEnded();
+}
+
+void LineStreamJob::fail(const StreamFailure &failure)
+{
+    end();
+    onFailure(failure);
+}
+
+StreamFailure LineStreamJob::failureFromReply() const
+{
+    const QNetworkReply::NetworkError error = m_reply->error();
+    switch (error) {
+    case QNetworkReply::ConnectionRefusedError:
+        return {StreamFailure::Kind::ConnectionRefused, QStringLiteral("Could not connect to the server.")};
+    case QNetworkReply::OperationCanceledError:
+    case QNetworkReply::TimeoutError:
+        // We never abort without marking it, so an unmarked cancel is Qt's idle transfer timeout.
+        return {StreamFailure::Kind::TimedOut, QStringLiteral("The request timed out.")};
+    case QNetworkReply::RemoteHostClosedError:
+        return {StreamFailure::Kind::Transport, QStringLiteral("The network connection was lost.")};
+    default:
+        break;
+    }
+    return {StreamFailure::Kind::Transport, m_reply->errorString()};
+}

@@ -1,0 +1,75 @@
+#pragma once
+
+#include "models/linesplitter.h"
+
+#include <QNetworkReply>
+#include <QObject>
+#include <QPointer>
+#include <QTimer>
+
+#include <optional>
+
+// What ended a line stream other than its body ending.
+struct StreamFailure
+{
+    enum class Kind {
+        ConnectionRefused, // nothing listens at the address
+        TimedOut,          // no data for the idle limit, or the total limit passed
+        LineTooLong,       // one reply line went over the splitter's cap
+        Transport,         // any other network error; description is the network layer's own
+    };
+    Kind kind;
+    QString description;
+};
+
+// The common body of our streamed HTTP replies: owns its QNetworkReply, feeds each arriving chunk
+// through the line splitter, hands complete lines to the subclass, and ends exactly once. Nothing
+// is buffered beyond one unfinished line, so the first words reach the screen while the server is
+// still writing.
+//
+// Ending: the subclass calls end() (or endWithFailure) itself, e.g. on an error line; a body that
+// ends normally calls onBodyEnded(); a network failure calls onFailure(). cancel() aborts the request
+// (the server sees the connection close) and suppresses every later callback.
+class LineStreamJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    // totalLimitMs: a hard ceiling on the whole request, whatever the traffic; 0 means none.
+    LineStreamJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
+    ~LineStreamJob() override;
+
+    void cancel();
+    bool isCancelled() const { return m_cancelled; }
+    bool isDone() const { return m_done; }
+
+protected:
+    // Return false to stop reading (after calling end()).
+    virtual bool handleLine(QByteArrayView line) = 0;
+    // Called once the response headers are in; return false to stop (after calling end()).
+    virtual bool handleResponseStart(int httpStatus)
+    {
+        Q_UNUSED(httpStatus);
+        return true;
+    }
+    virtual void onBodyEnded() = 0;
+    virtual void onFailure(const StreamFailure &failure) = 0;
+
+    // Marks the stream done and closes the request; no more callbacks arrive after it.
+    void end();
+
+private:
+    void onReadyRead();
+    void onFinished();
+    void fail(const StreamFailure &failure);
+    void releaseReply();
+    bool processLines(QByteArrayView bytes);
+    StreamFailure failureFromReply() const;
+
+    QPointer<QNetworkReply> m_reply;
+    QTimer m_totalLimit;
+    LineSplitter m_splitter;
+    bool m_done = false;
+    bool m_cancelled = false;
+    bool m_started = false;
+};

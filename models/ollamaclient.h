@@ -1,0 +1,79 @@
+#pragma once
+
+#include "models/linestreamjob.h"
+#include "models/ollamaerror.h"
+
+#include <QJsonArray>
+#include <QNetworkAccessManager>
+#include <QObject>
+#include <QUrl>
+
+#include <optional>
+
+// One piece of a chat reply: answer text, thinking text, or both. At least one is present and
+// non-empty; a present one may be empty when the other is not.
+struct ChatElement
+{
+    std::optional<QString> content;
+    std::optional<QString> thinking;
+};
+
+// The streamed reply of one chat request. Emits element() per usable reply line, then finished()
+// once: with no error when the body ended, with the error otherwise. After cancel() nothing more is
+// emitted; the request is closed at once.
+class ChatStream : public LineStreamJob
+{
+    Q_OBJECT
+
+public:
+    ChatStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
+
+signals:
+    void element(const ChatElement &element);
+    void finished(const std::optional<OllamaError> &error);
+
+protected:
+    bool handleLine(QByteArrayView line) override;
+    void onBodyEnded() override;
+    void onFailure(const StreamFailure &failure) override;
+};
+
+// Client of the local model server.
+class OllamaClient : public QObject
+{
+    Q_OBJECT
+
+public:
+    static QUrl defaultBase() { return QUrl(QStringLiteral("http://localhost:11434")); }
+
+    // Long local generations must not be cut short: requests without a shorter limit of their own
+    // may idle for half an hour, and no request may take more than two hours in all.
+    struct Limits
+    {
+        qint64 requestIdleMs = 1800 * 1000;
+        qint64 resourceMs = 7200 * 1000;
+        qint64 chatIdleMs = 60 * 1000;
+    };
+
+    explicit OllamaClient(QObject *parent = nullptr, const QUrl &base = defaultBase());
+
+    QUrl base() const { return m_base; }
+    void setBase(const QUrl &base) { m_base = base; }
+    Limits limits() const { return m_limits; }
+    void setLimits(const Limits &limits) { m_limits = limits; }
+
+    // Sends the chat request at once. The stream is parented to owner; deleting it (deleteLater)
+    // or cancelling it closes the request.
+    ChatStream *streamChat(const QString &model, const QJsonArray &messages, QObject *owner);
+
+    // base with a relative endpoint path appended as path segments.
+    QUrl endpoint(const QString &path) const;
+
+private:
+    QNetworkAccessManager m_network;
+    QUrl m_base;
+    Limits m_limits;
+};
+
+Q_DECLARE_METATYPE(ChatElement)
+Q_DECLARE_METATYPE(std::optional<OllamaError>)

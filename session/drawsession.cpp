@@ -1,0 +1,351 @@
+#include "session/drawsession.h"
+
+#include "account/preferences.h"
+#include "session/svgextract.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QImageReader>
+#include <QTimer>
+
+namespace {
+const QString kPayWithKey = QStringLiteral("DravlinPayWith");
+const QString kDefaultPayWith = QStringLiteral("credits");
+} // namespace
+
+// The handle of one run. Stopping sets the flag and runs whatever the run is waiting on has
+// registered as its way out (closing the chat request, for instance). Parented to the session,
+// so a window closed mid-run takes the run and its request with it.
+class RunTask : public QObject
+{
+public:
+    explicit RunTask(QObject *parent) : QObject(parent) {}
+
+    void cancel()
+    {
+        if (cancelled)
+            return;
+        cancelled = true;
+        if (onCancel)
+            std::exchange(onCancel, nullptr)();
+    }
+
+    bool cancelled = false;
+    std::function<void()> onCancel;
+    // A local run keeps the answer text apart from everything it was sent: the drawing is looked
+    // for in the answer first.
+    QString answerText;
+    QString wholeReply;
+};
+
+DrawSession::DrawSession(QObject *parent)
+    : QObject(parent), m_canvas(new CanvasController(this)), m_client(new OllamaClient(this))
+{
+    m_startedAt.start();
+}
+
+DrawSession::~DrawSession() = default;
+
+void DrawSession::setSelectedModel(const QString &model)
+{
+    if (m_selectedModel == model)
+        return;
+    m_selectedModel = model;
+    emit selectedModelChanged();
+    emit selectionDetailsChanged();
+}
+
+QString DrawSession::payWith() const
+{
+    return Preferences::value(kPayWithKey, kDefaultPayWith).toString();
+}
+
+void DrawSession::setPayWith(const QString &choice)
+{
+    if (payWith() == choice)
+        return;
+    Preferences::setValue(kPayWithKey, choice);
+    emit payWithChanged();
+}
+
+void DrawSession::setModels(const QList<OllamaModel> &models)
+{
+    if (m_models == models)
+        return;
+    m_models = models;
+    emit modelsChanged();
+    emit selectionDetailsChanged();
+}
+
+QUrl DrawSession::referenceImageSource() const
+{
+    if (!m_referenceData)
+        return {};
+    return QUrl(QStringLiteral("data:") + m_referenceData->contentType + QStringLiteral(";base64,") +
+                m_referenceData->base64);
+}
+
+bool DrawSession::selectedIsVision() const
+{
+    if (isCloudModel(m_selectedModel))
+        return false;
+    for (const OllamaModel &model : m_models) {
+        if (model.name == m_selectedModel)
+            return model.vision;
+    }
+    return false;
+}
+
+QString DrawSession::selectedModelLabel() const
+{
+    return m_selectedModel;
+}
+
+QString DrawSession::formatDuration(double seconds)
+{
+    return QString::asprintf("%.1fs", seconds);
+}
+
+// ---- observable setters: each notifies only on a real change ----
+
+void DrawSession::setRunning(bool running)
+{
+    if (m_running == running)
+        return;
+    m_running = running;
+    emit runningChanged();
+}
+
+void DrawSession::setActivePrompt(const QString &prompt)
+{
+    if (m_activePrompt == prompt)
+        return;
+    m_activePrompt = prompt;
+    emit activePromptChanged();
+}
+
+void DrawSession::setNarration(const QString &narration)
+{
+    if (m_narration.isEmpty() && narration.isEmpty())
+        return;
+    m_narration = narration;
+    emit narrationChanged();
+}
+
+void DrawSession::appendNarration(const QString &piece)
+{
+    if (piece.isEmpty())
+        return;
+    m_narration += piece;
+    emit narrationChanged();
+}
+
+void DrawSession::setResultSVG(const std::optional<QString> &svg)
+{
+    if (m_resultSVG == svg)
+        return;
+    m_resultSVG = svg;
+    emit resultSVGChanged();
+}
+
+void DrawSession::setDurationText(const std::optional<QString> &text)
+{
+    if (m_durationText == text)
+        return;
+    m_durationText = text;
+    emit durationTextChanged();
+}
+
+void DrawSession::setPublishedURL(const QUrl &url)
+{
+    if (m_publishedURL == url)
+        return;
+    m_publishedURL = url;
+    emit publishedURLChanged();
+}
+
+void DrawSession::setStatusNote(const std::optional<QString> &note)
+{
+    if (m_statusNote == note)
+        return;
+    m_statusNote = note;
+    emit statusNoteChanged();
+}
+
+void DrawSession::setTurnStartedAt(const QDateTime &at)
+{
+    if (m_turnStartedAt == at && m_turnStartedAt.isValid() == at.isValid())
+        return;
+    m_turnStartedAt = at;
+    emit turnStartedAtChanged();
+}
+
+// ---- the run ----
+
+void DrawSession::start(const QString &prompt)
+{
+    const QString trimmed = prompt.trimmed();
+    if (m_running || trimmed.isEmpty() || m_selectedModel.isEmpty())
+        return;
+
+    setRunning(true);
+    setActivePrompt(trimmed);
+    setNarration(QString());
+    setResultSVG(std::nullopt);
+    setDurationText(std::nullopt);
+    setPublishedURL(QUrl());
+    setStatusNote(std::nullopt);
+
+    m_canvas->resetCanvas();
+
+    m_currentPrompt = trimmed;
+    m_startedAt.start();
+    setTurnStartedAt(QDateTime::currentDateTime());
+
+    auto *task = new RunTask(this);
+    m_task = task;
+    // Like any task, the run begins on a later turn of the event loop, never inside start().
+    QTimer::singleShot(0, task, [this, task, trimmed] { run(task, trimmed); });
+}
+
+void DrawSession::stop()
+{
+    if (m_task)
+        m_task->cancel();
+}
+
+void DrawSession::run(RunTask *task, const QString &prompt)
+{
+    auto done = [this, task] {
+        setRunning(false);
+        setTurnStartedAt(QDateTime());
+        task->deleteLater();
+    };
+    if (task->cancelled) {
+        // Stopped before the run began: it would have seen the cancellation at its first check.
+        if (!isCloudModel(m_selectedModel))
+            setStatusNote(QStringLiteral("Stopped."));
+        done();
+        return;
+    }
+    if (isCloudModel(m_selectedModel))
+        runCloud(task, prompt, done);
+    else
+        runLocal(task, prompt, done);
+}
+
+void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<void()> done)
+{
+    Q_UNUSED(task);
+    Q_UNUSED(prompt);
+    done();
+}
+
+void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<void()> done)
+{
+    // The mode and the image are fixed now: attaching another image mid-run changes nothing.
+    const QJsonArray messages = (selectedIsVision() && m_referenceData)
+                                    ? Prompts::recreateMessages(prompt, *m_referenceData)
+                                    : Prompts::drawMessages(prompt);
+
+    ChatStream *stream = m_client->streamChat(m_selectedModel, messages, task);
+    connect(stream, &ChatStream::element, task, [this, task, stream](const ChatElement &piece) {
+        if (task->cancelled) {
+            stream->cancel();
+            return;
+        }
+        // Thinking is narration only: a plan that mentions "<svg" must never reach the canvas.
+        if (piece.thinking) {
+            appendNarration(*piece.thinking);
+            task->wholeReply += *piece.thinking;
+        }
+        if (piece.content) {
+            appendNarration(*piece.content);
+            task->answerText += *piece.content;
+            task->wholeReply += *piece.content;
+            m_canvas->applyDelta(*piece.content);
+        }
+    });
+    connect(stream, &ChatStream::finished, task, [this, task, done](const std::optional<OllamaError> &error) {
+        task->onCancel = nullptr;
+        concludeLocal(task, error, done);
+    });
+    task->onCancel = [this, task, stream, done] {
+        stream->cancel();
+        // The stream ends as seen from the run: conclude on the next turn, as the stop reaches it.
+        QTimer::singleShot(0, task, [this, task, done] { concludeLocal(task, std::nullopt, done); });
+    };
+}
+
+void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
+                                const std::function<void()> &done)
+{
+    if (task->cancelled) {
+        setStatusNote(QStringLiteral("Stopped."));
+        done();
+        return;
+    }
+    // After a failure, an SVG begun before it is still the drawing, and the failure is not shown.
+    const std::optional<QString> svg = SvgExtract::localRun(task->answerText, task->wholeReply);
+    if (!svg) {
+        m_canvas->finish(std::nullopt);
+        setStatusNote(error ? error->description() : QStringLiteral("The model replied but didn't finish an SVG."));
+        done();
+        return;
+    }
+    m_canvas->finish(*svg);
+    finish(*svg);
+    publishLocal(*svg, done);
+}
+
+void DrawSession::publishLocal(const QString &svg, std::function<void()> done)
+{
+    Q_UNUSED(svg);
+    // Publishing needs a signed-in account; until the window hands one over there is nothing to do.
+    done();
+}
+
+void DrawSession::finish(const QString &svg)
+{
+    setResultSVG(svg);
+    setDurationText(formatDuration(double(m_startedAt.nsecsElapsed()) / 1e9));
+}
+
+// ---- the reference image ----
+
+bool DrawSession::attachReference(const QUrl &fileUrl)
+{
+    if (!fileUrl.isLocalFile())
+        return false;
+    return attachReferenceFile(fileUrl.toLocalFile());
+}
+
+bool DrawSession::attachReferenceFile(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    const QByteArray bytes = file.readAll();
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    // Judged by content, not by name: a text file called picture.png is not an image.
+    QImageReader reader(&buffer);
+    reader.setDecideFormatFromContent(true);
+    const QImage image = reader.read();
+    if (image.isNull())
+        return false;
+    m_referenceImage = image;
+    m_referenceData = ReferenceData{QString::fromLatin1(bytes.toBase64()), Prompts::contentTypeForFileName(path)};
+    emit referenceChanged();
+    return true;
+}
+
+void DrawSession::clearReference()
+{
+    if (!m_referenceData && m_referenceImage.isNull())
+        return;
+    m_referenceImage = QImage();
+    m_referenceData.reset();
+    emit referenceChanged();
+}

@@ -1,0 +1,148 @@
+#pragma once
+
+#include "canvas/canvascontroller.h"
+#include "models/ollamaclient.h"
+#include "models/ollamamodel.h"
+#include "session/prompts.h"
+
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QImage>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+#include <QtQml/qqmlregistration.h>
+
+#include <functional>
+#include <optional>
+
+class RunTask;
+
+// The drawing state of one window and the run of one drawing, from a submitted prompt to a
+// finished SVG. Everything here lives on the main thread; the view binds to the properties and
+// calls the invokables. Optional texts read as empty strings when absent.
+class DrawSession : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+
+    Q_PROPERTY(QString activePrompt READ activePrompt NOTIFY activePromptChanged)
+    Q_PROPERTY(QString narration READ narration NOTIFY narrationChanged)
+    Q_PROPERTY(QString resultSVG READ resultSVGText NOTIFY resultSVGChanged)
+    Q_PROPERTY(QString durationText READ durationTextOrEmpty NOTIFY durationTextChanged)
+    Q_PROPERTY(QUrl publishedURL READ publishedURL NOTIFY publishedURLChanged)
+    Q_PROPERTY(QString statusNote READ statusNoteOrEmpty NOTIFY statusNoteChanged)
+    Q_PROPERTY(bool running READ running NOTIFY runningChanged)
+    Q_PROPERTY(QString selectedModel READ selectedModel WRITE setSelectedModel NOTIFY selectedModelChanged)
+    Q_PROPERTY(QString payWith READ payWith WRITE setPayWith NOTIFY payWithChanged)
+    Q_PROPERTY(QDateTime turnStartedAt READ turnStartedAt NOTIFY turnStartedAtChanged)
+    Q_PROPERTY(bool hasReference READ hasReference NOTIFY referenceChanged)
+    Q_PROPERTY(QUrl referenceImageSource READ referenceImageSource NOTIFY referenceChanged)
+    Q_PROPERTY(bool selectedIsVision READ selectedIsVision NOTIFY selectionDetailsChanged)
+    Q_PROPERTY(QString selectedModelLabel READ selectedModelLabel NOTIFY selectionDetailsChanged)
+    Q_PROPERTY(CanvasController *canvas READ canvas CONSTANT)
+
+public:
+    explicit DrawSession(QObject *parent = nullptr);
+    ~DrawSession() override;
+
+    QString activePrompt() const { return m_activePrompt; }
+    QString narration() const { return m_narration; }
+    std::optional<QString> resultSVG() const { return m_resultSVG; }
+    std::optional<QString> durationText() const { return m_durationText; }
+    QUrl publishedURL() const { return m_publishedURL; }
+    std::optional<QString> statusNote() const { return m_statusNote; }
+    bool running() const { return m_running; }
+    QString selectedModel() const { return m_selectedModel; }
+    void setSelectedModel(const QString &model);
+    QString payWith() const;
+    void setPayWith(const QString &choice);
+    QDateTime turnStartedAt() const { return m_turnStartedAt; }
+
+    QList<OllamaModel> models() const { return m_models; }
+    void setModels(const QList<OllamaModel> &models);
+
+    bool hasReference() const { return m_referenceData.has_value(); }
+    QImage referenceImage() const { return m_referenceImage; }
+    std::optional<ReferenceData> referenceData() const { return m_referenceData; }
+    QUrl referenceImageSource() const;
+
+    bool selectedIsVision() const;
+    QString selectedModelLabel() const;
+
+    CanvasController *canvas() const { return m_canvas; }
+    OllamaClient *client() const { return m_client; }
+
+    // A model identifier names a cloud model exactly when it contains "/".
+    static bool isCloudModel(const QString &id) { return id.contains(QLatin1Char('/')); }
+    // "%.1fs": 12.34 s reads "12.3s", 75 s reads "75.0s".
+    static QString formatDuration(double seconds);
+
+    // Accepts and starts a run, or does nothing: while a run is in progress, for a blank prompt,
+    // or with no model selected.
+    Q_INVOKABLE void start(const QString &prompt);
+    // Cancels the run in progress; the run itself reports "Stopped.".
+    Q_INVOKABLE void stop();
+
+    // Attaches a reference image read from a local file. A file whose bytes are not an image
+    // changes nothing and returns false.
+    Q_INVOKABLE bool attachReference(const QUrl &fileUrl);
+    bool attachReferenceFile(const QString &path);
+    Q_INVOKABLE void clearReference();
+
+signals:
+    void activePromptChanged();
+    void narrationChanged();
+    void resultSVGChanged();
+    void durationTextChanged();
+    void publishedURLChanged();
+    void statusNoteChanged();
+    void runningChanged();
+    void selectedModelChanged();
+    void payWithChanged();
+    void turnStartedAtChanged();
+    void referenceChanged();
+    void selectionDetailsChanged();
+    void modelsChanged();
+
+private:
+    QString resultSVGText() const { return m_resultSVG.value_or(QString()); }
+    QString durationTextOrEmpty() const { return m_durationText.value_or(QString()); }
+    QString statusNoteOrEmpty() const { return m_statusNote.value_or(QString()); }
+
+    void setRunning(bool running);
+    void setActivePrompt(const QString &prompt);
+    void setNarration(const QString &narration);
+    void appendNarration(const QString &piece);
+    void setResultSVG(const std::optional<QString> &svg);
+    void setDurationText(const std::optional<QString> &text);
+    void setPublishedURL(const QUrl &url);
+    void setStatusNote(const std::optional<QString> &note);
+    void setTurnStartedAt(const QDateTime &at);
+
+    void run(RunTask *task, const QString &prompt);
+    void runLocal(RunTask *task, const QString &prompt, std::function<void()> done);
+    void runCloud(RunTask *task, const QString &prompt, std::function<void()> done);
+    void concludeLocal(RunTask *task, const std::optional<OllamaError> &error, const std::function<void()> &done);
+    void publishLocal(const QString &svg, std::function<void()> done);
+    void finish(const QString &svg);
+
+    QString m_activePrompt;
+    QString m_narration;
+    std::optional<QString> m_resultSVG;
+    std::optional<QString> m_durationText;
+    QUrl m_publishedURL;
+    std::optional<QString> m_statusNote;
+    bool m_running = false;
+    QList<OllamaModel> m_models;
+    QString m_selectedModel;
+    CanvasController *m_canvas;
+    OllamaClient *m_client;
+    QPointer<RunTask> m_task;
+    QString m_currentPrompt;
+    QElapsedTimer m_startedAt;
+    QImage m_referenceImage;
+    std::optional<ReferenceData> m_referenceData;
+    QDateTime m_turnStartedAt;
+};
