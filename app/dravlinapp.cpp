@@ -20,7 +20,8 @@ DravlinApp::DravlinApp(QObject *parent) : QObject(parent)
 
 bool DravlinApp::openWindow()
 {
-    const QUrl url(QStringLiteral("qrc:/qt/qml/Dravlin/ui/Main.qml"));
+    m_engine.addImportPath(QStringLiteral("qrc:/"));
+    const QUrl url(QStringLiteral("qrc:/Dravlin/ui/Main.qml"));
     m_engine.load(url);
     return !m_engine.rootObjects().isEmpty();
 }

@@ -2,24 +2,43 @@ import QtQuick
 import QtWebEngine
 import Dravlin
 
-// Hosts the canvas page. The page is driven only through the controller's commands; it may never
+// Hosts the canvas page. The page is driven only through the controller's commands; it can never
 // leave its own document or open another window, whatever the model's text tries.
 WebEngineView {
     id: view
 
     property CanvasController controller
+    readonly property url pageUrl: controller ? controller.pageUrl : ""
 
-    url: Qt.resolvedUrl("page/index.html")
+    url: pageUrl
     backgroundColor: "white"
 
+    settings.javascriptCanOpenWindows: false
+    settings.javascriptCanAccessClipboard: false
+    settings.localContentCanAccessRemoteUrls: false
+    settings.localContentCanAccessFileUrls: true
+    settings.pluginsEnabled: false
+    settings.errorPageEnabled: false
+    settings.linksIncludedInFocusChain: false
+    settings.navigateOnDropEnabled: false
+
     onControllerChanged: if (controller) controller.setWebView(view)
-    Component.onCompleted: if (controller) controller.setWebView(view)
 
     onNavigationRequested: function(request) {
-        if (request.url.toString() !== view.url.toString() || request.isMainFrame === false)
+        // The first load of the page itself is the only navigation there will ever be.
+        if (request.url !== view.pageUrl || !request.isMainFrame
+                || request.navigationType !== WebEngineNavigationRequest.TypedNavigation)
             request.action = WebEngineNavigationRequest.IgnoreRequest
     }
     onNewWindowRequested: function(request) {
-        // Not accepting the request leaves it unopened.
+        // Left unhandled, the request opens nothing.
+    }
+    onJavaScriptDialogRequested: function(request) {
+        request.accepted = true
+        request.dialogReject()
+    }
+    onJavaScriptConsoleMessage: function(level, message, lineNumber, sourceID) {
+        if (controller)
+            controller.logConsoleMessage(level, message, lineNumber, sourceID)
     }
 }

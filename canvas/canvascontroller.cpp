@@ -2,13 +2,49 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QCoreApplication>
+#include <QFileInfo>
+#include <QLoggingCategory>
 #include <QMetaObject>
+
+Q_LOGGING_CATEGORY(lcCanvas, "dravlin.canvas")
 
 CanvasController::CanvasController(QObject *parent) : QObject(parent) {}
 
 void CanvasController::setWebView(QObject *view)
 {
     m_webView = view;
+}
+
+QUrl CanvasController::pageUrl()
+{
+    const QString appDir = QCoreApplication::applicationDirPath();
+    // Beside the program, one level up (test programs live in a sub-folder of the build), in an
+    // app bundle's resources, or installed under share/.
+    const QStringList candidates{
+        appDir + QStringLiteral("/Canvas/index.html"),
+        appDir + QStringLiteral("/../Canvas/index.html"),
+        appDir + QStringLiteral("/../Resources/Canvas/index.html"),
+        appDir + QStringLiteral("/../share/dravlin/Canvas/index.html"),
+    };
+    for (const QString &candidate : candidates) {
+        const QFileInfo info(candidate);
+        if (info.isFile())
+            return QUrl::fromLocalFile(info.canonicalFilePath());
+    }
+    return {};
+}
+
+void CanvasController::logConsoleMessage(int level, const QString &message, int line, const QString &source)
+{
+#ifdef QT_DEBUG
+    qCDebug(lcCanvas).noquote() << "page console" << level << QStringLiteral("%1:%2").arg(source).arg(line) << message;
+#else
+    Q_UNUSED(level);
+    Q_UNUSED(message);
+    Q_UNUSED(line);
+    Q_UNUSED(source);
+#endif
 }
 
 void CanvasController::resetCanvas()

@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
 #include <optional>
@@ -14,6 +15,7 @@ class CanvasController : public QObject
     Q_OBJECT
     QML_ELEMENT
     QML_UNCREATABLE("Owned by DrawSession")
+    Q_PROPERTY(QUrl pageUrl READ pageUrl CONSTANT)
 
 public:
     explicit CanvasController(QObject *parent = nullptr);
@@ -22,6 +24,12 @@ public:
     // a WebEngineView. Held weakly; commands are dropped while there is none.
     Q_INVOKABLE void setWebView(QObject *view);
     QObject *webView() const { return m_webView; }
+
+    // The canvas page shipped with the program (a local file), or an empty URL when it is missing.
+    static QUrl pageUrl();
+
+    // Where the page's console messages go: the log, in debug builds only.
+    Q_INVOKABLE void logConsoleMessage(int level, const QString &message, int line, const QString &source);
 
     void resetCanvas();
     void applyDelta(const QString &text);

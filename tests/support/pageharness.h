@@ -1,0 +1,98 @@
+#pragma once
+
+#include "canvas/canvascontroller.h"
+
+#include <QQmlApplicationEngine>
+#include <QQuickWindow>
+#include <QSignalSpy>
+#include <QVariant>
+#include <QtQml/qqmlextensionplugin.h>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+Q_IMPORT_QML_PLUGIN(DravlinPlugin)
+
+#include <unistd.h>
+
+// Must run before the application object exists (QtTest's initMain): the web engine is set up
+// first, and Chromium's own sandbox cannot start as root (CI machines, containers).
+inline void prepareWebEngineForTests()
+{
+    if (::geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --no-sandbox");
+    }
+    QtWebEngineQuick::initialize();
+}
+
+// The real canvas page in the real engine (the production CanvasWebView), driven through a
+// CanvasController exactly as the app drives it, with a way to read results back from the page.
+class PageHarness
+{
+public:
+    CanvasController controller;
+    QQmlApplicationEngine engine;
+    QQuickWindow *window = nullptr;
+    QObject *view = nullptr;
+
+    // Loads the page and waits until it has finished loading; false when it did not load.
+    bool load(int width = 800, int height = 600)
+    {
+        const QByteArray qml = R"(
+import QtQuick
+import QtQuick.Window
+import QtWebEngine
+import Dravlin
+
+Window {
+    id: root
+    width: )" + QByteArray::number(width) + R"(
+    height: )" + QByteArray::number(height) + R"(
+    visible: true
+    signal evaluated(var result)
+    signal pageLoaded(bool ok)
+    property int dialogs: 0
+    function evalJs(code) { canvas.runJavaScript(code, function(result) { root.evaluated(result) }) }
+    CanvasWebView {
+        id: canvas
+        objectName: "canvas"
+        anchors.fill: parent
+        onLoadingChanged: function(info) {
+            if (info.status === WebEngineView.LoadSucceededStatus) root.pageLoaded(true)
+            else if (info.status === WebEngineView.LoadFailedStatus) root.pageLoaded(false)
+        }
+        onJavaScriptDialogRequested: function(request) { root.dialogs += 1 }
+    }
+}
+)";
+        engine.addImportPath(QStringLiteral("qrc:/"));
+        engine.loadData(qml, QUrl(QStringLiteral("qrc:/tests/CanvasHarness.qml")));
+        if (engine.rootObjects().isEmpty())
+            return false;
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
+        view = window->findChild<QObject *>(QStringLiteral("canvas"));
+        if (!view)
+            return false;
+        QSignalSpy loaded(window, SIGNAL(pageLoaded(bool)));
+        view->setProperty("controller", QVariant::fromValue(&controller));
+        if (!loaded.wait(30000))
+            return false;
+        return loaded.first().first().toBool();
+    }
+
+    // Runs the script in the page after every command issued so far and returns its result.
+    QVariant eval(const QString &script)
+    {
+        QSignalSpy evaluated(window, SIGNAL(evaluated(QVariant)));
+        QMetaObject::invokeMethod(window, "evalJs", Q_ARG(QVariant, script));
+        if (!evaluated.wait(30000))
+            return QVariant();
+        QVariant result = evaluated.first().first();
+        if (result.userType() == qMetaTypeId<QJSValue>())
+            result = result.value<QJSValue>().toVariant();
+        return result;
+    }
+
+    int dialogs() const { return window->property("dialogs").toInt(); }
+    QUrl currentUrl() const { return view->property("url").toUrl(); }
+};
