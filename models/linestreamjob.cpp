@@ -2,11 +2,30 @@
 
 namespace {
 
-// Qt turns HTTP error statuses into reply errors; for our streams the body decides, not the status.
-bool isHttpStatusError(QNetworkReply::NetworkError error)
+// Qt turns HTTP error statuses into reply errors; for our servers the body decides, not the status.
+bool isHttpStatusError(const QNetworkReply *reply)
 {
-    const int code = int(error);
-    return (code >= 201 && code <= 299) || (code >= 401 && code <= 499);
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() < 400)
+        return false;
+    switch (reply->error()) {
+    case QNetworkReply::ProtocolInvalidOperationError:
+    case QNetworkReply::AuthenticationRequiredError:
+    case QNetworkReply::ProxyAuthenticationRequiredError:
+    case QNetworkReply::ContentAccessDenied:
+    case QNetworkReply::ContentNotFoundError:
+    case QNetworkReply::ContentOperationNotPermittedError:
+    case QNetworkReply::ContentConflictError:
+    case QNetworkReply::ContentGoneError:
+    case QNetworkReply::UnknownContentError:
+    case QNetworkReply::InternalServerError:
+    case QNetworkReply::OperationNotImplementedError:
+    case QNetworkReply::ServiceUnavailableError:
+    case QNetworkReply::UnknownServerError:
+        return true;
+    default:
+        return false;
+    }
 }
 
 } // namespace
@@ -14,6 +33,8 @@ bool isHttpStatusError(QNetworkReply::NetworkError error)
 LineStreamJob::LineStreamJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
     : QObject(parent), m_reply(reply)
 {
+    if (!reply)
+        return; // a stream that ends before it could be sent
     connect(reply, &QNetworkReply::readyRead, this, &LineStreamJob::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &LineStreamJob::onFinished);
     if (totalLimitMs > 0) {
@@ -54,13 +75,10 @@ void LineStreamJob::releaseReply()
     QNetworkReply *reply = m_reply;
     m_reply = nullptr;
     reply->disconnect(this);
-    if (reply->isRunning()) {
-        // A reply that already carries an HTTP status error must not be given a second error.
-        if (reply->error() == QNetworkReply::NoError)
-            reply->abort();
-        else
-            reply->close();
-    }
+    // A reply that already carries an HTTP status error must not be given a second error by an
+    // abort; deleting it closes its connection all the same.
+    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
+        reply->abort();
     reply->deleteLater();
 }
 
@@ -100,13 +118,12 @@ void LineStreamJob::onFinished()
 {
     if (m_done || !m_reply)
         return;
-    const QNetworkReply::NetworkError error = m_reply->error();
-    if (error != QNetworkReply::NoError && !isHttpStatusError(error)) {
+    if (const std::optional<StreamFailure> failure = transportFailure(m_reply)) {
         // Lines that arrived before the failure still count; a partial last line does not.
         if (m_reply->bytesAvailable() > 0)
             onReadyRead();
         if (!m_done)
-            fail(failureFromReply());
+            fail(*failure);
         return;
     }
     if (!m_started || m_reply->bytesAvailable() > 0)
@@ -128,20 +145,23 @@ void LineStreamJob::fail(const StreamFailure &failure)
     onFailure(failure);
 }
 
-StreamFailure LineStreamJob::failureFromReply() const
+std::optional<StreamFailure> transportFailure(const QNetworkReply *reply)
 {
-    const QNetworkReply::NetworkError error = m_reply->error();
+    const QNetworkReply::NetworkError error = reply->error();
+    if (error == QNetworkReply::NoError || isHttpStatusError(reply))
+        return std::nullopt;
     switch (error) {
     case QNetworkReply::ConnectionRefusedError:
-        return {StreamFailure::Kind::ConnectionRefused, QStringLiteral("Could not connect to the server.")};
+        return StreamFailure{StreamFailure::Kind::ConnectionRefused, QStringLiteral("Could not connect to the server.")};
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
-        // We never abort without marking it, so an unmarked cancel is Qt's idle transfer timeout.
-        return {StreamFailure::Kind::TimedOut, QStringLiteral("The request timed out.")};
+        // Our own cancels never reach here (the reply is disconnected first), so a cancelled
+        // transfer is Qt's idle timeout or our total limit.
+        return StreamFailure{StreamFailure::Kind::TimedOut, QStringLiteral("The request timed out.")};
     case QNetworkReply::RemoteHostClosedError:
-        return {StreamFailure::Kind::Transport, QStringLiteral("The network connection was lost.")};
+        return StreamFailure{StreamFailure::Kind::Transport, QStringLiteral("The network connection was lost.")};
     default:
         break;
     }
-    return {StreamFailure::Kind::Transport, m_reply->errorString()};
+    return StreamFailure{StreamFailure::Kind::Transport, reply->errorString()};
 }

@@ -22,6 +22,10 @@ struct StreamFailure
     QString description;
 };
 
+// How a finished reply failed at the network level, or nothing when it completed. HTTP error
+// statuses are not failures here: for our servers the body decides.
+std::optional<StreamFailure> transportFailure(const QNetworkReply *reply);
+
 // The common body of our streamed HTTP replies: owns its QNetworkReply, feeds each arriving chunk
 // through the line splitter, hands complete lines to the subclass, and ends exactly once. Nothing
 // is buffered beyond one unfinished line, so the first words reach the screen while the server is
@@ -36,6 +40,7 @@ class LineStreamJob : public QObject
 
 public:
     // totalLimitMs: a hard ceiling on the whole request, whatever the traffic; 0 means none.
+    // A null reply makes a stream that the subclass ends by itself.
     LineStreamJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
     ~LineStreamJob() override;
 
@@ -64,7 +69,6 @@ private:
     void fail(const StreamFailure &failure);
     void releaseReply();
     bool processLines(QByteArrayView bytes);
-    StreamFailure failureFromReply() const;
 
     QPointer<QNetworkReply> m_reply;
     QTimer m_totalLimit;

@@ -1,8 +1,13 @@
 #include "models/ollamaclient.h"
 
+#include <QCollator>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QNetworkRequest>
+#include <QRegularExpression>
+#include <QStringDecoder>
+
+#include <algorithm>
 
 namespace {
 const QString kError = QStringLiteral("error");
@@ -76,6 +81,7 @@ OllamaClient::OllamaClient(QObject *parent, const QUrl &base) : QObject(parent),
 {
     qRegisterMetaType<ChatElement>();
     qRegisterMetaType<std::optional<OllamaError>>();
+    qRegisterMetaType<QList<OllamaModel>>();
     m_network.setTransferTimeout(int(m_limits.requestIdleMs));
 }
 
@@ -103,4 +109,234 @@ ChatStream *OllamaClient::streamChat(const QString &model, const QJsonArray &mes
     };
     QNetworkReply *reply = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
     return new ChatStream(reply, m_limits.resourceMs, owner);
+}
+
+// ---- model management ----
+
+namespace {
+const QString kModels = QStringLiteral("models");
+
+QJsonObject modelBody(const QString &model)
+{
+    return QJsonObject{{QStringLiteral("model"), model}};
+}
+
+// The first bytes of a body as text for a message, or nothing when the cut is not valid UTF-8.
+QString bodyStart(const QByteArray &body)
+{
+    const QByteArray head = body.left(200);
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(head);
+    if (decoder.hasError())
+        return QString();
+    return text;
+}
+} // namespace
+
+QDateTime ListModelsJob::parseDate(const QString &text)
+{
+    static const QRegularExpression pattern(QStringLiteral(
+        R"(^(\d{4})-(\d{2})-(\d{2})[Tt](\d{2}):(\d{2}):(\d{2})(?:\.(\d{1,9}))?(?:([Zz])|([+-])(\d{2}):(\d{2}))$)"));
+    const QRegularExpressionMatch match = pattern.match(text);
+    if (!match.hasMatch())
+        return {};
+    const QDate date(match.captured(1).toInt(), match.captured(2).toInt(), match.captured(3).toInt());
+    const QString fraction = match.captured(7);
+    const int millis = fraction.isEmpty() ? 0 : (fraction + QStringLiteral("00")).left(3).toInt();
+    const QTime time(match.captured(4).toInt(), match.captured(5).toInt(), match.captured(6).toInt(), millis);
+    if (!date.isValid() || !time.isValid())
+        return {};
+    int offsetSeconds = 0;
+    if (match.captured(8).isEmpty()) {
+        const int hours = match.captured(10).toInt();
+        const int minutes = match.captured(11).toInt();
+        if (hours > 23 || minutes > 59)
+            return {};
+        offsetSeconds = (hours * 60 + minutes) * 60 * (match.captured(9) == QLatin1String("-") ? -1 : 1);
+    }
+    return QDateTime(date, time, Qt::OffsetFromUTC, offsetSeconds);
+}
+
+std::variant<QList<OllamaModel>, OllamaError> ListModelsJob::decode(const QByteArray &body)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(body);
+    const QJsonValue list = document.isObject() ? document.object().value(kModels) : QJsonValue();
+    bool usable = list.isArray();
+    const QJsonArray entries = list.toArray();
+    for (const QJsonValue &entry : entries)
+        usable = usable && entry.isObject();
+    if (!usable)
+        return OllamaError::badResponse(bodyStart(body));
+
+    QList<OllamaModel> models;
+    for (const QJsonValue &value : entries) {
+        const QJsonObject entry = value.toObject();
+        const QJsonValue name = entry.value(QStringLiteral("name"));
+        if (!name.isString())
+            continue;
+        OllamaModel model;
+        model.name = name.toString();
+        const QJsonValue size = entry.value(QStringLiteral("size"));
+        model.sizeBytes = size.isDouble() ? size.toInteger() : 0;
+        const QJsonValue modified = entry.value(QStringLiteral("modified_at"));
+        if (modified.isString())
+            model.modifiedAt = parseDate(modified.toString());
+        const QJsonValue capabilities = entry.value(QStringLiteral("capabilities"));
+        bool allStrings = capabilities.isArray();
+        const QJsonArray capabilityList = capabilities.toArray();
+        for (const QJsonValue &capability : capabilityList)
+            allStrings = allStrings && capability.isString();
+        if (allStrings) {
+            model.tools = capabilityList.contains(QStringLiteral("tools"));
+            model.vision = capabilityList.contains(QStringLiteral("vision"));
+        } else {
+            // Servers from before capabilities were reported: assume tools, no vision.
+            model.tools = true;
+            model.vision = false;
+        }
+        models.append(model);
+    }
+
+    QCollator collator;
+    collator.setCaseSensitivity(Qt::CaseInsensitive);
+    std::stable_sort(models.begin(), models.end(), [&](const OllamaModel &a, const OllamaModel &b) {
+        if (a.tools != b.tools)
+            return a.tools;
+        return collator.compare(a.name, b.name) < 0;
+    });
+    return models;
+}
+
+ListModelsJob::ListModelsJob(ReplyJob *reply, QObject *parent) : QObject(parent), m_reply(reply)
+{
+    reply->setParent(this);
+    connect(reply, &ReplyJob::finished, this,
+            [this](int, const QByteArray &body, const std::optional<StreamFailure> &failure) {
+                if (failure) {
+                    emit finished({}, OllamaError::notRunning());
+                    return;
+                }
+                auto result = decode(body);
+                if (auto *error = std::get_if<OllamaError>(&result))
+                    emit finished({}, *error);
+                else
+                    emit finished(std::get<QList<OllamaModel>>(result), std::nullopt);
+            });
+}
+
+void ListModelsJob::cancel()
+{
+    m_reply->cancel();
+}
+
+DeleteModelJob::DeleteModelJob(ReplyJob *reply, QObject *parent) : QObject(parent), m_reply(reply)
+{
+    reply->setParent(this);
+    connect(reply, &ReplyJob::finished, this,
+            [this](int status, const QByteArray &body, const std::optional<StreamFailure> &failure) {
+                if (failure) {
+                    emit finished(OllamaError::other(failure->description));
+                    return;
+                }
+                if (status == 200) {
+                    emit finished(std::nullopt);
+                    return;
+                }
+                const QJsonDocument document = QJsonDocument::fromJson(body);
+                const auto message = stringMember(document.object(), kError);
+                emit finished(OllamaError::badResponse(message.value_or(QStringLiteral("delete failed"))));
+            });
+}
+
+void DeleteModelJob::cancel()
+{
+    m_reply->cancel();
+}
+
+PullStream::PullStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
+    : LineStreamJob(reply, totalLimitMs, parent)
+{
+}
+
+bool PullStream::handleResponseStart(int httpStatus)
+{
+    if (httpStatus != 200)
+        m_refusedStatus = httpStatus;
+    return true;
+}
+
+bool PullStream::handleLine(QByteArrayView line)
+{
+    if (m_refusedStatus != 0) {
+        // A refusal is read whole and judged at the end.
+        m_refusedBody += line;
+        return true;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
+    if (!document.isObject())
+        return true;
+    const QJsonObject object = document.object();
+    if (const auto error = stringMember(object, kError)) {
+        end();
+        emit finished(OllamaError::badResponse(*error));
+        return false;
+    }
+    const QJsonValue total = object.value(QStringLiteral("total"));
+    const QJsonValue completed = object.value(QStringLiteral("completed"));
+    if (total.isDouble() && total.toDouble() > 0 && completed.isDouble())
+        emit progress(completed.toDouble() / total.toDouble());
+    return true;
+}
+
+void PullStream::onBodyEnded()
+{
+    if (m_refusedStatus == 0) {
+        emit finished(std::nullopt);
+        return;
+    }
+    const QJsonDocument document = QJsonDocument::fromJson(m_refusedBody);
+    if (const auto error = stringMember(document.object(), kError)) {
+        emit finished(OllamaError::badResponse(*error));
+        return;
+    }
+    const QString text = QString::fromUtf8(m_refusedBody).trimmed();
+    if (!text.isEmpty()) {
+        emit finished(OllamaError::badResponse(text));
+        return;
+    }
+    emit finished(OllamaError::badResponse(QStringLiteral("pull failed (HTTP %1)").arg(m_refusedStatus)));
+}
+
+void PullStream::onFailure(const StreamFailure &failure)
+{
+    emit finished(OllamaError::other(failure.description));
+}
+
+ListModelsJob *OllamaClient::listModels(QObject *owner)
+{
+    QNetworkRequest request(endpoint(QStringLiteral("api/tags")));
+    request.setTransferTimeout(int(m_limits.requestIdleMs));
+    auto *reply = new ReplyJob(m_network.get(request), m_limits.resourceMs, nullptr);
+    return new ListModelsJob(reply, owner);
+}
+
+PullStream *OllamaClient::pull(const QString &model, QObject *owner)
+{
+    QNetworkRequest request(endpoint(QStringLiteral("api/pull")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(int(m_limits.managementIdleMs));
+    QJsonObject body = modelBody(model);
+    body.insert(QStringLiteral("stream"), true);
+    QNetworkReply *reply = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
+    return new PullStream(reply, m_limits.resourceMs, owner);
+}
+
+DeleteModelJob *OllamaClient::deleteModel(const QString &model, QObject *owner)
+{
+    QNetworkRequest request(endpoint(QStringLiteral("api/delete")));
+    request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    request.setTransferTimeout(int(m_limits.managementIdleMs));
+    QNetworkReply *reply = m_network.sendCustomRequest(request, QByteArrayLiteral("DELETE"),
+                                                       QJsonDocument(modelBody(model)).toJson(QJsonDocument::Compact));
+    return new DeleteModelJob(new ReplyJob(reply, m_limits.resourceMs, nullptr), owner);
 }

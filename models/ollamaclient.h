@@ -2,6 +2,8 @@
 
 #include "models/linestreamjob.h"
 #include "models/ollamaerror.h"
+#include "models/ollamamodel.h"
+#include "models/replyjob.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>
@@ -9,6 +11,7 @@
 #include <QUrl>
 
 #include <optional>
+#include <variant>
 
 // One piece of a chat reply: answer text, thinking text, or both. At least one is present and
 // non-empty; a present one may be empty when the other is not.
@@ -38,6 +41,68 @@ protected:
     void onFailure(const StreamFailure &failure) override;
 };
 
+// Listing the installed models: finished() once with the models, or with the error.
+class ListModelsJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    ListModelsJob(ReplyJob *reply, QObject *parent);
+    void cancel();
+
+    // The listing rules, apart from the network: a body that is not a listing is badResponse
+    // with the start of the body; the result is sorted tool-capable first, then by name.
+    static std::variant<QList<OllamaModel>, OllamaError> decode(const QByteArray &body);
+    // An internet date-time (RFC 3339) with 0 to 9 fractional digits and a zone; invalid if not.
+    static QDateTime parseDate(const QString &text);
+
+signals:
+    void finished(const QList<OllamaModel> &models, const std::optional<OllamaError> &error);
+
+private:
+    ReplyJob *m_reply;
+};
+
+// Deleting a model: finished() once, with the error when the server refused or was unreachable.
+class DeleteModelJob : public QObject
+{
+    Q_OBJECT
+
+public:
+    DeleteModelJob(ReplyJob *reply, QObject *parent);
+    void cancel();
+
+signals:
+    void finished(const std::optional<OllamaError> &error);
+
+private:
+    ReplyJob *m_reply;
+};
+
+// A model download: progress() per progress line (the line's own completed/total, neither
+// accumulated nor clamped), then finished() once. The end of the stream is the only success.
+class PullStream : public LineStreamJob
+{
+    Q_OBJECT
+
+public:
+    PullStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
+
+signals:
+    void progress(double fraction);
+    void finished(const std::optional<OllamaError> &error);
+
+protected:
+    bool handleResponseStart(int httpStatus) override;
+    bool handleLine(QByteArrayView line) override;
+    void onBodyEnded() override;
+    void onFailure(const StreamFailure &failure) override;
+
+private:
+    int m_refusedStatus = 0; // non-zero once the server answered with another status than 200
+    QByteArray m_refusedBody;
+};
+
 // Client of the local model server.
 class OllamaClient : public QObject
 {
@@ -53,6 +118,7 @@ public:
         qint64 requestIdleMs = 1800 * 1000;
         qint64 resourceMs = 7200 * 1000;
         qint64 chatIdleMs = 60 * 1000;
+        qint64 managementIdleMs = 60 * 1000; // pull and delete
     };
 
     explicit OllamaClient(QObject *parent = nullptr, const QUrl &base = defaultBase());
@@ -66,6 +132,13 @@ public:
     // or cancelling it closes the request.
     ChatStream *streamChat(const QString &model, const QJsonArray &messages, QObject *owner);
 
+    // The installed models. Every transport failure counts as the server not running.
+    ListModelsJob *listModels(QObject *owner);
+    // Downloads a model into the server, reporting progress.
+    PullStream *pull(const QString &model, QObject *owner);
+    // Removes a model from the server.
+    DeleteModelJob *deleteModel(const QString &model, QObject *owner);
+
     // base with a relative endpoint path appended as path segments.
     QUrl endpoint(const QString &path) const;
 
@@ -76,4 +149,5 @@ private:
 };
 
 Q_DECLARE_METATYPE(ChatElement)
+Q_DECLARE_METATYPE(QList<OllamaModel>)
 Q_DECLARE_METATYPE(std::optional<OllamaError>)

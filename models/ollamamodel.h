@@ -9,7 +9,7 @@ struct OllamaModel
     QString name;
     bool tools = true;
     bool vision = false;
-    qint64 size = 0;
+    qint64 sizeBytes = 0;
     QDateTime modifiedAt;
 
     bool operator==(const OllamaModel &) const = default;

@@ -1,11 +1,15 @@
 #include "session/drawsession.h"
 
+#include "account/dravlinaccount.h"
+#include "account/generationstream.h"
+#include "account/keychain.h"
 #include "account/preferences.h"
 #include "session/svgextract.h"
 
 #include <QBuffer>
 #include <QFile>
 #include <QImageReader>
+#include <QJsonObject>
 #include <QTimer>
 
 namespace {
@@ -38,8 +42,11 @@ public:
     QString wholeReply;
 };
 
+int physicalMemoryGB();
+
 DrawSession::DrawSession(QObject *parent)
-    : QObject(parent), m_canvas(new CanvasController(this)), m_client(new OllamaClient(this))
+    : QObject(parent), m_canvas(new CanvasController(this)), m_client(new OllamaClient(this)),
+      m_ramGB(physicalMemoryGB())
 {
     m_startedAt.start();
 }
@@ -87,8 +94,14 @@ QUrl DrawSession::referenceImageSource() const
 
 bool DrawSession::selectedIsVision() const
 {
-    if (isCloudModel(m_selectedModel))
+    if (isCloudModel(m_selectedModel)) {
+        const QList<CloudModel> offered = cloudModels();
+        for (const CloudModel &model : offered) {
+            if (model.id == m_selectedModel)
+                return model.vision.value_or(false);
+        }
         return false;
+    }
     for (const OllamaModel &model : m_models) {
         if (model.name == m_selectedModel)
             return model.vision;
@@ -98,6 +111,13 @@ bool DrawSession::selectedIsVision() const
 
 QString DrawSession::selectedModelLabel() const
 {
+    if (isCloudModel(m_selectedModel)) {
+        const QList<CloudModel> offered = cloudModels();
+        for (const CloudModel &model : offered) {
+            if (model.id == m_selectedModel)
+                return model.name;
+        }
+    }
     return m_selectedModel;
 }
 
@@ -236,9 +256,87 @@ void DrawSession::run(RunTask *task, const QString &prompt)
 
 void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<void()> done)
 {
-    Q_UNUSED(task);
-    Q_UNUSED(prompt);
-    done();
+    if (!m_account || !m_account->signedIn()) {
+        setStatusNote(QStringLiteral("Sign in to draw with cloud models."));
+        done();
+        return;
+    }
+    const QString payWith = this->payWith();
+    if (payWith == QLatin1String("key") && !Keychain::get(QStringLiteral("openrouter_key"))) {
+        setStatusNote(QString::fromUtf16(u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
+        done();
+        return;
+    }
+
+    GenerationRequest request{prompt, m_selectedModel, selectedModelLabel(), payWith, std::nullopt};
+    if (selectedIsVision())
+        request.image = m_referenceData;
+    GenerationStream *stream = GenerationStream::start(request, task);
+    connect(stream, &GenerationStream::event, task, [this, task, stream](const QJsonObject &event) {
+        if (task->cancelled) {
+            stream->cancel();
+            return;
+        }
+        handleCloudEvent(task, event);
+    });
+    connect(stream, &GenerationStream::finished, task, [this, task, done](const std::optional<QString> &error) {
+        task->onCancel = nullptr;
+        if (error)
+            setStatusNote(task->cancelled ? QStringLiteral("Stopped.") : *error);
+        done();
+    });
+    task->onCancel = [this, task, stream, done] {
+        stream->cancel();
+        // Closing the request is how a stop reaches a cloud run: as the stream's failure.
+        QTimer::singleShot(0, task, [this, done] {
+            setStatusNote(QStringLiteral("Stopped."));
+            done();
+        });
+    };
+}
+
+void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
+{
+    const QJsonValue url = event.value(QStringLiteral("url"));
+    if (url.isString())
+        setPublishedURL(webAddress(url.toString()));
+    const QJsonValue reasoning = event.value(QStringLiteral("r"));
+    if (reasoning.isString())
+        appendNarration(reasoning.toString());
+    const QJsonValue answer = event.value(QStringLiteral("c"));
+    if (answer.isString()) {
+        const QString piece = answer.toString();
+        task->answerText += piece;
+        appendNarration(piece);
+        m_canvas->applyDelta(piece);
+    }
+    const QJsonValue error = event.value(QStringLiteral("error"));
+    if (error.isString())
+        setStatusNote(error.toString());
+    if (!event.contains(QStringLiteral("done")))
+        return;
+    const QJsonValue svg = event.value(QStringLiteral("svg"));
+    // The service's own cut wins; otherwise only a closed drawing counts (no open-ended fallback).
+    const std::optional<QString> result = svg.isString() ? std::optional<QString>(svg.toString())
+                                                         : SvgExtract::closed(task->answerText);
+    m_canvas->finish(result);
+    if (result)
+        finish(*result);
+    else
+        setStatusNote(QStringLiteral("The model replied but didn't finish an SVG."));
+    // The balance changed; the run does not wait for it.
+    if (m_account)
+        m_account->refreshCredits();
+}
+
+QUrl DrawSession::webAddress(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    // Only a web page is ever linked: a file: or custom-scheme address could open anything.
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        return QUrl();
+    return url;
 }
 
 void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<void()> done)

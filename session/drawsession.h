@@ -3,12 +3,15 @@
 #include "canvas/canvascontroller.h"
 #include "models/ollamaclient.h"
 #include "models/ollamamodel.h"
+#include "session/catalog.h"
 #include "session/prompts.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>
 #include <QImage>
+#include <QHash>
 #include <QList>
+#include <QMap>
 #include <QObject>
 #include <QPointer>
 #include <QUrl>
@@ -17,6 +20,8 @@
 #include <functional>
 #include <optional>
 
+class DravlinAccount;
+class PullTask;
 class RunTask;
 
 // The drawing state of one window and the run of one drawing, from a submitted prompt to a
@@ -43,6 +48,19 @@ class DrawSession : public QObject
     Q_PROPERTY(QString selectedModelLabel READ selectedModelLabel NOTIFY selectionDetailsChanged)
     Q_PROPERTY(CanvasController *canvas READ canvas CONSTANT)
 
+    Q_PROPERTY(QVariantList models READ modelsForView NOTIFY modelsChanged)
+    Q_PROPERTY(bool ollamaUp READ ollamaUp NOTIFY ollamaUpChanged)
+    Q_PROPERTY(QVariantList recommended READ recommendedForView NOTIFY recommendedChanged)
+    Q_PROPERTY(QVariantList cloudCatalog READ cloudCatalogForView NOTIFY cloudCatalogChanged)
+    Q_PROPERTY(QStringList featuredCloud READ featuredCloud NOTIFY featuredCloudChanged)
+    Q_PROPERTY(QStringList enabledCloudIDs READ enabledCloudIDs NOTIFY enabledCloudChanged)
+    Q_PROPERTY(QVariantList cloudModels READ cloudModelsForView NOTIFY cloudModelsChanged)
+    Q_PROPERTY(QVariantMap pulling READ pullingForView NOTIFY pullingChanged)
+    Q_PROPERTY(QString pullError READ pullErrorOrEmpty NOTIFY pullErrorChanged)
+    Q_PROPERTY(int ramGB READ ramGB CONSTANT)
+    Q_PROPERTY(QString updateVersion READ updateVersionOrEmpty NOTIFY updateVersionChanged)
+    Q_PROPERTY(QString currentVersion READ currentVersion CONSTANT)
+
 public:
     explicit DrawSession(QObject *parent = nullptr);
     ~DrawSession() override;
@@ -60,8 +78,53 @@ public:
     void setPayWith(const QString &choice);
     QDateTime turnStartedAt() const { return m_turnStartedAt; }
 
+    // ---- model lists ----
     QList<OllamaModel> models() const { return m_models; }
     void setModels(const QList<OllamaModel> &models);
+    bool ollamaUp() const { return m_ollamaUp; }
+    QList<RecommendedModel> recommended() const { return m_recommended; }
+    QMap<QString, RecommendedModel> localByFamily() const { return m_localByFamily; }
+    QList<CloudModel> cloudCatalog() const { return m_cloudCatalog; }
+    QStringList featuredCloud() const { return m_featuredCloud; }
+    // The enabled cloud ids as stored: joined with ",", in the user's order.
+    QString enabledCloudRaw() const;
+    QStringList enabledCloudIDs() const;
+    // The cloud models offered for drawing: the enabled ones, or the featured ones when none is.
+    QList<CloudModel> cloudModels() const;
+    // Whole GiB of memory, rounded down.
+    int ramGB() const { return m_ramGB; }
+    std::optional<QString> releaseLabel(const OllamaModel &model) const;
+    Q_INVOKABLE QString releaseLabelFor(const QString &modelName) const;
+
+    // Refreshes the installed models and whether the local server answers; done runs afterwards.
+    Q_INVOKABLE void refreshModels() { refreshModels(nullptr); }
+    void refreshModels(std::function<void()> done);
+    // Fetches the service's catalog of recommended and cloud models; nothing changes on failure.
+    Q_INVOKABLE void refreshRecommended() { refreshRecommended(nullptr); }
+    void refreshRecommended(std::function<void()> done);
+    Q_INVOKABLE void toggleCloud(const QString &id);
+
+    // ---- downloads ----
+    QMap<QString, double> pulling() const { return m_pulling; }
+    std::optional<QString> pullError() const { return m_pullError; }
+    bool hasPullTask(const QString &name) const { return m_pullTasks.contains(name); }
+    void pull(const RecommendedModel &model) { pull(model.name); }
+    Q_INVOKABLE void pull(const QString &name);
+    Q_INVOKABLE void cancelPull(const QString &name);
+    Q_INVOKABLE void remove(const QString &name);
+    // How often a running download checks whether its model has appeared (5 s).
+    void setInstallPollIntervalMs(int ms) { m_installPollMs = ms; }
+
+    // ---- updates ----
+    std::optional<QString> updateVersion() const { return m_updateVersion; }
+    QString currentVersion() const;
+    // Asks quietly whether a newer release exists; remembers its version when one does.
+    Q_INVOKABLE void checkForUpdate();
+
+    // ---- the account ----
+    // Held weakly: the window owns the account.
+    Q_INVOKABLE void setAccount(DravlinAccount *account);
+    DravlinAccount *account() const;
 
     bool hasReference() const { return m_referenceData.has_value(); }
     QImage referenceImage() const { return m_referenceImage; }
@@ -73,6 +136,9 @@ public:
 
     CanvasController *canvas() const { return m_canvas; }
     OllamaClient *client() const { return m_client; }
+
+    // An absolute http(s) address, or an empty URL for anything else.
+    static QUrl webAddress(const QString &text);
 
     // A model identifier names a cloud model exactly when it contains "/".
     static bool isCloudModel(const QString &id) { return id.contains(QLatin1Char('/')); }
@@ -105,6 +171,20 @@ signals:
     void referenceChanged();
     void selectionDetailsChanged();
     void modelsChanged();
+    void ollamaUpChanged();
+    void recommendedChanged();
+    void localByFamilyChanged();
+    void cloudCatalogChanged();
+    void featuredCloudChanged();
+    void enabledCloudChanged();
+    void cloudModelsChanged();
+    void pullingChanged();
+    void pullErrorChanged();
+    void updateVersionChanged();
+    void updateChecked();
+    // A refresh has finished (whatever its outcome).
+    void modelsRefreshed();
+    void recommendedRefreshed();
 
 private:
     QString resultSVGText() const { return m_resultSVG.value_or(QString()); }
@@ -121,9 +201,26 @@ private:
     void setStatusNote(const std::optional<QString> &note);
     void setTurnStartedAt(const QDateTime &at);
 
+    QVariantList modelsForView() const;
+    QVariantList recommendedForView() const;
+    QVariantList cloudCatalogForView() const;
+    QVariantList cloudModelsForView() const;
+    QVariantMap pullingForView() const;
+    QString pullErrorOrEmpty() const { return m_pullError.value_or(QString()); }
+    QString updateVersionOrEmpty() const { return m_updateVersion.value_or(QString()); }
+    void setOllamaUp(bool up);
+    void setPullError(const std::optional<QString> &error);
+    void setEnabledCloud(const QStringList &ids);
+    void reconcilePulls();
+    void finishPull(const QString &name);
+    void endPullTask(const QString &name);
+    void refreshAll();
+    void pollInstalled(PullTask *task);
+
     void run(RunTask *task, const QString &prompt);
     void runLocal(RunTask *task, const QString &prompt, std::function<void()> done);
     void runCloud(RunTask *task, const QString &prompt, std::function<void()> done);
+    void handleCloudEvent(RunTask *task, const QJsonObject &event);
     void concludeLocal(RunTask *task, const std::optional<OllamaError> &error, const std::function<void()> &done);
     void publishLocal(const QString &svg, std::function<void()> done);
     void finish(const QString &svg);
@@ -145,4 +242,17 @@ private:
     QImage m_referenceImage;
     std::optional<ReferenceData> m_referenceData;
     QDateTime m_turnStartedAt;
+
+    bool m_ollamaUp = true;
+    QList<RecommendedModel> m_recommended;
+    QMap<QString, RecommendedModel> m_localByFamily;
+    QList<CloudModel> m_cloudCatalog;
+    QStringList m_featuredCloud;
+    int m_ramGB;
+    QMap<QString, double> m_pulling;
+    QHash<QString, PullTask *> m_pullTasks;
+    std::optional<QString> m_pullError;
+    int m_installPollMs = 5000;
+    QPointer<DravlinAccount> m_account;
+    std::optional<QString> m_updateVersion;
 };

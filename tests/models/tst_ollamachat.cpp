@@ -199,6 +199,7 @@ private slots:
         QTest::newRow("404 before streaming") << 404;
         QTest::newRow("200 mid-stream") << 200;
         QTest::newRow("500") << 500;
+        QTest::newRow("400") << 400;
     }
     void anErrorObjectEndsTheStreamWhateverTheStatus()
     {

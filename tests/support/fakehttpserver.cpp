@@ -78,11 +78,13 @@ quint16 FakeHttpServer::port() const
 
 void FakeHttpServer::route(const QByteArray &method, const QByteArray &path, const FakeResponse &response)
 {
-    const QByteArray key = method + ' ' + path;
-    // A reply that has already been served as the repeating last one gives way to the new script.
-    if (m_repeating.remove(key))
-        m_routes[key].clear();
-    m_routes[key].append(response);
+    m_routes[method + ' ' + path] = {response};
+}
+
+void FakeHttpServer::routeSequence(const QByteArray &method, const QByteArray &path,
+                                   const QList<FakeResponse> &responses)
+{
+    m_routes[method + ' ' + path] = responses;
 }
 
 void FakeHttpServer::setHandler(std::function<FakeResponse(const RecordedRequest &)> handler)
@@ -161,12 +163,7 @@ void FakeHttpServer::onReadable(Connection *connection)
     FakeResponse response(404, FakeResponse::Framing::ContentLength);
     auto routed = m_routes.find(request.method + ' ' + request.path);
     if (routed != m_routes.end() && !routed->isEmpty()) {
-        if (routed->size() > 1) {
-            response = routed->takeFirst();
-        } else {
-            response = routed->first();
-            m_repeating.insert(routed.key());
-        }
+        response = routed->size() > 1 ? routed->takeFirst() : routed->first();
     } else if (m_handler) {
         response = m_handler(request);
     }

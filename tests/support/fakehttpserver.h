@@ -116,9 +116,10 @@ public:
     QUrl url() const; // http://127.0.0.1:<port>
     quint16 port() const;
 
-    // Replies queued for one method and path: each request takes the next one; the last repeats
-    // until a new reply is routed.
+    // The reply to every request for one method and path, replacing any earlier one.
     void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response);
+    // Replies in turn: each request takes the next one; the last one repeats.
+    void routeSequence(const QByteArray &method, const QByteArray &path, const QList<FakeResponse> &responses);
     // Used for requests no route matches; the default is 404 with an empty body.
     void setHandler(std::function<FakeResponse(const RecordedRequest &)> handler);
 
@@ -145,7 +146,6 @@ private:
 
     QTcpServer m_server;
     QHash<QByteArray, QList<FakeResponse>> m_routes;
-    QSet<QByteArray> m_repeating;
     std::function<FakeResponse(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
     QList<Connection *> m_connections;

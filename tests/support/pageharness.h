@@ -2,6 +2,7 @@
 
 #include "canvas/canvascontroller.h"
 
+#include <QImage>
 #include <QQmlApplicationEngine>
 #include <QQuickWindow>
 #include <QSignalSpy>
@@ -93,6 +94,49 @@ Window {
         return result;
     }
 
+    // Returns once the page has rendered `frames` more frames and then let a timer of `ms` run,
+    // both on the page's own clock: for what happens in the page after a command rather than
+    // during it (fades, burst handling, anything the page might try to load or navigate to).
+    bool settle(int frames = 2, int ms = 0)
+    {
+        const int token = ++m_settleToken;
+        eval(QStringLiteral("(() => { let left = %1;"
+                            " const frame = () => { if (--left > 0) requestAnimationFrame(frame);"
+                            " else setTimeout(() => { window.__harnessSettled = %2; }, %3); };"
+                            " requestAnimationFrame(frame); })()")
+                 .arg(frames)
+                 .arg(token)
+                 .arg(ms));
+        // Each round trip spins the event loop; the page answers as soon as its frames have run.
+        for (int round = 0; round < 100000; ++round) {
+            const QVariant settled = eval(QStringLiteral("window.__harnessSettled || 0"));
+            if (!settled.isValid())
+                return false; // no answer: the page is gone or hung
+            if (settled.toInt() == token)
+                return true;
+        }
+        return false;
+    }
+
+    // Returns once nothing is animating in the drawing any more (new elements fade in briefly).
+    bool waitUntilStill()
+    {
+        for (int round = 0; round < 100000; ++round) {
+            const QVariant running = eval(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length"));
+            if (!running.isValid())
+                return false;
+            if (running.toInt() == 0)
+                return true;
+        }
+        return false;
+    }
+
+    // What the window shows right now, as the user would see it.
+    QImage grab() { return window->grabWindow(); }
+
     int dialogs() const { return window->property("dialogs").toInt(); }
     QUrl currentUrl() const { return view->property("url").toUrl(); }
+
+private:
+    int m_settleToken = 0;
 };

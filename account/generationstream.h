@@ -1,0 +1,50 @@
+#pragma once
+
+#include "models/linestreamjob.h"
+#include "session/prompts.h"
+
+#include <QJsonObject>
+#include <QObject>
+
+#include <optional>
+
+// What a cloud generation is asked to do.
+struct GenerationRequest
+{
+    QString prompt;
+    QString model;
+    QString modelLabel;
+    QString payWith;
+    std::optional<ReferenceData> image;
+};
+
+// The service's streamed reply to one generation: event() for every line that is a JSON object,
+// in order, as soon as the line is complete; then finished() once, with a description when the
+// stream failed. The stream interprets nothing: an "error" event does not end it and events after
+// "done" still arrive. cancel() closes the request; nothing is emitted after it.
+class GenerationStream : public LineStreamJob
+{
+    Q_OBJECT
+
+public:
+    // Sends the request at once. The token is read now, when the request is built; the OpenRouter
+    // key goes along only when paying with it and one is stored. Without a token nothing is sent
+    // and the stream ends, on the next turn of the event loop, with "Not signed in.".
+    static GenerationStream *start(const GenerationRequest &request, QObject *owner);
+
+    // The request's JSON body: the image members both present or both absent.
+    static QJsonObject body(const GenerationRequest &request);
+
+signals:
+    void event(const QJsonObject &event);
+    void finished(const std::optional<QString> &errorDescription);
+
+protected:
+    bool handleResponseStart(int httpStatus) override;
+    bool handleLine(QByteArrayView line) override;
+    void onBodyEnded() override;
+    void onFailure(const StreamFailure &failure) override;
+
+private:
+    GenerationStream(QNetworkReply *reply, QObject *parent);
+};

@@ -1,0 +1,199 @@
+#include "account/serviceclient.h"
+
+#include "account/keychain.h"
+#include "account/preferences.h"
+
+#include <QCoreApplication>
+#include <QJsonDocument>
+#include <QNetworkAccessManager>
+#include <QThread>
+
+namespace {
+
+const QString kBaseURLKey = QStringLiteral("DravlinBaseURL");
+
+std::optional<QUrl> &cachedBaseURL()
+{
+    static std::optional<QUrl> base;
+    return base;
+}
+
+std::optional<QUrl> baseURLOverride()
+{
+    const QVariant stored = Preferences::value(kBaseURLKey);
+    if (!stored.isValid())
+        return std::nullopt;
+    const QUrl url(stored.toString(), QUrl::StrictMode);
+    if (!url.isValid() || url.isRelative() || url.host().isEmpty())
+        return std::nullopt;
+    if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
+        return std::nullopt;
+    return url;
+}
+
+// Qt reports an HTTP error status as a reply error. The service answers errors with a JSON body,
+// so those are answers like any other; only a failed exchange is a failure. A proxy asking for
+// credentials is not the service answering.
+bool isHttpStatusError(QNetworkReply *reply)
+{
+    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    if (!status.isValid() || status.toInt() < 400)
+        return false;
+    const int code = int(reply->error());
+    return code == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
+           (code >= 401 && code <= 499);
+}
+
+} // namespace
+
+QUrl ServiceClient::baseURL()
+{
+    std::optional<QUrl> &base = cachedBaseURL();
+    if (!base)
+        base = baseURLOverride().value_or(defaultBaseURL());
+    return *base;
+}
+
+void ServiceClient::resetBaseURLForTesting()
+{
+    cachedBaseURL().reset();
+}
+
+QUrl ServiceClient::endpoint(const QString &relativePath)
+{
+    return endpoint(baseURL(), relativePath);
+}
+
+QUrl ServiceClient::endpoint(const QUrl &base, const QString &relativePath)
+{
+    QUrl url = base.adjusted(QUrl::RemoveQuery | QUrl::RemoveFragment);
+    QString path = url.path(QUrl::FullyEncoded);
+    while (path.endsWith(QLatin1Char('/')))
+        path.chop(1);
+    QString relative = relativePath;
+    while (relative.startsWith(QLatin1Char('/')))
+        relative.remove(0, 1);
+    url.setPath(path + QLatin1Char('/') + relative, QUrl::TolerantMode);
+    return url;
+}
+
+std::optional<QNetworkRequest> ServiceClient::request(const QString &path, Auth auth, int timeoutMs)
+{
+    QNetworkRequest request(endpoint(path));
+    if (auth == Auth::Required) {
+        // Read now, never remembered: signing out or in elsewhere takes effect on the next request.
+        const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+        if (!token || token->isEmpty())
+            return std::nullopt;
+        request.setRawHeader("Authorization", "Bearer " + token->toUtf8());
+    }
+    request.setTransferTimeout(timeoutMs);
+    // The token must not follow a redirect to somewhere else.
+    request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::SameOriginRedirectPolicy);
+    return request;
+}
+
+std::optional<ServiceRequest> ServiceClient::jsonRequest(const QString &path, Auth auth, int timeoutMs,
+                                                         const QJsonObject &body)
+{
+    std::optional<QNetworkRequest> built = request(path, auth, timeoutMs);
+    if (!built)
+        return std::nullopt;
+    built->setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
+    return ServiceRequest{*built, jsonBody(body)};
+}
+
+QByteArray ServiceClient::jsonBody(const QJsonObject &body)
+{
+    return QJsonDocument(body).toJson(QJsonDocument::Compact);
+}
+
+QNetworkAccessManager *ServiceClient::network()
+{
+    // Owned by the application object, so it goes before Qt's own networking is torn down; the
+    // guard only notices that it has gone.
+    static QPointer<QNetworkAccessManager> shared;
+    if (!shared) {
+        QCoreApplication *application = QCoreApplication::instance();
+        Q_ASSERT(application && QThread::currentThread() == application->thread());
+        shared = new QNetworkAccessManager(application);
+    }
+    return shared;
+}
+
+QNetworkReply *ServiceClient::send(const ServiceCall &call, const std::optional<QJsonObject> &body,
+                                   std::optional<int> timeoutMs)
+{
+    const QString path = QString::fromLatin1(call.path);
+    const int timeout = timeoutMs.value_or(call.timeoutMs);
+    const QByteArray method(call.method);
+    if (body) {
+        const std::optional<ServiceRequest> built = jsonRequest(path, call.auth, timeout, *body);
+        if (!built)
+            return nullptr;
+        return network()->sendCustomRequest(built->request, method, built->body);
+    }
+    const std::optional<QNetworkRequest> built = request(path, call.auth, timeout);
+    if (!built)
+        return nullptr;
+    if (method == "GET")
+        return network()->get(*built);
+    return network()->sendCustomRequest(*built, method);
+}
+
+JsonReplyJob::JsonReplyJob(QNetworkReply *reply, QObject *parent) : QObject(parent), m_reply(reply)
+{
+    qRegisterMetaType<JsonReply>();
+    connect(reply, &QNetworkReply::finished, this, &JsonReplyJob::onFinished);
+}
+
+JsonReplyJob::~JsonReplyJob()
+{
+    releaseReply();
+}
+
+JsonReplyJob *JsonReplyJob::send(const ServiceCall &call, QObject *owner,
+                                 const std::optional<QJsonObject> &body, std::optional<int> timeoutMs)
+{
+    QNetworkReply *reply = ServiceClient::send(call, body, timeoutMs);
+    if (!reply)
+        return nullptr;
+    return new JsonReplyJob(reply, owner);
+}
+
+void JsonReplyJob::cancel()
+{
+    releaseReply();
+}
+
+void JsonReplyJob::releaseReply()
+{
+    if (!m_reply)
+        return;
+    QNetworkReply *reply = m_reply;
+    m_reply = nullptr;
+    reply->disconnect(this);
+    if (reply->isRunning())
+        reply->abort();
+    reply->deleteLater();
+}
+
+void JsonReplyJob::onFinished()
+{
+    if (!m_reply)
+        return;
+    JsonReply result;
+    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+    result.httpStatus = status.isValid() ? status.toInt() : 0;
+    const QNetworkReply::NetworkError error = m_reply->error();
+    result.received = error == QNetworkReply::NoError || isHttpStatusError(m_reply);
+    if (result.received) {
+        QJsonParseError parseError;
+        const QJsonDocument document = QJsonDocument::fromJson(m_reply->readAll(), &parseError);
+        if (parseError.error == QJsonParseError::NoError && document.isObject())
+            result.object = document.object();
+    }
+    releaseReply();
+    deleteLater();
+    emit finished(result);
+}
