@@ -3,6 +3,10 @@
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
+#include "account/webauthsession.h"
+
+#include <QJsonArray>
+#include <QUrlQuery>
 
 #include <QTimer>
 
@@ -166,4 +170,207 @@ void DravlinAccount::removeOpenRouterKey()
 {
     Keychain::remove(Keychain::openRouterKeyItem);
     setHasOpenRouterKey(Keychain::get(Keychain::openRouterKeyItem).has_value());
+}
+
+// ---- signing in ----
+
+namespace {
+const QString kCallbackScheme = QStringLiteral("dravlin-mac");
+
+// The first "code" item of the callback's query: nothing when there is none or it has no "=" at
+// all; an empty string when it is written "code=".
+std::optional<QString> callbackCode(const QUrl &callback)
+{
+    if (!callback.isValid() || !callback.hasQuery())
+        return std::nullopt;
+    const QStringList items = callback.query(QUrl::FullyEncoded).split(QLatin1Char('&'));
+    for (const QString &item : items) {
+        const qsizetype equals = item.indexOf(QLatin1Char('='));
+        const QString name = QUrl::fromPercentEncoding(item.left(equals < 0 ? item.size() : equals).toUtf8());
+        if (name != QLatin1String("code"))
+            continue;
+        if (equals < 0)
+            return std::nullopt;
+        return QUrl::fromPercentEncoding(item.mid(equals + 1).toUtf8());
+    }
+    return std::nullopt;
+}
+} // namespace
+
+QUrl DravlinAccount::signInPageURL()
+{
+    QUrl url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::signIn));
+    QUrlQuery query;
+    query.addQueryItem(QStringLiteral("redirect_uri"), QStringLiteral("dravlin-mac://auth"));
+    url.setQuery(query);
+    return url;
+}
+
+void DravlinAccount::signIn()
+{
+    setAuthError(std::nullopt);
+    // A new sign-in replaces one still showing: its window closes and it reports nothing.
+    if (m_webAuthSession)
+        m_webAuthSession->deleteLater();
+    auto *session = new WebAuthSession(signInPageURL(), kCallbackScheme, this);
+    m_webAuthSession = session;
+    connect(session, &WebAuthSession::completed, this, [this, session](const QUrl &callback) {
+        session->deleteLater();
+        completeSignIn(callback);
+    });
+    connect(session, &WebAuthSession::cancelled, this, [this, session] {
+        session->deleteLater();
+        emit signInFinished();
+    });
+    connect(session, &WebAuthSession::failed, this, [this, session](const QString &description) {
+        session->deleteLater();
+        setAuthError(description);
+        emit signInFinished();
+    });
+    session->start();
+}
+
+WebAuthSession *DravlinAccount::signInSession() const
+{
+    return m_webAuthSession;
+}
+
+void DravlinAccount::completeSignIn(const QUrl &callback)
+{
+    const std::optional<QString> code = callbackCode(callback);
+    if (!code) {
+        setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 no code returned."));
+        emit signInFinished();
+        return;
+    }
+    exchange(*code);
+}
+
+void DravlinAccount::exchange(const QString &code)
+{
+    if (m_exchange)
+        m_exchange->cancel();
+    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::exchangeCode, this, QJsonObject{{QStringLiteral("code"), code}});
+    m_exchange = job;
+    connect(job, &JsonReplyJob::finished, this, [this](const JsonReply &reply) {
+        if (!reply.received) {
+            setAuthError(QStringLiteral("Sign-in failed: ") + reply.errorDescription);
+            emit signInFinished();
+            return;
+        }
+        const QJsonValue token = reply.object ? reply.object->value(QStringLiteral("token")) : QJsonValue();
+        if (!token.isString()) {
+            setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 couldn't exchange code."));
+            emit signInFinished();
+            return;
+        }
+        Keychain::set(Keychain::apiTokenItem, token.toString());
+        const QJsonValue username = reply.object->value(kUsername);
+        const QJsonValue email = reply.object->value(QStringLiteral("email"));
+        setUsername(username.isString() ? std::optional<QString>(username.toString()) : std::nullopt);
+        setEmail(email.isString() ? std::optional<QString>(email.toString()) : std::nullopt);
+        if (m_username)
+            Preferences::setValue(kUsernameKey, *m_username);
+        else
+            Preferences::remove(kUsernameKey);
+        if (m_email)
+            Preferences::setValue(kEmailKey, *m_email);
+        else
+            Preferences::remove(kEmailKey);
+        setSignedIn(true);
+        emit signInFinished();
+    });
+}
+
+// ---- drawing on the service ----
+
+GenerationStream *DravlinAccount::streamGeneration(const GenerationRequest &request, QObject *owner)
+{
+    return GenerationStream::start(request, owner);
+}
+
+void DravlinAccount::publish(const PublishedDrawing &drawing, QObject *context,
+                             std::function<void(const PublishResult &)> done)
+{
+    QJsonObject body{
+        {QStringLiteral("prompt"), drawing.prompt},
+        {QStringLiteral("model_id"), drawing.model},
+        {QStringLiteral("model_label"), drawing.modelLabel},
+        {QStringLiteral("provider"), drawing.provider},
+        {QStringLiteral("svg"), drawing.svg},
+        {QStringLiteral("content"), drawing.transcript},
+        {QStringLiteral("duration_ms"), drawing.durationMs},
+    };
+    // A cost only means something for a drawing paid with credit.
+    if (drawing.provider == QLatin1String("credits"))
+        body.insert(QStringLiteral("cost_usd"), drawing.costUSD);
+    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::publishDrawing, context, body);
+    if (!job) {
+        QTimer::singleShot(0, context, [done] { done({QUrl(), PublishError::notSignedIn()}); });
+        return;
+    }
+    connect(job, &JsonReplyJob::finished, context, [done](const JsonReply &reply) {
+        if (!reply.received) {
+            // The transport's own words; the caller shows them as they are.
+            done({QUrl(), PublishError::server(reply.errorDescription)});
+            return;
+        }
+        const QJsonValue url = reply.object ? reply.object->value(QStringLiteral("url")) : QJsonValue();
+        if (reply.httpStatus == 201 && url.isString()) {
+            // Only a web page is ever offered as the drawing's link.
+            const QUrl address(url.toString(), QUrl::StrictMode);
+            if (address.isValid() && !address.host().isEmpty() &&
+                (address.scheme() == QLatin1String("https") || address.scheme() == QLatin1String("http"))) {
+                done({address, std::nullopt});
+                return;
+            }
+        }
+        QString message = QStringLiteral("publish failed");
+        if (reply.object && reply.object->contains(QStringLiteral("error"))) {
+            const QJsonValue error = reply.object->value(QStringLiteral("error"));
+            if (error.isString())
+                message = error.toString();
+        }
+        done({QUrl(), PublishError::server(message)});
+    });
+}
+
+void DravlinAccount::fetchFavorites(QObject *context, std::function<void(const std::optional<QStringList> &)> done)
+{
+    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::fetchFavorites, context);
+    if (!job) {
+        QTimer::singleShot(0, context, [done] { done(std::nullopt); });
+        return;
+    }
+    connect(job, &JsonReplyJob::finished, context, [done](const JsonReply &reply) {
+        const QJsonValue ids = reply.object ? reply.object->value(QStringLiteral("cloud_ids")) : QJsonValue();
+        if (!ids.isArray()) {
+            done(std::nullopt);
+            return;
+        }
+        QStringList list;
+        for (const QJsonValue &id : ids.toArray()) {
+            if (!id.isString()) {
+                done(std::nullopt);
+                return;
+            }
+            list.append(id.toString());
+        }
+        done(list);
+    });
+}
+
+void DravlinAccount::saveFavorites(const QStringList &ids, QObject *context, std::function<void()> done)
+{
+    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::saveFavorites, context,
+                                           QJsonObject{{QStringLiteral("cloud_ids"), QJsonArray::fromStringList(ids)}});
+    if (!job) {
+        if (done)
+            QTimer::singleShot(0, context, done);
+        return;
+    }
+    connect(job, &JsonReplyJob::finished, context, [done](const JsonReply &) {
+        if (done)
+            done();
+    });
 }

@@ -1,16 +1,42 @@
 #pragma once
 
+#include "account/generationstream.h"
+#include "account/publisherror.h"
+
 #include <QList>
+#include <QUrl>
 #include <QObject>
 #include <QPointer>
 #include <QString>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
+#include <functional>
 #include <optional>
 
 class JsonReplyJob;
+class WebAuthSession;
 struct JsonReply;
+
+// A finished local drawing as the service lists it.
+struct PublishedDrawing
+{
+    QString svg;
+    QString prompt;
+    QString model;
+    QString modelLabel;
+    QString provider;
+    double costUSD = 0;
+    qint64 durationMs = 0;
+    QString transcript;
+};
+
+// How a publish went: the drawing's web address, or why not.
+struct PublishResult
+{
+    QUrl url;
+    std::optional<PublishError> error;
+};
 
 // The Dravlin account as this window knows it: who is signed in, the credit balance, and whether an
 // OpenRouter key is kept. The token and the key live only in the Keychain; the name and email
@@ -57,6 +83,26 @@ public:
     Q_INVOKABLE void saveOpenRouterKey(const QString &text);
     Q_INVOKABLE void removeOpenRouterKey();
 
+    // Opens the service's sign-in page in a window of its own; a one-time code it hands back is
+    // exchanged for a token. The outcome shows in signedIn, username, email and authError.
+    Q_INVOKABLE void signIn();
+    // The sign-in page: base URL + "oauth/mac" with the app's callback as redirect_uri.
+    static QUrl signInPageURL();
+    // Handles the address the sign-in page finished on (public for tests of the callback rules).
+    void completeSignIn(const QUrl &callback);
+    // The window of the sign-in in progress, if any.
+    WebAuthSession *signInSession() const;
+
+    // Starts a cloud generation; see GenerationStream.
+    GenerationStream *streamGeneration(const GenerationRequest &request, QObject *owner);
+
+    // Publishes a finished drawing; done runs once with the result unless context goes first.
+    void publish(const PublishedDrawing &drawing, QObject *context, std::function<void(const PublishResult &)> done);
+    // The account's favourite cloud models, or none when unknown (signed out, failure, no list).
+    void fetchFavorites(QObject *context, std::function<void(const std::optional<QStringList> &)> done);
+    // Replaces the account's favourites; the outcome is not reported.
+    void saveFavorites(const QStringList &ids, QObject *context, std::function<void()> done = {});
+
     // The idle limit of the balance request; the service's own unless changed.
     int creditsTimeoutMs() const { return m_creditsTimeoutMs; }
     void setCreditsTimeoutMs(int ms) { m_creditsTimeoutMs = ms; }
@@ -70,6 +116,8 @@ signals:
     void creditsChanged();
     // A refreshCredits() call has ended, whatever came of it. Once per call, never from inside it.
     void creditsRefreshed();
+    // A sign-in has come to an end: signed in, failed, or closed by the user.
+    void signInFinished();
 
 private:
     QString usernameOrEmpty() const { return m_username.value_or(QString()); }
@@ -84,6 +132,7 @@ private:
     void setCredits(const std::optional<double> &credits);
 
     void applyBalance(const JsonReply &reply);
+    void exchange(const QString &code);
     void cancelRefreshes();
 
     std::optional<QString> m_username;
@@ -94,4 +143,6 @@ private:
     std::optional<double> m_credits;
     int m_creditsTimeoutMs;
     QList<QPointer<JsonReplyJob>> m_refreshes;
+    QPointer<WebAuthSession> m_webAuthSession;
+    QPointer<JsonReplyJob> m_exchange;
 };

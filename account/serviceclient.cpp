@@ -2,6 +2,7 @@
 
 #include "account/keychain.h"
 #include "account/preferences.h"
+#include "models/linestreamjob.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -29,19 +30,6 @@ std::optional<QUrl> baseURLOverride()
     if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
         return std::nullopt;
     return url;
-}
-
-// Qt reports an HTTP error status as a reply error. The service answers errors with a JSON body,
-// so those are answers like any other; only a failed exchange is a failure. A proxy asking for
-// credentials is not the service answering.
-bool isHttpStatusError(QNetworkReply *reply)
-{
-    const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    if (!status.isValid() || status.toInt() < 400)
-        return false;
-    const int code = int(reply->error());
-    return code == QNetworkReply::ProtocolInvalidOperationError || (code >= 201 && code <= 299) ||
-           (code >= 401 && code <= 499);
 }
 
 } // namespace
@@ -185,8 +173,11 @@ void JsonReplyJob::onFinished()
     JsonReply result;
     const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
     result.httpStatus = status.isValid() ? status.toInt() : 0;
-    const QNetworkReply::NetworkError error = m_reply->error();
-    result.received = error == QNetworkReply::NoError || isHttpStatusError(m_reply);
+    // An HTTP error status is an answer like any other: the service explains itself in the body.
+    const std::optional<StreamFailure> failure = transportFailure(m_reply);
+    result.received = !failure;
+    if (failure)
+        result.errorDescription = failure->description;
     if (result.received) {
         QJsonParseError parseError;
         const QJsonDocument document = QJsonDocument::fromJson(m_reply->readAll(), &parseError);

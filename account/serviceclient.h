@@ -104,6 +104,8 @@ struct JsonReply
     int httpStatus = 0;
     // The body when it parsed as a JSON object; none for anything else (an array, not JSON, empty).
     std::optional<QJsonObject> object;
+    // Why nothing whole arrived, in words for the user, when received is false.
+    QString errorDescription;
 };
 
 // Owns one service reply and reads it whole: emits finished() once when it ends, then deletes

@@ -271,7 +271,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
     GenerationRequest request{prompt, m_selectedModel, selectedModelLabel(), payWith, std::nullopt};
     if (selectedIsVision())
         request.image = m_referenceData;
-    GenerationStream *stream = GenerationStream::start(request, task);
+    GenerationStream *stream = m_account->streamGeneration(request, task);
     connect(stream, &GenerationStream::event, task, [this, task, stream](const QJsonObject &event) {
         if (task->cancelled) {
             stream->cancel();
@@ -393,14 +393,38 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
     }
     m_canvas->finish(*svg);
     finish(*svg);
-    publishLocal(*svg, done);
+    publishLocal(task, *svg, done);
 }
 
-void DrawSession::publishLocal(const QString &svg, std::function<void()> done)
+void DrawSession::publishLocal(RunTask *task, const QString &svg, std::function<void()> done)
 {
-    Q_UNUSED(svg);
-    // Publishing needs a signed-in account; until the window hands one over there is nothing to do.
-    done();
+    if (!m_account || !m_account->signedIn()) {
+        done();
+        return;
+    }
+    PublishedDrawing drawing;
+    drawing.svg = svg;
+    drawing.prompt = m_currentPrompt;
+    drawing.model = m_selectedModel;
+    drawing.modelLabel = m_selectedModel + QString::fromUtf16(u" \u00b7 local");
+    drawing.provider = QStringLiteral("local");
+    drawing.costUSD = 0;
+    drawing.durationMs = m_startedAt.elapsed();
+    drawing.transcript = m_narration;
+    // The drawing is already recorded; a stop while it uploads just ends the run.
+    auto *upload = new QObject(task);
+    task->onCancel = [upload, done] {
+        delete upload;
+        done();
+    };
+    m_account->publish(drawing, upload, [this, task, done](const PublishResult &result) {
+        task->onCancel = nullptr;
+        if (result.error)
+            setStatusNote(QStringLiteral("Publish failed: ") + result.error->description());
+        else
+            setPublishedURL(result.url);
+        done();
+    });
 }
 
 void DrawSession::finish(const QString &svg)

@@ -103,6 +103,9 @@ public:
     Q_INVOKABLE void refreshRecommended() { refreshRecommended(nullptr); }
     void refreshRecommended(std::function<void()> done);
     Q_INVOKABLE void toggleCloud(const QString &id);
+    // Replaces the enabled cloud models with the signed-in account's favourites.
+    Q_INVOKABLE void loadFavorites() { loadFavorites(nullptr); }
+    void loadFavorites(std::function<void()> done);
 
     // ---- downloads ----
     QMap<QString, double> pulling() const { return m_pulling; }
@@ -185,6 +188,7 @@ signals:
     // A refresh has finished (whatever its outcome).
     void modelsRefreshed();
     void recommendedRefreshed();
+    void favoritesLoaded();
 
 private:
     QString resultSVGText() const { return m_resultSVG.value_or(QString()); }
@@ -212,6 +216,7 @@ private:
     void setPullError(const std::optional<QString> &error);
     void setEnabledCloud(const QStringList &ids);
     void reconcilePulls();
+    void pushFavorites();
     void finishPull(const QString &name);
     void endPullTask(const QString &name);
     void refreshAll();
@@ -222,7 +227,7 @@ private:
     void runCloud(RunTask *task, const QString &prompt, std::function<void()> done);
     void handleCloudEvent(RunTask *task, const QJsonObject &event);
     void concludeLocal(RunTask *task, const std::optional<OllamaError> &error, const std::function<void()> &done);
-    void publishLocal(const QString &svg, std::function<void()> done);
+    void publishLocal(RunTask *task, const QString &svg, std::function<void()> done);
     void finish(const QString &svg);
 
     QString m_activePrompt;

@@ -270,6 +270,50 @@ void DrawSession::toggleCloud(const QString &id)
     else
         ids.append(id);
     setEnabledCloud(ids);
+    pushFavorites();
+}
+
+// ---- favourites ----
+
+void DrawSession::loadFavorites(std::function<void()> done)
+{
+    if (!m_account || !m_account->signedIn()) {
+        emit favoritesLoaded();
+        if (done)
+            done();
+        return;
+    }
+    m_account->fetchFavorites(this, [this, done](const std::optional<QStringList> &ids) {
+        if (ids) {
+            // The account's list replaces the local one, an empty list included.
+            Preferences::setValue(kEnabledCloudKey, ids->join(QLatin1Char(',')));
+            if (isCloudModel(m_selectedModel)) {
+                QStringList offered = enabledCloudIDs();
+                if (offered.isEmpty())
+                    offered = m_featuredCloud;
+                if (!offered.contains(m_selectedModel)) {
+                    const QList<CloudModel> cloud = cloudModels();
+                    setSelectedModel(!m_models.isEmpty() ? m_models.first().name
+                                     : !cloud.isEmpty()  ? cloud.first().id
+                                                         : QString());
+                }
+            }
+            emit enabledCloudChanged();
+            emit cloudModelsChanged();
+            emit selectionDetailsChanged();
+        }
+        emit favoritesLoaded();
+        if (done)
+            done();
+    });
+}
+
+void DrawSession::pushFavorites()
+{
+    if (!m_account || !m_account->signedIn())
+        return;
+    // The list as it is now, not as it may be when the request goes out.
+    m_account->saveFavorites(enabledCloudIDs(), this);
 }
 
 std::optional<QString> DrawSession::releaseLabel(const OllamaModel &model) const
@@ -436,7 +480,18 @@ void DrawSession::checkForUpdate()
 
 void DrawSession::setAccount(DravlinAccount *account)
 {
+    if (m_account == account)
+        return;
+    if (m_account)
+        m_account->disconnect(this);
     m_account = account;
+    if (!account)
+        return;
+    // Signing in brings the account's favourites along.
+    connect(account, &DravlinAccount::signedInChanged, this, [this] {
+        if (m_account && m_account->signedIn())
+            loadFavorites();
+    });
 }
 
 DravlinAccount *DrawSession::account() const
