@@ -156,14 +156,7 @@ void JsonReplyJob::cancel()
 
 void JsonReplyJob::releaseReply()
 {
-    if (!m_reply)
-        return;
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    if (reply->isRunning())
-        reply->abort();
-    reply->deleteLater();
+    ::releaseReply(m_reply, this);
 }
 
 void JsonReplyJob::onFinished()

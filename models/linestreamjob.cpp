@@ -68,18 +68,23 @@ void LineStreamJob::end()
     releaseReply();
 }
 
-void LineStreamJob::releaseReply()
+void releaseReply(QPointer<QNetworkReply> &reply, QObject *receiver)
 {
-    if (!m_reply)
+    if (!reply)
         return;
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
+    QNetworkReply *released = reply;
+    reply = nullptr;
+    released->disconnect(receiver);
     // A reply that already carries an HTTP status error must not be given a second error by an
     // abort; deleting it closes its connection all the same.
-    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    if (released->isRunning() && released->error() == QNetworkReply::NoError)
+        released->abort();
+    released->deleteLater();
+}
+
+void LineStreamJob::releaseReply()
+{
+    ::releaseReply(m_reply, this);
 }
 
 bool LineStreamJob::processLines(QByteArrayView bytes)

@@ -26,6 +26,10 @@ struct StreamFailure
 // statuses are not failures here: for our servers the body decides.
 std::optional<StreamFailure> transportFailure(const QNetworkReply *reply);
 
+// Lets go of a reply its owner no longer wants: no more signals to receiver, the request closed,
+// the reply deleted later. Leaves reply null.
+void releaseReply(QPointer<QNetworkReply> &reply, QObject *receiver);
+
 // The common body of our streamed HTTP replies: owns its QNetworkReply, feeds each arriving chunk
 // through the line splitter, hands complete lines to the subclass, and ends exactly once. Nothing
 // is buffered beyond one unfinished line, so the first words reach the screen while the server is

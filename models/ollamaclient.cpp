@@ -23,6 +23,15 @@ std::optional<QString> stringMember(const QJsonObject &object, const QString &ke
     return value.toString();
 }
 
+// A reply line as a JSON object; nothing for a blank line, plain text or any other JSON.
+std::optional<QJsonObject> lineObject(QByteArrayView line)
+{
+    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
+    if (!document.isObject())
+        return std::nullopt;
+    return document.object();
+}
+
 bool isBlank(QByteArrayView line)
 {
     for (char c : line) {
@@ -42,10 +51,10 @@ bool ChatStream::handleLine(QByteArrayView line)
 {
     if (isBlank(line))
         return true;
-    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
-    if (!document.isObject())
+    const std::optional<QJsonObject> parsed = lineObject(line);
+    if (!parsed)
         return true;
-    const QJsonObject object = document.object();
+    const QJsonObject &object = *parsed;
     if (const auto error = stringMember(object, kError)) {
         end();
         emit finished(OllamaError::badResponse(*error));
@@ -272,15 +281,15 @@ bool PullStream::handleLine(QByteArrayView line)
         m_refusedBody += line;
         return true;
     }
-    const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
-    if (!document.isObject())
+    const std::optional<QJsonObject> parsed = lineObject(line);
+    if (!parsed)
         return true;
-    const QJsonObject object = document.object();
-    if (const auto error = stringMember(object, kError)) {
+    if (const auto error = stringMember(*parsed, kError)) {
         end();
         emit finished(OllamaError::badResponse(*error));
         return false;
     }
+    const QJsonObject &object = *parsed;
     const QJsonValue total = object.value(QStringLiteral("total"));
     const QJsonValue completed = object.value(QStringLiteral("completed"));
     if (total.isDouble() && total.toDouble() > 0 && completed.isDouble())

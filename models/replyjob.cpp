@@ -29,16 +29,7 @@ void ReplyJob::cancel()
 void ReplyJob::release()
 {
     m_totalLimit.stop();
-    if (!m_reply)
-        return;
-    QNetworkReply *reply = m_reply;
-    m_reply = nullptr;
-    reply->disconnect(this);
-    // A reply that already carries an HTTP status error must not be given a second error by an
-    // abort; deleting it closes its connection all the same.
-    if (reply->isRunning() && reply->error() == QNetworkReply::NoError)
-        reply->abort();
-    reply->deleteLater();
+    releaseReply(m_reply, this);
 }
 
 void ReplyJob::onReadyRead()
