@@ -104,6 +104,26 @@ private slots:
         QVERIFY(!account->signedIn());
     }
 
+    void aSecondSignInReplacesTheFirst()
+    {
+        m_server->setHandler([](const RecordedRequest &) {
+            return FakeResponse(200, FakeResponse::Framing::ContentLength).header("Content-Type", "text/html").write("<p>sign in</p>");
+        });
+        std::unique_ptr<DravlinAccount> account(freshAccount());
+        QSignalSpy finished(account.get(), &DravlinAccount::signInFinished);
+        account->signIn();
+        QPointer<WebAuthSession> first = account->signInSession();
+        QPointer<QQuickWindow> firstWindow = first->window();
+        account->signIn();
+        QVERIFY(account->signInSession() != first);
+        QTRY_VERIFY(!first);
+        QVERIFY(!firstWindow || !firstWindow->isVisible());
+        // The replaced attempt reports nothing; the new one is the one that ends.
+        account->signInSession()->window()->close();
+        QVERIFY(finished.wait(30000));
+        QCOMPARE(finished.size(), 1);
+    }
+
     // Closing the app's window mid-sign-in takes the sign-in window with it.
     void destroyingTheAccountMidSignInIsSafe()
     {
