@@ -250,7 +250,8 @@ void DravlinAccount::exchange(const QString &code)
 {
     if (m_exchange)
         m_exchange->cancel();
-    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::exchangeCode, this, QJsonObject{{QStringLiteral("code"), code}});
+    JsonReplyJob *job =
+        JsonReplyJob::send(ServiceCalls::exchangeCode, this, QJsonObject{{QStringLiteral("code"), code}});
     m_exchange = job;
     connect(job, &JsonReplyJob::finished, this, [this](const JsonReply &reply) {
         if (!reply.received) {
@@ -335,7 +336,8 @@ void DravlinAccount::publish(const PublishedDrawing &drawing, QObject *context,
     });
 }
 
-void DravlinAccount::fetchFavorites(QObject *context, std::function<void(const std::optional<QStringList> &)> done)
+void DravlinAccount::fetchFavorites(QObject *context,
+                                    std::function<void(const std::optional<QStringList> &)> done)
 {
     JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::fetchFavorites, context);
     if (!job) {
@@ -362,8 +364,9 @@ void DravlinAccount::fetchFavorites(QObject *context, std::function<void(const s
 
 void DravlinAccount::saveFavorites(const QStringList &ids, QObject *context, std::function<void()> done)
 {
-    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::saveFavorites, context,
-                                           QJsonObject{{QStringLiteral("cloud_ids"), QJsonArray::fromStringList(ids)}});
+    JsonReplyJob *job =
+        JsonReplyJob::send(ServiceCalls::saveFavorites, context,
+                           QJsonObject{{QStringLiteral("cloud_ids"), QJsonArray::fromStringList(ids)}});
     if (!job) {
         if (done)
             QTimer::singleShot(0, context, done);

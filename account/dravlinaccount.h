@@ -4,10 +4,10 @@
 #include "account/publisherror.h"
 
 #include <QList>
-#include <QUrl>
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 #include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
@@ -97,7 +97,8 @@ public:
     GenerationStream *streamGeneration(const GenerationRequest &request, QObject *owner);
 
     // Publishes a finished drawing; done runs once with the result unless context goes first.
-    void publish(const PublishedDrawing &drawing, QObject *context, std::function<void(const PublishResult &)> done);
+    void publish(const PublishedDrawing &drawing, QObject *context,
+                 std::function<void(const PublishResult &)> done);
     // The account's favourite cloud models, or none when unknown (signed out, failure, no list).
     void fetchFavorites(QObject *context, std::function<void(const std::optional<QStringList> &)> done);
     // Replaces the account's favourites; the outcome is not reported.

@@ -32,8 +32,8 @@ QJsonObject GenerationStream::body(const GenerationRequest &request)
 GenerationStream *GenerationStream::start(const GenerationRequest &request, QObject *owner)
 {
     const ServiceCall &call = ServiceCalls::streamGeneration;
-    std::optional<ServiceRequest> built = ServiceClient::jsonRequest(QString::fromLatin1(call.path), call.auth,
-                                                                     call.timeoutMs, body(request));
+    std::optional<ServiceRequest> built =
+        ServiceClient::jsonRequest(QString::fromLatin1(call.path), call.auth, call.timeoutMs, body(request));
     if (!built) {
         auto *stream = new GenerationStream(nullptr, owner);
         QTimer::singleShot(0, stream, [stream] {
@@ -59,7 +59,8 @@ bool GenerationStream::handleResponseStart(int httpStatus)
         return true;
     // Whatever the body says is not shown: the status is the message.
     end();
-    emit finished(PublishError::server(QStringLiteral("generation failed (HTTP %1)").arg(httpStatus)).description());
+    emit finished(
+        PublishError::server(QStringLiteral("generation failed (HTTP %1)").arg(httpStatus)).description());
     return false;
 }
 

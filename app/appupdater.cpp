@@ -75,7 +75,8 @@ void AppUpdater::latestIfNewer(const QString &running, QObject *context,
         return;
     }
     QObject::connect(job, &JsonReplyJob::finished, context, [running, done](const JsonReply &reply) {
-        const QJsonValue version = reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
+        const QJsonValue version =
+            reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
         if (!version.isString() || !isNewer(version.toString(), running)) {
             done(std::nullopt);
             return;

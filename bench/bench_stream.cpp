@@ -41,8 +41,8 @@ FakeResponse replyOf(const QList<QString> &pieces)
 
 QList<QString> narrationPieces(int count)
 {
-    static const QStringList words{"the", " pel", "ican", "'s", " beak", " hook", "s", " down", " —", " yes", ",",
-                                   " add", " spok", "es", "?", " ok", ".", "\n"};
+    static const QStringList words{"the",  " pel", "ican", "'s",    " beak", " hook", "s",   " down", " —",
+                                   " yes", ",",    " add", " spok", "es",    "?",     " ok", ".",     "\n"};
     QList<QString> pieces;
     pieces.reserve(count);
     for (int i = 0; i < count; ++i)
@@ -53,8 +53,9 @@ QList<QString> narrationPieces(int count)
 // Pieces of about four characters of a drawing of roughly the given size.
 QList<QString> svgPieces(qsizetype bytes)
 {
-    QString svg = QStringLiteral("Plan: sky, hills, sun.\n```svg\n<svg viewBox=\"0 0 400 300\" xmlns=\"http://www.w3.org/2000/svg\">"
-                                 "<defs><linearGradient id=\"sky\"><stop offset=\"0\" stop-color=\"#8cf\"/></linearGradient></defs>");
+    QString svg = QStringLiteral(
+        "Plan: sky, hills, sun.\n```svg\n<svg viewBox=\"0 0 400 300\" xmlns=\"http://www.w3.org/2000/svg\">"
+        "<defs><linearGradient id=\"sky\"><stop offset=\"0\" stop-color=\"#8cf\"/></linearGradient></defs>");
     int i = 0;
     while (svg.size() < bytes) {
         svg += QStringLiteral("<circle cx=\"%1\" cy=\"%2\" r=\"%3\" fill=\"#%4\" opacity=\"0.8\"/>")
@@ -112,12 +113,13 @@ int main(int argc, char *argv[])
         if (round == 0 || l.seconds < large.seconds)
             large = l;
     }
-    out << QString::asprintf("  10,000 lines: %.3f s (%lld canvas commands)%s\n", small.seconds, small.commands,
-                             small.ok ? "" : " FAILED");
-    out << QString::asprintf("  100,000 lines: %.3f s (%lld canvas commands)%s\n", large.seconds, large.commands,
-                             large.ok ? "" : " FAILED");
+    out << QString::asprintf("  10,000 lines: %.3f s (%lld canvas commands)%s\n", small.seconds,
+                             small.commands, small.ok ? "" : " FAILED");
+    out << QString::asprintf("  100,000 lines: %.3f s (%lld canvas commands)%s\n", large.seconds,
+                             large.commands, large.ok ? "" : " FAILED");
     out << QString::asprintf("  pieces per second: %.0f\n", 100000 / large.seconds);
-    out << QString::asprintf("  time ratio 100,000 / 10,000: %.2f (linear is 10)\n", large.seconds / small.seconds);
+    out << QString::asprintf("  time ratio 100,000 / 10,000: %.2f (linear is 10)\n",
+                             large.seconds / small.seconds);
 
     out << "Whole local run of a drawing\n";
     const QList<QString> drawing = svgPieces(100 * 1024);

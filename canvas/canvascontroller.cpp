@@ -1,9 +1,9 @@
 #include "canvas/canvascontroller.h"
 
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QLoggingCategory>
 #include <QMetaObject>
 
@@ -38,7 +38,8 @@ QUrl CanvasController::pageUrl()
 void CanvasController::logConsoleMessage(int level, const QString &message, int line, const QString &source)
 {
 #ifdef QT_DEBUG
-    qCDebug(lcCanvas).noquote() << "page console" << level << QStringLiteral("%1:%2").arg(source).arg(line) << message;
+    qCDebug(lcCanvas).noquote() << "page console" << level << QStringLiteral("%1:%2").arg(source).arg(line)
+                                << message;
 #else
     Q_UNUSED(level);
     Q_UNUSED(message);
@@ -75,5 +76,6 @@ void CanvasController::evaluate(const QString &script)
 {
     if (!m_webView)
         return;
-    QMetaObject::invokeMethod(m_webView.data(), "runJavaScript", Qt::DirectConnection, Q_ARG(QString, script));
+    QMetaObject::invokeMethod(m_webView.data(), "runJavaScript", Qt::DirectConnection,
+                              Q_ARG(QString, script));
 }

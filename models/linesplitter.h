@@ -23,12 +23,10 @@ public:
     // Calls onLine(QByteArrayView) for every complete line in the chunk (the line end excluded).
     // onLine returns false to stop. Returns false when splitting stopped: the callback asked for it
     // or a line went over the cap (then overflowed() is true). Nothing more should be fed after that.
-    template<typename OnLine>
-    bool feed(QByteArrayView chunk, OnLine &&onLine);
+    template<typename OnLine> bool feed(QByteArrayView chunk, OnLine &&onLine);
 
     // Delivers a final line that had no line end. Call once when the body has ended.
-    template<typename OnLine>
-    bool finish(OnLine &&onLine);
+    template<typename OnLine> bool finish(OnLine &&onLine);
 
     bool overflowed() const { return m_overflowed; }
     qsizetype maxLineBytes() const { return m_maxLineBytes; }
@@ -42,8 +40,7 @@ private:
     bool m_overflowed = false;
 };
 
-template<typename OnLine>
-bool LineSplitter::feed(QByteArrayView chunk, OnLine &&onLine)
+template<typename OnLine> bool LineSplitter::feed(QByteArrayView chunk, OnLine &&onLine)
 {
     if (m_overflowed)
         return false;
@@ -88,8 +85,7 @@ bool LineSplitter::feed(QByteArrayView chunk, OnLine &&onLine)
     return appendPending(QByteArrayView(data + start, size - start));
 }
 
-template<typename OnLine>
-bool LineSplitter::finish(OnLine &&onLine)
+template<typename OnLine> bool LineSplitter::finish(OnLine &&onLine)
 {
     if (m_overflowed)
         return false;

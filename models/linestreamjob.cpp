@@ -90,15 +90,13 @@ void LineStreamJob::releaseReply()
 bool LineStreamJob::processLines(QByteArrayView bytes)
 {
     QPointer<LineStreamJob> self(this);
-    const bool ok = m_splitter.feed(bytes, [&](QByteArrayView line) {
-        return handleLine(line) && self && !m_done;
-    });
+    const bool ok =
+        m_splitter.feed(bytes, [&](QByteArrayView line) { return handleLine(line) && self && !m_done; });
     if (!self || m_done)
         return false;
     if (!ok && m_splitter.overflowed()) {
-        fail({StreamFailure::Kind::LineTooLong,
-              QStringLiteral("The reply line was too long (over %1 MiB).")
-                  .arg(m_splitter.maxLineBytes() / (1024 * 1024))});
+        fail({StreamFailure::Kind::LineTooLong, QStringLiteral("The reply line was too long (over %1 MiB).")
+                                                    .arg(m_splitter.maxLineBytes() / (1024 * 1024))});
         return false;
     }
     return ok;
@@ -136,7 +134,8 @@ void LineStreamJob::onFinished()
     if (m_done)
         return;
     QPointer<LineStreamJob> self(this);
-    const bool ok = m_splitter.finish([&](QByteArrayView line) { return handleLine(line) && self && !m_done; });
+    const bool ok =
+        m_splitter.finish([&](QByteArrayView line) { return handleLine(line) && self && !m_done; });
     if (!self || m_done)
         return;
     Q_UNUSED(ok);
@@ -157,14 +156,16 @@ std::optional<StreamFailure> transportFailure(const QNetworkReply *reply)
         return std::nullopt;
     switch (error) {
     case QNetworkReply::ConnectionRefusedError:
-        return StreamFailure{StreamFailure::Kind::ConnectionRefused, QStringLiteral("Could not connect to the server.")};
+        return StreamFailure{StreamFailure::Kind::ConnectionRefused,
+                             QStringLiteral("Could not connect to the server.")};
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
         // Our own cancels never reach here (the reply is disconnected first), so a cancelled
         // transfer is Qt's idle timeout or our total limit.
         return StreamFailure{StreamFailure::Kind::TimedOut, QStringLiteral("The request timed out.")};
     case QNetworkReply::RemoteHostClosedError:
-        return StreamFailure{StreamFailure::Kind::Transport, QStringLiteral("The network connection was lost.")};
+        return StreamFailure{StreamFailure::Kind::Transport,
+                             QStringLiteral("The network connection was lost.")};
     default:
         break;
     }

@@ -44,8 +44,7 @@ bool isBlank(QByteArrayView line)
 
 ChatStream::ChatStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
     : LineStreamJob(reply, totalLimitMs, parent)
-{
-}
+{}
 
 bool ChatStream::handleLine(QByteArrayView line)
 {
@@ -264,8 +263,7 @@ void DeleteModelJob::cancel()
 
 PullStream::PullStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
     : LineStreamJob(reply, totalLimitMs, parent)
-{
-}
+{}
 
 bool PullStream::handleResponseStart(int httpStatus)
 {
@@ -345,7 +343,7 @@ DeleteModelJob *OllamaClient::deleteModel(const QString &model, QObject *owner)
     QNetworkRequest request(endpoint(QStringLiteral("api/delete")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
     request.setTransferTimeout(int(m_limits.managementIdleMs));
-    QNetworkReply *reply = m_network.sendCustomRequest(request, QByteArrayLiteral("DELETE"),
-                                                       QJsonDocument(modelBody(model)).toJson(QJsonDocument::Compact));
+    QNetworkReply *reply = m_network.sendCustomRequest(
+        request, QByteArrayLiteral("DELETE"), QJsonDocument(modelBody(model)).toJson(QJsonDocument::Compact));
     return new DeleteModelJob(new ReplyJob(reply, m_limits.resourceMs, nullptr), owner);
 }

@@ -1,6 +1,7 @@
 #include "models/replyjob.h"
 
-ReplyJob::ReplyJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent) : QObject(parent), m_reply(reply)
+ReplyJob::ReplyJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
+    : QObject(parent), m_reply(reply)
 {
     connect(reply, &QNetworkReply::readyRead, this, &ReplyJob::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &ReplyJob::onFinished);

@@ -263,7 +263,8 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
     }
     const QString payWith = this->payWith();
     if (payWith == QLatin1String("key") && !Keychain::get(QStringLiteral("openrouter_key"))) {
-        setStatusNote(QString::fromUtf16(u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
+        setStatusNote(QString::fromUtf16(
+            u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
         done();
         return;
     }
@@ -279,12 +280,13 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
         }
         handleCloudEvent(task, event);
     });
-    connect(stream, &GenerationStream::finished, task, [this, task, done](const std::optional<QString> &error) {
-        task->onCancel = nullptr;
-        if (error)
-            setStatusNote(task->cancelled ? QStringLiteral("Stopped.") : *error);
-        done();
-    });
+    connect(stream, &GenerationStream::finished, task,
+            [this, task, done](const std::optional<QString> &error) {
+                task->onCancel = nullptr;
+                if (error)
+                    setStatusNote(task->cancelled ? QStringLiteral("Stopped.") : *error);
+                done();
+            });
     task->onCancel = [this, task, stream, done] {
         stream->cancel();
         // Closing the request is how a stop reaches a cloud run: as the stream's failure.
@@ -317,8 +319,8 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
         return;
     const QJsonValue svg = event.value(QStringLiteral("svg"));
     // The service's own cut wins; otherwise only a closed drawing counts (no open-ended fallback).
-    const std::optional<QString> result = svg.isString() ? std::optional<QString>(svg.toString())
-                                                         : SvgExtract::closed(task->answerText);
+    const std::optional<QString> result =
+        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::closed(task->answerText);
     m_canvas->finish(result);
     if (result)
         finish(*result);
@@ -387,7 +389,8 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
     const std::optional<QString> svg = SvgExtract::localRun(task->answerText, task->wholeReply);
     if (!svg) {
         m_canvas->finish(std::nullopt);
-        setStatusNote(error ? error->description() : QStringLiteral("The model replied but didn't finish an SVG."));
+        setStatusNote(error ? error->description()
+                            : QStringLiteral("The model replied but didn't finish an SVG."));
         done();
         return;
     }
@@ -458,7 +461,8 @@ bool DrawSession::attachReferenceFile(const QString &path)
     if (image.isNull())
         return false;
     m_referenceImage = image;
-    m_referenceData = ReferenceData{QString::fromLatin1(bytes.toBase64()), Prompts::contentTypeForFileName(path)};
+    m_referenceData =
+        ReferenceData{QString::fromLatin1(bytes.toBase64()), Prompts::contentTypeForFileName(path)};
     emit referenceChanged();
     return true;
 }

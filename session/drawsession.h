@@ -8,8 +8,8 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
-#include <QImage>
 #include <QHash>
+#include <QImage>
 #include <QList>
 #include <QMap>
 #include <QObject>
@@ -226,7 +226,8 @@ private:
     void runLocal(RunTask *task, const QString &prompt, std::function<void()> done);
     void runCloud(RunTask *task, const QString &prompt, std::function<void()> done);
     void handleCloudEvent(RunTask *task, const QJsonObject &event);
-    void concludeLocal(RunTask *task, const std::optional<OllamaError> &error, const std::function<void()> &done);
+    void concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
+                       const std::function<void()> &done);
     void publishLocal(RunTask *task, const QString &svg, std::function<void()> done);
     void finish(const QString &svg);
 

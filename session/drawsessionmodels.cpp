@@ -22,8 +22,7 @@ QVariantMap toMap(const OllamaModel &model)
             {QStringLiteral("modifiedAt"), model.modifiedAt}};
 }
 
-template<typename T>
-QVariant optionalValue(const std::optional<T> &value)
+template<typename T> QVariant optionalValue(const std::optional<T> &value)
 {
     return value ? QVariant::fromValue(*value) : QVariant();
 }
@@ -50,8 +49,7 @@ QVariantMap toMap(const CloudModel &model)
             {QStringLiteral("created"), optionalValue(model.created)}};
 }
 
-template<typename T>
-QVariantList toList(const QList<T> &items)
+template<typename T> QVariantList toList(const QList<T> &items)
 {
     QVariantList list;
     list.reserve(items.size());
@@ -165,11 +163,11 @@ void DrawSession::refreshModels(std::function<void()> done)
                     setModels(models);
                     setOllamaUp(true);
                     reconcilePulls();
-                    const bool keep = !m_selectedModel.isEmpty() &&
-                                      (isCloudModel(m_selectedModel) ||
-                                       std::any_of(m_models.cbegin(), m_models.cend(), [this](const OllamaModel &m) {
-                                           return m.name == m_selectedModel;
-                                       }));
+                    const bool keep =
+                        !m_selectedModel.isEmpty() &&
+                        (isCloudModel(m_selectedModel) ||
+                         std::any_of(m_models.cbegin(), m_models.cend(),
+                                     [this](const OllamaModel &m) { return m.name == m_selectedModel; }));
                     if (!keep)
                         setSelectedModel(m_models.isEmpty() ? QString() : m_models.first().name);
                 }

@@ -71,7 +71,8 @@ struct ServiceHarness
 
 PublishedDrawing localDrawing()
 {
-    return {"<svg/>", "a fox", "qwen3:4b", QString::fromUtf16(u"qwen3:4b \u00b7 local"), "local", 0, 1234, "Plan <svg/>"};
+    return {"<svg/>", "a fox", "qwen3:4b", QString::fromUtf16(u"qwen3:4b \u00b7 local"),
+            "local",  0,       1234,       "Plan <svg/>"};
 }
 
 } // namespace
@@ -106,7 +107,8 @@ private slots:
         QFETCH(QString, callback);
         ServiceHarness h(false);
         h.account->completeSignIn(QUrl(callback));
-        QCOMPARE(h.account->authError(), std::optional<QString>(QString::fromUtf16(u"Sign-in failed \u2014 no code returned.")));
+        QCOMPARE(h.account->authError(),
+                 std::optional<QString>(QString::fromUtf16(u"Sign-in failed \u2014 no code returned.")));
         QVERIFY(h.server.requests().isEmpty());
         QVERIFY(!h.account->signedIn());
     }
@@ -115,18 +117,23 @@ private slots:
     {
         QTest::addColumn<QString>("callback");
         QTest::addColumn<QString>("code");
-        QTest::newRow("one code") << QStringLiteral("dravlin-mac://auth?code=abc123") << QStringLiteral("abc123");
-        QTest::newRow("two codes: the first") << QStringLiteral("dravlin-mac://auth?code=first&code=second") << QStringLiteral("first");
-        QTest::newRow("an empty code is still sent") << QStringLiteral("dravlin-mac://auth?code=&code=x") << QString();
-        QTest::newRow("encoded") << QStringLiteral("dravlin-mac://other/path?state=s&code=a%2Bb%20c") << QStringLiteral("a+b c");
+        QTest::newRow("one code") << QStringLiteral("dravlin-mac://auth?code=abc123")
+                                  << QStringLiteral("abc123");
+        QTest::newRow("two codes: the first")
+            << QStringLiteral("dravlin-mac://auth?code=first&code=second") << QStringLiteral("first");
+        QTest::newRow("an empty code is still sent")
+            << QStringLiteral("dravlin-mac://auth?code=&code=x") << QString();
+        QTest::newRow("encoded") << QStringLiteral("dravlin-mac://other/path?state=s&code=a%2Bb%20c")
+                                 << QStringLiteral("a+b c");
     }
     void theFirstCodeIsExchanged()
     {
         QFETCH(QString, callback);
         QFETCH(QString, code);
         ServiceHarness h(false);
-        h.server.route("POST", "/api/v1/auth/exchange",
-                       FakeResponse::json(200, R"({"token":"new-token","username":"ada","email":"ada@example.com"})"));
+        h.server.route(
+            "POST", "/api/v1/auth/exchange",
+            FakeResponse::json(200, R"({"token":"new-token","username":"ada","email":"ada@example.com"})"));
         h.callback(callback);
         QCOMPARE(h.server.requests().size(), 1);
         const RecordedRequest request = h.server.requests().first();
@@ -145,7 +152,8 @@ private slots:
     {
         ServiceHarness h(false);
         Preferences::setValue(QStringLiteral("DravlinUsername"), QStringLiteral("old"));
-        h.server.route("POST", "/api/v1/auth/exchange", FakeResponse::json(500, R"({"token":"t2","email":7})"));
+        h.server.route("POST", "/api/v1/auth/exchange",
+                       FakeResponse::json(500, R"({"token":"t2","email":7})"));
         h.callback(QStringLiteral("dravlin-mac://auth?code=c"));
         QVERIFY(h.account->signedIn());
         QCOMPARE(h.account->username(), std::nullopt);
@@ -167,8 +175,8 @@ private slots:
         ServiceHarness h(false);
         h.server.route("POST", "/api/v1/auth/exchange", FakeResponse::json(200, body));
         h.callback(QStringLiteral("dravlin-mac://auth?code=c"));
-        QCOMPARE(h.account->authError(),
-                 std::optional<QString>(QString::fromUtf16(u"Sign-in failed \u2014 couldn't exchange code.")));
+        QCOMPARE(h.account->authError(), std::optional<QString>(QString::fromUtf16(
+                                             u"Sign-in failed \u2014 couldn't exchange code.")));
         QVERIFY(!h.account->signedIn());
         QCOMPARE(Keychain::get(QStringLiteral("api_token")), std::nullopt);
     }
@@ -176,11 +184,13 @@ private slots:
     void anUnreachableExchangeSaysWhy()
     {
         ServiceHarness h(false);
-        h.server.route("POST", "/api/v1/auth/exchange",
-                       FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"tok").drop().write("en\":1}"));
+        h.server.route(
+            "POST", "/api/v1/auth/exchange",
+            FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"tok").drop().write("en\":1}"));
         h.callback(QStringLiteral("dravlin-mac://auth?code=c"));
         QVERIFY(h.account->authError());
-        QVERIFY2(h.account->authError()->startsWith(QStringLiteral("Sign-in failed: ")), qPrintable(*h.account->authError()));
+        QVERIFY2(h.account->authError()->startsWith(QStringLiteral("Sign-in failed: ")),
+                 qPrintable(*h.account->authError()));
         QVERIFY(h.account->authError()->size() > QStringLiteral("Sign-in failed: ").size());
         QVERIFY(!h.account->signedIn());
     }
@@ -190,7 +200,8 @@ private slots:
     void aLocalDrawingIsPublishedWithSevenMembers()
     {
         ServiceHarness h(true);
-        h.server.route("POST", "/api/v1/drawings", FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/7\"}"));
+        h.server.route("POST", "/api/v1/drawings",
+                       FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/7\"}"));
         const PublishResult result = h.publish(localDrawing());
         QCOMPARE(result.error, std::nullopt);
         QCOMPARE(result.url, QUrl("https://dravlin.app/d/7"));
@@ -209,7 +220,8 @@ private slots:
     void aCreditDrawingAlsoCarriesItsCost()
     {
         ServiceHarness h(true);
-        h.server.route("POST", "/api/v1/drawings", FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/8\"}"));
+        h.server.route("POST", "/api/v1/drawings",
+                       FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/8\"}"));
         PublishedDrawing drawing = localDrawing();
         drawing.provider = QStringLiteral("credits");
         drawing.costUSD = 0.0125;
@@ -224,13 +236,18 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
-        QTest::newRow("200 is not 201") << 200 << QByteArray("{\"url\":\"https://dravlin.app/d/1\"}") << QStringLiteral("publish failed");
+        QTest::newRow("200 is not 201")
+            << 200 << QByteArray("{\"url\":\"https://dravlin.app/d/1\"}") << QStringLiteral("publish failed");
         QTest::newRow("201, not JSON") << 201 << QByteArray("created") << QStringLiteral("publish failed");
         QTest::newRow("201, no url") << 201 << QByteArray(R"({"id":1})") << QStringLiteral("publish failed");
-        QTest::newRow("201, a file url") << 201 << QByteArray("{\"url\":\"file:///etc/passwd\"}") << QStringLiteral("publish failed");
-        QTest::newRow("201, url and error") << 201 << QByteArray(R"({"url":5,"error":"bad url"})") << QStringLiteral("bad url");
-        QTest::newRow("422 with a message") << 422 << QByteArray(R"({"error":"SVG too large"})") << QStringLiteral("SVG too large");
-        QTest::newRow("error is a number") << 500 << QByteArray(R"({"error":500})") << QStringLiteral("publish failed");
+        QTest::newRow("201, a file url")
+            << 201 << QByteArray("{\"url\":\"file:///etc/passwd\"}") << QStringLiteral("publish failed");
+        QTest::newRow("201, url and error")
+            << 201 << QByteArray(R"({"url":5,"error":"bad url"})") << QStringLiteral("bad url");
+        QTest::newRow("422 with a message")
+            << 422 << QByteArray(R"({"error":"SVG too large"})") << QStringLiteral("SVG too large");
+        QTest::newRow("error is a number")
+            << 500 << QByteArray(R"({"error":500})") << QStringLiteral("publish failed");
     }
     void onlyACreatedDrawingWithAWebAddressIsPublished()
     {
@@ -261,10 +278,13 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QVariant>("ids");
-        QTest::newRow("a list") << 200 << QByteArray(R"({"cloud_ids":["b/y","a/x","b/y"]})") << QVariant(QStringList{"b/y", "a/x", "b/y"});
-        QTest::newRow("401 with a list") << 401 << QByteArray(R"({"cloud_ids":["a/x"]})") << QVariant(QStringList{"a/x"});
+        QTest::newRow("a list") << 200 << QByteArray(R"({"cloud_ids":["b/y","a/x","b/y"]})")
+                                << QVariant(QStringList{"b/y", "a/x", "b/y"});
+        QTest::newRow("401 with a list")
+            << 401 << QByteArray(R"({"cloud_ids":["a/x"]})") << QVariant(QStringList{"a/x"});
         QTest::newRow("an empty list") << 200 << QByteArray(R"({"cloud_ids":[]})") << QVariant(QStringList{});
-        QTest::newRow("a number among the ids") << 200 << QByteArray(R"({"cloud_ids":["a/x",3]})") << QVariant();
+        QTest::newRow("a number among the ids")
+            << 200 << QByteArray(R"({"cloud_ids":["a/x",3]})") << QVariant();
         QTest::newRow("not a list") << 200 << QByteArray(R"({"cloud_ids":"a/x"})") << QVariant();
         QTest::newRow("missing") << 200 << QByteArray(R"({})") << QVariant();
         QTest::newRow("not JSON") << 200 << QByteArray("nope") << QVariant();

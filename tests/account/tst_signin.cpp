@@ -51,8 +51,9 @@ private slots:
                     .header("Location", "dravlin-mac://auth?code=one-time&code=second");
             return FakeResponse(404, FakeResponse::Framing::ContentLength);
         });
-        m_server->route("POST", "/api/v1/auth/exchange",
-                        FakeResponse::json(200, R"({"token":"api-token-1","username":"ada","email":"ada@example.com"})"));
+        m_server->route(
+            "POST", "/api/v1/auth/exchange",
+            FakeResponse::json(200, R"({"token":"api-token-1","username":"ada","email":"ada@example.com"})"));
         std::unique_ptr<DravlinAccount> account(freshAccount());
         QSignalSpy finished(account.get(), &DravlinAccount::signInFinished);
         account->signIn();
@@ -81,7 +82,8 @@ private slots:
         QSignalSpy finished(account.get(), &DravlinAccount::signInFinished);
         account->signIn();
         QCOMPARE(account->authError(), std::nullopt); // cleared when the new attempt began
-        QVERIFY(m_server->requests().size() > 0 || QSignalSpy(m_server, &FakeHttpServer::requestReceived).wait(30000));
+        QVERIFY(m_server->requests().size() > 0 ||
+                QSignalSpy(m_server, &FakeHttpServer::requestReceived).wait(30000));
         QQuickWindow *window = account->signInSession()->window();
         QVERIFY(window);
         window->close();
@@ -107,7 +109,9 @@ private slots:
     void aSecondSignInReplacesTheFirst()
     {
         m_server->setHandler([](const RecordedRequest &) {
-            return FakeResponse(200, FakeResponse::Framing::ContentLength).header("Content-Type", "text/html").write("<p>sign in</p>");
+            return FakeResponse(200, FakeResponse::Framing::ContentLength)
+                .header("Content-Type", "text/html")
+                .write("<p>sign in</p>");
         });
         std::unique_ptr<DravlinAccount> account(freshAccount());
         QSignalSpy finished(account.get(), &DravlinAccount::signInFinished);
@@ -128,7 +132,9 @@ private slots:
     void destroyingTheAccountMidSignInIsSafe()
     {
         m_server->setHandler([](const RecordedRequest &) {
-            return FakeResponse(200, FakeResponse::Framing::ContentLength).header("Content-Type", "text/html").write("<p>wait</p>");
+            return FakeResponse(200, FakeResponse::Framing::ContentLength)
+                .header("Content-Type", "text/html")
+                .write("<p>wait</p>");
         });
         DravlinAccount *account = freshAccount();
         account->signIn();

@@ -35,23 +35,40 @@ private slots:
         QTest::addColumn<QString>("a");
         QTest::addColumn<QString>("b");
         QTest::addColumn<bool>("newer");
-        QTest::newRow("1.10 > 1.9") << "1.10" << "1.9" << true;
-        QTest::newRow("1.9 < 1.10") << "1.9" << "1.10" << false;
-        QTest::newRow("2 = 2.0.0") << "2" << "2.0.0" << false;
-        QTest::newRow("2.0.0 = 2") << "2.0.0" << "2" << false;
-        QTest::newRow("1.2.1 > 1.2") << "1.2.1" << "1.2" << true;
-        QTest::newRow("1.3-beta is 1.0") << "1.3-beta" << "1.2" << false;
-        QTest::newRow("equal") << "1.4.2" << "1.4.2" << false;
-        QTest::newRow("+1 is 1") << "+1" << "0.9" << true;
-        QTest::newRow("-1 is below 0") << "-1" << "0" << false;
-        QTest::newRow("0 is above -1") << "0" << "-1" << true;
-        QTest::newRow("beyond 64 bits is 0") << "99999999999999999999" << "1" << false;
-        QTest::newRow("largest 64-bit") << "9223372036854775807" << "9223372036854775806" << true;
-        QTest::newRow("empty pieces dropped") << "1..2" << "1.1" << true;
-        QTest::newRow("a lone sign is 0") << "+.1" << "0.0" << true;
-        QTest::newRow("spaces are not numbers") << " 2" << "1" << false;
-        QTest::newRow("anything beats an empty version") << "0.0.1" << "" << true;
-        QTest::newRow("running 0: any non-zero part is newer") << "0.0.0.1" << "0" << true;
+        QTest::newRow("1.10 > 1.9") << "1.10"
+                                    << "1.9" << true;
+        QTest::newRow("1.9 < 1.10") << "1.9"
+                                    << "1.10" << false;
+        QTest::newRow("2 = 2.0.0") << "2"
+                                   << "2.0.0" << false;
+        QTest::newRow("2.0.0 = 2") << "2.0.0"
+                                   << "2" << false;
+        QTest::newRow("1.2.1 > 1.2") << "1.2.1"
+                                     << "1.2" << true;
+        QTest::newRow("1.3-beta is 1.0") << "1.3-beta"
+                                         << "1.2" << false;
+        QTest::newRow("equal") << "1.4.2"
+                               << "1.4.2" << false;
+        QTest::newRow("+1 is 1") << "+1"
+                                 << "0.9" << true;
+        QTest::newRow("-1 is below 0") << "-1"
+                                       << "0" << false;
+        QTest::newRow("0 is above -1") << "0"
+                                       << "-1" << true;
+        QTest::newRow("beyond 64 bits is 0") << "99999999999999999999"
+                                             << "1" << false;
+        QTest::newRow("largest 64-bit") << "9223372036854775807"
+                                        << "9223372036854775806" << true;
+        QTest::newRow("empty pieces dropped") << "1..2"
+                                              << "1.1" << true;
+        QTest::newRow("a lone sign is 0") << "+.1"
+                                          << "0.0" << true;
+        QTest::newRow("spaces are not numbers") << " 2"
+                                                << "1" << false;
+        QTest::newRow("anything beats an empty version") << "0.0.1"
+                                                         << "" << true;
+        QTest::newRow("running 0: any non-zero part is newer") << "0.0.0.1"
+                                                               << "0" << true;
         QTest::newRow("non-ASCII digits are not numbers") << QString::fromUtf16(u"\u0663") << "1" << false;
     }
     void versionsCompareNumberByNumber()
@@ -72,7 +89,8 @@ private slots:
     {
         ModelsHarness h;
         Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok"));
-        h.server.route("GET", "/api/app_version", FakeResponse::json(200, "{\"version\":\"9.0\",\"url\":\"https://dl.example/d.dmg\"}"));
+        h.server.route("GET", "/api/app_version",
+                       FakeResponse::json(200, "{\"version\":\"9.0\",\"url\":\"https://dl.example/d.dmg\"}"));
         const auto update = askService(QStringLiteral("1.0"));
         QVERIFY(update);
         QCOMPARE(update->version, QStringLiteral("9.0"));
@@ -86,11 +104,13 @@ private slots:
     {
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<bool>("ownPage");
-        QTest::newRow("http url") << QByteArray("{\"version\":\"2.0\",\"url\":\"http://dl.example/x\"}") << false;
+        QTest::newRow("http url") << QByteArray("{\"version\":\"2.0\",\"url\":\"http://dl.example/x\"}")
+                                  << false;
         QTest::newRow("no url") << QByteArray(R"({"version":"2.0"})") << true;
         QTest::newRow("url not a string") << QByteArray(R"({"version":"2.0","url":5})") << true;
         QTest::newRow("not a URL") << QByteArray(R"({"version":"2.0","url":"::::"})") << true;
-        QTest::newRow("a local file") << QByteArray("{\"version\":\"2.0\",\"url\":\"file:///etc/passwd\"}") << true;
+        QTest::newRow("a local file")
+            << QByteArray("{\"version\":\"2.0\",\"url\":\"file:///etc/passwd\"}") << true;
         QTest::newRow("a script") << QByteArray(R"j({"version":"2.0","url":"javascript:alert(1)"})j") << true;
         QTest::newRow("relative") << QByteArray(R"({"version":"2.0","url":"/download"})") << true;
     }

@@ -19,7 +19,8 @@ private slots:
         QTest::newRow("empty") << QString() << QStringLiteral("\"\"");
         QTest::newRow("backslash") << QStringLiteral("a\\b") << QStringLiteral("\"a\\\\b\"");
         QTest::newRow("tab and CR") << QStringLiteral("\t\r") << QStringLiteral("\"\\t\\r\"");
-        QTest::newRow("non-ASCII passes through") << QStringLiteral("café — 🎨") << QStringLiteral("\"café — 🎨\"");
+        QTest::newRow("non-ASCII passes through")
+            << QStringLiteral("café — 🎨") << QStringLiteral("\"café — 🎨\"");
     }
     void argumentsBecomeJsonStringLiterals()
     {
@@ -42,7 +43,8 @@ private slots:
         QTest::newRow("string break") << QStringLiteral("\"); window.location='https://evil'; (\"");
         QTest::newRow("controls") << QString::fromUtf16(u"\u0000\u0001\u001f\u2028\u2029\u007f");
         QTest::newRow("backslash at end") << QStringLiteral("ends with \\");
-        QTest::newRow("mixed") << QStringLiteral("<svg viewBox=\"0 0 1 1\">\n\t<text>'\"\\ café</text></svg>");
+        QTest::newRow("mixed") << QStringLiteral(
+            "<svg viewBox=\"0 0 1 1\">\n\t<text>'\"\\ café</text></svg>");
     }
     void hostileTextRoundTrips()
     {

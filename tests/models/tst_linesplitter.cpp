@@ -47,10 +47,12 @@ private slots:
         QTest::newRow("CR LF") << QByteArray("a\r\nb\r\n") << QList<QByteArray>{"a", "b"};
         QTest::newRow("CR only") << QByteArray("a\rb\r") << QList<QByteArray>{"a", "b"};
         QTest::newRow("mixed") << QByteArray("a\rb\r\nc\nd") << QList<QByteArray>{"a", "b", "c", "d"};
-        QTest::newRow("blank lines kept") << QByteArray("a\n\nb\r\n\r\nc") << QList<QByteArray>{"a", "", "b", "", "c"};
+        QTest::newRow("blank lines kept")
+            << QByteArray("a\n\nb\r\n\r\nc") << QList<QByteArray>{"a", "", "b", "", "c"};
         QTest::newRow("CR CR is two line ends") << QByteArray("a\r\rb") << QList<QByteArray>{"a", "", "b"};
         QTest::newRow("LF CR is two line ends") << QByteArray("a\n\rb") << QList<QByteArray>{"a", "", "b"};
-        QTest::newRow("final line without newline") << QByteArray("a\nlast") << QList<QByteArray>{"a", "last"};
+        QTest::newRow("final line without newline")
+            << QByteArray("a\nlast") << QList<QByteArray>{"a", "last"};
         QTest::newRow("empty body") << QByteArray() << QList<QByteArray>{};
     }
     void everyLineEndIsAccepted()
@@ -98,7 +100,8 @@ private slots:
         QTest::addColumn<QList<QByteArray>>("chunks");
         QTest::newRow("in one chunk") << QList<QByteArray>{"ok\n" + QByteArray(11, 'x') + "\nmore\n"};
         QTest::newRow("grown over chunks") << QList<QByteArray>{"ok\nxxxx", "xxxx", "xxx", "\nmore\n"};
-        QTest::newRow("never terminated") << QList<QByteArray>{"ok\n", QByteArray(6, 'x'), QByteArray(6, 'x')};
+        QTest::newRow("never terminated")
+            << QList<QByteArray>{"ok\n", QByteArray(6, 'x'), QByteArray(6, 'x')};
     }
     void aLineOverTheCapStopsTheStream()
     {

@@ -17,11 +17,14 @@ QByteArray line(const QByteArray &json)
 
 QByteArray piece(const char *content)
 {
-    return line(QByteArray(R"({"model":"qwen2.5","created_at":"2025-06-20T14:35:16.953867442Z","message":{"role":"assistant","content":")") +
-                content + R"("},"done":false})");
+    return line(
+        QByteArray(
+            R"({"model":"qwen2.5","created_at":"2025-06-20T14:35:16.953867442Z","message":{"role":"assistant","content":")") +
+        content + R"("},"done":false})");
 }
 
-const QByteArray kDone = line(R"({"model":"qwen2.5","message":{"role":"assistant","content":""},"done_reason":"stop","done":true,"eval_count":10})");
+const QByteArray kDone = line(
+    R"({"model":"qwen2.5","message":{"role":"assistant","content":""},"done_reason":"stop","done":true,"eval_count":10})");
 
 // Everything one stream produced.
 struct Outcome
@@ -62,7 +65,8 @@ private:
         Outcome outcome;
         QObject owner;
         ChatStream *stream = client.streamChat(QStringLiteral("qwen2.5"), QJsonArray{}, &owner);
-        connect(stream, &ChatStream::element, &owner, [&](const ChatElement &e) { outcome.elements.append(e); });
+        connect(stream, &ChatStream::element, &owner,
+                [&](const ChatElement &e) { outcome.elements.append(e); });
         connect(stream, &ChatStream::finished, &owner, [&](const std::optional<OllamaError> &error) {
             outcome.finished = true;
             outcome.error = error;
@@ -110,13 +114,15 @@ private slots:
     void answerAndThinkingPiecesArriveInOrder()
     {
         FakeHttpServer server;
-        server.route("POST", "/api/chat",
-                     FakeResponse()
-                         .write(line(R"({"message":{"role":"assistant","content":"","thinking":"Okay"},"done":false})"))
-                         .write(line(R"({"message":{"role":"assistant","content":"","thinking":" so"},"done":false})"))
-                         .write(piece("<svg"))
-                         .write(line(R"({"message":{"content":"x","thinking":"both"}})"))
-                         .write(kDone));
+        server.route(
+            "POST", "/api/chat",
+            FakeResponse()
+                .write(
+                    line(R"({"message":{"role":"assistant","content":"","thinking":"Okay"},"done":false})"))
+                .write(line(R"({"message":{"role":"assistant","content":"","thinking":" so"},"done":false})"))
+                .write(piece("<svg"))
+                .write(line(R"({"message":{"content":"x","thinking":"both"}})"))
+                .write(kDone));
         const Outcome outcome = chat(server);
         QVERIFY(outcome.finished);
         QVERIFY(!outcome.error);
@@ -161,7 +167,8 @@ private slots:
                                 line(R"({"message":{"content":"\r\nend"}})").replace('\n', "\r\n") + kDone;
         for (qsizetype cut = 1; cut < body.size(); cut += 7) {
             FakeHttpServer server;
-            server.route("POST", "/api/chat", FakeResponse().write(body.left(cut)).pause(2).write(body.mid(cut)));
+            server.route("POST", "/api/chat",
+                         FakeResponse().write(body.left(cut)).pause(2).write(body.mid(cut)));
             const Outcome outcome = chat(server);
             QVERIFY(!outcome.error);
             QCOMPARE(outcome.contentText(), QStringLiteral("café — 🎨\r\nend"));

@@ -78,7 +78,8 @@ std::optional<OllamaError> deleteFrom(const QUrl &base, const QString &model)
     QObject owner;
     std::optional<OllamaError> result;
     DeleteModelJob *job = client.deleteModel(model, &owner);
-    QObject::connect(job, &DeleteModelJob::finished, &owner, [&](const std::optional<OllamaError> &e) { result = e; });
+    QObject::connect(job, &DeleteModelJob::finished, &owner,
+                     [&](const std::optional<OllamaError> &e) { result = e; });
     QSignalSpy finished(job, &DeleteModelJob::finished);
     if (!finished.wait(20000))
         qWarning("the delete did not finish");
@@ -100,8 +101,11 @@ private slots:
     void aRealListingDecodes()
     {
         FakeHttpServer server;
-        server.route("GET", "/api/tags",
-                     FakeResponse::json(200, R"({"models":[{"name":"gemma3:1b","model":"gemma3:1b","modified_at":"2026-06-23T10:00:15.7672409+02:00","size":815319791,"digest":"8648f39daa8f","details":{"family":"gemma3","parameter_size":"999.89M","quantization_level":"Q4_K_M"},"capabilities":["completion"]},{"name":"llava:7b","size":4733363377,"modified_at":"2025-01-02T03:04:05Z","capabilities":["completion","vision","tools"]}]})"));
+        server.route(
+            "GET", "/api/tags",
+            FakeResponse::json(
+                200,
+                R"({"models":[{"name":"gemma3:1b","model":"gemma3:1b","modified_at":"2026-06-23T10:00:15.7672409+02:00","size":815319791,"digest":"8648f39daa8f","details":{"family":"gemma3","parameter_size":"999.89M","quantization_level":"Q4_K_M"},"capabilities":["completion"]},{"name":"llava:7b","size":4733363377,"modified_at":"2025-01-02T03:04:05Z","capabilities":["completion","vision","tools"]}]})"));
         const Listing listing = list(server.url());
         QVERIFY(!listing.error);
         QCOMPARE(names(listing.models), (QStringList{"llava:7b", "gemma3:1b"}));
@@ -121,19 +125,23 @@ private slots:
         QTest::addColumn<bool>("tools");
         QTest::addColumn<bool>("vision");
         QTest::addColumn<qint64>("size");
-        QTest::newRow("no capabilities: tools, no vision") << QByteArray(R"({"name":"m"})") << true << false << qint64(0);
-        QTest::newRow("empty capabilities: neither") << QByteArray(R"({"name":"m","capabilities":[]})") << false << false
-                                                     << qint64(0);
-        QTest::newRow("capabilities not a list") << QByteArray(R"({"name":"m","capabilities":"vision"})") << true << false
-                                                 << qint64(0);
-        QTest::newRow("capabilities with a non-string") << QByteArray(R"({"name":"m","capabilities":["vision",3]})")
-                                                        << true << false << qint64(0);
-        QTest::newRow("capability matched exactly") << QByteArray(R"({"name":"m","capabilities":["Vision","tools "]})")
-                                                    << false << false << qint64(0);
-        QTest::newRow("size as a string is 0") << QByteArray(R"({"name":"m","size":"12"})") << true << false << qint64(0);
-        QTest::newRow("fractional size is not a size") << QByteArray(R"({"name":"m","size":12.9})") << true << false
-                                                      << qint64(0);
-        QTest::newRow("whole size") << QByteArray(R"({"name":"m","size":12.0})") << true << false << qint64(12);
+        QTest::newRow("no capabilities: tools, no vision")
+            << QByteArray(R"({"name":"m"})") << true << false << qint64(0);
+        QTest::newRow("empty capabilities: neither")
+            << QByteArray(R"({"name":"m","capabilities":[]})") << false << false << qint64(0);
+        QTest::newRow("capabilities not a list")
+            << QByteArray(R"({"name":"m","capabilities":"vision"})") << true << false << qint64(0);
+        QTest::newRow("capabilities with a non-string")
+            << QByteArray(R"({"name":"m","capabilities":["vision",3]})") << true << false << qint64(0);
+        QTest::newRow("capability matched exactly")
+            << QByteArray(R"({"name":"m","capabilities":["Vision","tools "]})") << false << false
+            << qint64(0);
+        QTest::newRow("size as a string is 0")
+            << QByteArray(R"({"name":"m","size":"12"})") << true << false << qint64(0);
+        QTest::newRow("fractional size is not a size")
+            << QByteArray(R"({"name":"m","size":12.9})") << true << false << qint64(0);
+        QTest::newRow("whole size") << QByteArray(R"({"name":"m","size":12.0})") << true << false
+                                    << qint64(12);
     }
     void entriesAreReadMemberByMember()
     {
@@ -164,7 +172,8 @@ private slots:
         QTest::newRow("no fraction, Z") << QStringLiteral("2025-06-07T20:14:39Z") << base;
         QTest::newRow("3 digits") << QStringLiteral("2025-06-07T20:14:39.400Z") << base.addMSecs(400);
         QTest::newRow("1 digit") << QStringLiteral("2025-06-07T20:14:39.4Z") << base.addMSecs(400);
-        QTest::newRow("9 digits, offset") << QStringLiteral("2025-06-07T22:14:39.953867442+02:00") << base.addMSecs(953);
+        QTest::newRow("9 digits, offset")
+            << QStringLiteral("2025-06-07T22:14:39.953867442+02:00") << base.addMSecs(953);
         QTest::newRow("negative offset") << QStringLiteral("2025-06-07T15:44:39-04:30") << base;
         QTest::newRow("lower-case t and z") << QStringLiteral("2025-06-07t20:14:39z") << base;
         QTest::newRow("10 digits") << QStringLiteral("2025-06-07T20:14:39.1234567890Z") << QDateTime();
@@ -185,7 +194,8 @@ private slots:
 
     void anUnparseableDateKeepsTheEntry()
     {
-        const auto result = ListModelsJob::decode(R"({"models":[{"name":"m","modified_at":"soon"},{"name":"n","modified_at":5}]})");
+        const auto result = ListModelsJob::decode(
+            R"({"models":[{"name":"m","modified_at":"soon"},{"name":"n","modified_at":5}]})");
         const QList<OllamaModel> models = std::get<QList<OllamaModel>>(result);
         QCOMPARE(models.size(), 2);
         QVERIFY(!models[0].modifiedAt.isValid());
@@ -212,7 +222,8 @@ private slots:
         const QByteArray page = "<!DOCTYPE html><html><body>" + QByteArray(300, 'x') + "</body></html>";
         QTest::newRow("an HTML page: its first 200 bytes") << page << QString::fromLatin1(page.left(200));
         QTest::newRow("models missing") << QByteArray(R"({"other":1})") << QStringLiteral(R"({"other":1})");
-        QTest::newRow("models not a list") << QByteArray(R"({"models":{}})") << QStringLiteral(R"({"models":{}})");
+        QTest::newRow("models not a list")
+            << QByteArray(R"({"models":{}})") << QStringLiteral(R"({"models":{}})");
         QTest::newRow("an element not an object") << QByteArray(R"({"models":[{"name":"a"},"b"]})")
                                                   << QStringLiteral(R"({"models":[{"name":"a"},"b"]})");
         QTest::newRow("a top-level list") << QByteArray("[]") << QStringLiteral("[]");
@@ -239,7 +250,11 @@ private slots:
         QCOMPARE(refused.error->kind(), OllamaError::Kind::NotRunning);
 
         FakeHttpServer server;
-        server.route("GET", "/api/tags", FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"mod").drop().write("els\":[]}"));
+        server.route("GET", "/api/tags",
+                     FakeResponse(200, FakeResponse::Framing::ContentLength)
+                         .write("{\"mod")
+                         .drop()
+                         .write("els\":[]}"));
         const Listing dropped = list(server.url());
         QVERIFY(dropped.error);
         QCOMPARE(dropped.error->description(), QStringLiteral("Ollama isn't running on localhost:11434."));
@@ -250,15 +265,18 @@ private slots:
     void aPullSendsTheModelAndReportsEachLinesFraction()
     {
         FakeHttpServer server;
-        server.route("POST", "/api/pull",
-                     FakeResponse()
-                         .write("{\"status\":\"pulling manifest\"}\n")
-                         .write("{\"status\":\"pulling 26bd\",\"digest\":\"sha256:26bd\",\"total\":400,\"completed\":100}\n{\"status\":\"pulling 26bd\",\"total\":400,")
-                         .write("\"completed\":300}\r\n")
-                         .write("{\"status\":\"pulling 2\",\"total\":10,\"completed\":1}\n")
-                         .write("{\"total\":10,\"completed\":15}\n")
-                         .write("{\"total\":0,\"completed\":0}\n{\"total\":\"10\",\"completed\":1}\n{\"total\":10}\n")
-                         .write("not json\n\n{\"status\":\"verifying sha256 digest\"}\n{\"status\":\"success\"}\n"));
+        server.route(
+            "POST", "/api/pull",
+            FakeResponse()
+                .write("{\"status\":\"pulling manifest\"}\n")
+                .write("{\"status\":\"pulling "
+                       "26bd\",\"digest\":\"sha256:26bd\",\"total\":400,\"completed\":100}\n{\"status\":"
+                       "\"pulling 26bd\",\"total\":400,")
+                .write("\"completed\":300}\r\n")
+                .write("{\"status\":\"pulling 2\",\"total\":10,\"completed\":1}\n")
+                .write("{\"total\":10,\"completed\":15}\n")
+                .write("{\"total\":0,\"completed\":0}\n{\"total\":\"10\",\"completed\":1}\n{\"total\":10}\n")
+                .write("not json\n\n{\"status\":\"verifying sha256 digest\"}\n{\"status\":\"success\"}\n"));
         const PullOutcome outcome = pullFrom(server.url(), QStringLiteral("gemma3:1b"));
         QVERIFY(outcome.finished);
         QVERIFY(!outcome.error);
@@ -268,7 +286,8 @@ private slots:
         QCOMPARE(request.method, QByteArray("POST"));
         QCOMPARE(request.path, QByteArray("/api/pull"));
         QCOMPARE(request.header("Content-Type"), QByteArray("application/json"));
-        QCOMPARE(QJsonDocument::fromJson(request.body).object(), (QJsonObject{{"model", "gemma3:1b"}, {"stream", true}}));
+        QCOMPARE(QJsonDocument::fromJson(request.body).object(),
+                 (QJsonObject{{"model", "gemma3:1b"}, {"stream", true}}));
     }
 
     void aPullWithoutProgressStillSucceeds()
@@ -301,14 +320,18 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
-        QTest::newRow("404 with an error object") << 404 << QByteArray(R"({"error":"model not found"})")
-                                                  << QStringLiteral("model not found");
-        QTest::newRow("error object over several lines") << 400 << QByteArray("{\"error\":\n\"bad name\"}\n")
-                                                         << QStringLiteral("bad name");
-        QTest::newRow("500 with an empty body") << 500 << QByteArray() << QStringLiteral("pull failed (HTTP 500)");
-        QTest::newRow("503 with one word") << 503 << QByteArray("  overloaded \n") << QStringLiteral("overloaded");
-        QTest::newRow("plain lines joined") << 502 << QByteArray("bad\ngateway\n") << QStringLiteral("badgateway");
-        QTest::newRow("error not a string") << 400 << QByteArray(R"({"error":5})") << QStringLiteral(R"({"error":5})");
+        QTest::newRow("404 with an error object")
+            << 404 << QByteArray(R"({"error":"model not found"})") << QStringLiteral("model not found");
+        QTest::newRow("error object over several lines")
+            << 400 << QByteArray("{\"error\":\n\"bad name\"}\n") << QStringLiteral("bad name");
+        QTest::newRow("500 with an empty body")
+            << 500 << QByteArray() << QStringLiteral("pull failed (HTTP 500)");
+        QTest::newRow("503 with one word")
+            << 503 << QByteArray("  overloaded \n") << QStringLiteral("overloaded");
+        QTest::newRow("plain lines joined")
+            << 502 << QByteArray("bad\ngateway\n") << QStringLiteral("badgateway");
+        QTest::newRow("error not a string")
+            << 400 << QByteArray(R"({"error":5})") << QStringLiteral(R"({"error":5})");
     }
     void aRefusedPullExplainsItself()
     {
@@ -316,7 +339,8 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, message);
         FakeHttpServer server;
-        server.route("POST", "/api/pull", FakeResponse(status, FakeResponse::Framing::ContentLength).write(body));
+        server.route("POST", "/api/pull",
+                     FakeResponse(status, FakeResponse::Framing::ContentLength).write(body));
         const PullOutcome outcome = pullFrom(server.url());
         QVERIFY(outcome.error);
         QCOMPARE(outcome.error->kind(), OllamaError::Kind::BadResponse);
@@ -366,10 +390,13 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("body");
         QTest::addColumn<QString>("message");
-        QTest::newRow("404 with an error object") << 404 << QByteArray(R"({"error":"model 'llama3:13b' not found"})")
-                                                  << QStringLiteral("model 'llama3:13b' not found");
-        QTest::newRow("404 without JSON") << 404 << QByteArray("Not Found") << QStringLiteral("delete failed");
-        QTest::newRow("error not a string") << 500 << QByteArray(R"({"error":[1]})") << QStringLiteral("delete failed");
+        QTest::newRow("404 with an error object")
+            << 404 << QByteArray(R"({"error":"model 'llama3:13b' not found"})")
+            << QStringLiteral("model 'llama3:13b' not found");
+        QTest::newRow("404 without JSON")
+            << 404 << QByteArray("Not Found") << QStringLiteral("delete failed");
+        QTest::newRow("error not a string")
+            << 500 << QByteArray(R"({"error":[1]})") << QStringLiteral("delete failed");
         QTest::newRow("201 is not 200") << 201 << QByteArray() << QStringLiteral("delete failed");
     }
     void aRefusedDeleteExplainsItself()
@@ -378,7 +405,8 @@ private slots:
         QFETCH(QByteArray, body);
         QFETCH(QString, message);
         FakeHttpServer server;
-        server.route("DELETE", "/api/delete", FakeResponse(status, FakeResponse::Framing::ContentLength).write(body));
+        server.route("DELETE", "/api/delete",
+                     FakeResponse(status, FakeResponse::Framing::ContentLength).write(body));
         const auto error = deleteFrom(server.url(), QStringLiteral("llama3:13b"));
         QVERIFY(error);
         QCOMPARE(error->kind(), OllamaError::Kind::BadResponse);

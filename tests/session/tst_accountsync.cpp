@@ -97,7 +97,8 @@ private slots:
     {
         SyncHarness h(true);
         h.drawingReply();
-        h.server.route("POST", "/api/v1/drawings", FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/3\"}"));
+        h.server.route("POST", "/api/v1/drawings",
+                       FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/3\"}"));
         h.session->start(QStringLiteral("  a lighthouse "));
         QVERIFY(h.waitForRequests("POST", "/api/v1/drawings", 1));
         QVERIFY(h.session->running()); // publishing is part of the run
@@ -113,7 +114,8 @@ private slots:
         QCOMPARE(body.value("provider").toString(), QStringLiteral("local"));
         QCOMPARE(body.value("svg").toString(), QStringLiteral("<svg viewBox=\"0 0 9 9\"><rect/></svg>"));
         // The transcript is everything the model said, thinking and markup included.
-        QCOMPARE(body.value("content").toString(), QStringLiteral("Tall tower.<svg viewBox=\"0 0 9 9\"><rect/></svg>"));
+        QCOMPARE(body.value("content").toString(),
+                 QStringLiteral("Tall tower.<svg viewBox=\"0 0 9 9\"><rect/></svg>"));
         QVERIFY(body.value("duration_ms").isDouble());
         QVERIFY(body.value("duration_ms").toDouble() >= 0);
         QVERIFY(!body.contains("cost_usd"));
@@ -124,7 +126,8 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QByteArray>("reply");
         QTest::addColumn<QString>("note");
-        QTest::newRow("service message") << 413 << QByteArray(R"({"error":"SVG too large"})") << QStringLiteral("Publish failed: SVG too large");
+        QTest::newRow("service message") << 413 << QByteArray(R"({"error":"SVG too large"})")
+                                         << QStringLiteral("Publish failed: SVG too large");
         QTest::newRow("200 is not created") << 200 << QByteArray("{\"url\":\"https://dravlin.app/d/1\"}")
                                             << QStringLiteral("Publish failed: publish failed");
     }
@@ -196,14 +199,16 @@ private slots:
         QTest::addColumn<QByteArray>("installed");
         QTest::addColumn<QByteArray>("favourites");
         QTest::addColumn<QString>("selected");
-        QTest::newRow("by the first installed model") << QByteArray(R"([{"name":"gemma3:1b"}])")
-                                                      << QByteArray(R"({"cloud_ids":["c/z"]})") << QStringLiteral("gemma3:1b");
-        QTest::newRow("by the first favourite") << QByteArray("[]") << QByteArray(R"({"cloud_ids":["c/z","d/w"]})")
-                                                << QStringLiteral("c/z");
-        QTest::newRow("a featured model stays with an empty list") << QByteArray("[]") << QByteArray(R"({"cloud_ids":[]})")
-                                                                   << QStringLiteral("f/eat");
-        QTest::newRow("a listed model stays") << QByteArray(R"([{"name":"gemma3:1b"}])")
-                                              << QByteArray(R"({"cloud_ids":["c/z","f/eat"]})") << QStringLiteral("f/eat");
+        QTest::newRow("by the first installed model")
+            << QByteArray(R"([{"name":"gemma3:1b"}])") << QByteArray(R"({"cloud_ids":["c/z"]})")
+            << QStringLiteral("gemma3:1b");
+        QTest::newRow("by the first favourite")
+            << QByteArray("[]") << QByteArray(R"({"cloud_ids":["c/z","d/w"]})") << QStringLiteral("c/z");
+        QTest::newRow("a featured model stays with an empty list")
+            << QByteArray("[]") << QByteArray(R"({"cloud_ids":[]})") << QStringLiteral("f/eat");
+        QTest::newRow("a listed model stays")
+            << QByteArray(R"([{"name":"gemma3:1b"}])") << QByteArray(R"({"cloud_ids":["c/z","f/eat"]})")
+            << QStringLiteral("f/eat");
     }
     void aSelectedCloudModelMissingFromTheListIsReplaced()
     {
@@ -262,7 +267,9 @@ private slots:
         QVERIFY(h.waitForRequests("PUT", "/api/v1/favorites", 2));
         QStringList sent;
         for (const RecordedRequest &request : h.server.requests())
-            sent.append(QString::fromUtf8(QJsonDocument(QJsonDocument::fromJson(request.body).object().value("cloud_ids").toArray()).toJson(QJsonDocument::Compact)));
+            sent.append(QString::fromUtf8(
+                QJsonDocument(QJsonDocument::fromJson(request.body).object().value("cloud_ids").toArray())
+                    .toJson(QJsonDocument::Compact)));
         sent.sort();
         QCOMPARE(sent, (QStringList{"[\"a/x\",\"b/y\"]", "[\"b/y\"]"}));
     }

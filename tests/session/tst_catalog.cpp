@@ -108,7 +108,8 @@ private slots:
         QVERIFY(h.refreshModels());
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
-        QCOMPARE(recommendedNames(h.session->recommended()), (QStringList{"alpha:14b", "beta:4b", "alpha:4b"}));
+        QCOMPARE(recommendedNames(h.session->recommended()),
+                 (QStringList{"alpha:14b", "beta:4b", "alpha:4b"}));
         const RecommendedModel beta = h.session->recommended()[1];
         QCOMPARE(beta.sizeGB, 2.5);
         QCOMPARE(beta.minRamGB, 8);
@@ -145,12 +146,18 @@ private slots:
     void aMalformedCatalogChangesNothing_data()
     {
         QTest::addColumn<QByteArray>("document");
-        QTest::newRow("required member missing") << QByteArray(R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":1}]})");
-        QTest::newRow("fractional memory") << QByteArray(R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":8.5,"blurb":"b"}]})");
-        QTest::newRow("optional of the wrong type") << QByteArray(R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":8,"blurb":"b","updated_days":"3"}]})");
-        QTest::newRow("size as text") << QByteArray(R"({"models":[{"name":"x","size_gb":"1","min_ram_gb":8,"blurb":"b"}]})");
-        QTest::newRow("cloud entry without a name") << QByteArray(R"({"models":[],"cloud_catalog":[{"id":"a/b"}]})");
-        QTest::newRow("vision as a string") << QByteArray(R"({"models":[],"cloud_catalog":[{"id":"a/b","name":"n","vision":"yes"}]})");
+        QTest::newRow("required member missing")
+            << QByteArray(R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":1}]})");
+        QTest::newRow("fractional memory")
+            << QByteArray(R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":8.5,"blurb":"b"}]})");
+        QTest::newRow("optional of the wrong type") << QByteArray(
+            R"({"models":[{"name":"x","size_gb":1,"min_ram_gb":8,"blurb":"b","updated_days":"3"}]})");
+        QTest::newRow("size as text")
+            << QByteArray(R"({"models":[{"name":"x","size_gb":"1","min_ram_gb":8,"blurb":"b"}]})");
+        QTest::newRow("cloud entry without a name")
+            << QByteArray(R"({"models":[],"cloud_catalog":[{"id":"a/b"}]})");
+        QTest::newRow("vision as a string")
+            << QByteArray(R"({"models":[],"cloud_catalog":[{"id":"a/b","name":"n","vision":"yes"}]})");
         QTest::newRow("featured holds a number") << QByteArray(R"({"models":[],"featured_cloud":["a/b",7]})");
         QTest::newRow("models missing") << QByteArray(R"({"cloud_catalog":[]})");
         QTest::newRow("models not a list") << QByteArray(R"({"models":{}})");
@@ -181,7 +188,11 @@ private slots:
         ModelsHarness h;
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
-        h.server.route("GET", "/api/v1/recommended_models", FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"models\":[").drop().write("]}"));
+        h.server.route("GET", "/api/v1/recommended_models",
+                       FakeResponse(200, FakeResponse::Framing::ContentLength)
+                           .write("{\"models\":[")
+                           .drop()
+                           .write("]}"));
         QVERIFY(h.refreshRecommended());
         QCOMPARE(h.session->cloudCatalog().size(), 3);
         QCOMPARE(recommendedNames(h.session->recommended()).size(), 3);
@@ -193,7 +204,8 @@ private slots:
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
         QVERIFY(!h.session->cloudCatalog().isEmpty());
-        h.catalog(R"({"models":[{"name":"gamma:1b","size_gb":1,"min_ram_gb":4,"blurb":"g","updated":null}],"featured_cloud":null})");
+        h.catalog(
+            R"({"models":[{"name":"gamma:1b","size_gb":1,"min_ram_gb":4,"blurb":"g","updated":null}],"featured_cloud":null})");
         QVERIFY(h.refreshRecommended());
         QVERIFY(h.session->cloudCatalog().isEmpty());
         QVERIFY(h.session->featuredCloud().isEmpty());
@@ -228,13 +240,15 @@ private slots:
     void enabledModelsMissingFromTheCatalogAreStillOffered()
     {
         ModelsHarness h;
-        Preferences::setValue(QStringLiteral("DravlinEnabledCloud"), QStringLiteral("vendor/seer,other/new,vendor/seer"));
+        Preferences::setValue(QStringLiteral("DravlinEnabledCloud"),
+                              QStringLiteral("vendor/seer,other/new,vendor/seer"));
         // Before the catalog arrives, every id is a placeholder named by itself.
-        QCOMPARE(h.session->cloudModels().first(), (CloudModel{"vendor/seer", "vendor/seer", std::nullopt, std::nullopt}));
+        QCOMPARE(h.session->cloudModels().first(),
+                 (CloudModel{"vendor/seer", "vendor/seer", std::nullopt, std::nullopt}));
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
         const QList<CloudModel> offered = h.session->cloudModels();
-        QCOMPARE(offered.size(), 3); // not de-duplicated
+        QCOMPARE(offered.size(), 3);                       // not de-duplicated
         QCOMPARE(offered[0].name, QStringLiteral("Seer")); // the first entry of an id wins
         QCOMPARE(offered[1], (CloudModel{"other/new", "other/new", std::nullopt, std::nullopt}));
         h.session->setSelectedModel(QStringLiteral("vendor/seer"));
@@ -251,10 +265,14 @@ private slots:
         QTest::addColumn<QString>("launched");
         QTest::addColumn<QVariant>("precise");
         QTest::addColumn<QString>("label");
-        QTest::newRow("month precision") << QStringLiteral("2025-03-04") << QVariant() << QStringLiteral("Mar 2025");
-        QTest::newRow("day precision") << QStringLiteral("2025-03-04") << QVariant(true) << QStringLiteral("Mar 4, 2025");
-        QTest::newRow("explicitly imprecise") << QStringLiteral("2025-12-31") << QVariant(false) << QStringLiteral("Dec 2025");
-        QTest::newRow("first day of a year") << QStringLiteral("2026-01-01") << QVariant(true) << QStringLiteral("Jan 1, 2026");
+        QTest::newRow("month precision")
+            << QStringLiteral("2025-03-04") << QVariant() << QStringLiteral("Mar 2025");
+        QTest::newRow("day precision")
+            << QStringLiteral("2025-03-04") << QVariant(true) << QStringLiteral("Mar 4, 2025");
+        QTest::newRow("explicitly imprecise")
+            << QStringLiteral("2025-12-31") << QVariant(false) << QStringLiteral("Dec 2025");
+        QTest::newRow("first day of a year")
+            << QStringLiteral("2026-01-01") << QVariant(true) << QStringLiteral("Jan 1, 2026");
         QTest::newRow("a word") << QStringLiteral("soon") << QVariant(true) << QString();
         QTest::newRow("an impossible date") << QStringLiteral("2025-02-30") << QVariant() << QString();
         QTest::newRow("missing") << QString() << QVariant() << QString();
@@ -277,7 +295,8 @@ private slots:
         ModelsHarness h;
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
-        QCOMPARE(h.session->releaseLabel(OllamaModel{"alpha:8b", true, false, 0, {}}), std::optional<QString>("Mar 4, 2025"));
+        QCOMPARE(h.session->releaseLabel(OllamaModel{"alpha:8b", true, false, 0, {}}),
+                 std::optional<QString>("Mar 4, 2025"));
         QCOMPARE(h.session->releaseLabel(OllamaModel{"beta:4b", true, false, 0, {}}), std::nullopt);
         QCOMPARE(h.session->releaseLabel(OllamaModel{"unknown:1b", true, false, 0, {}}), std::nullopt);
     }

@@ -15,7 +15,8 @@ const QString kReset = QStringLiteral("window.resetCanvas && window.resetCanvas(
 
 QString delta(const QString &text)
 {
-    return QStringLiteral("window.applyDelta && window.applyDelta(") + CanvasController::js(text) + QLatin1Char(')');
+    return QStringLiteral("window.applyDelta && window.applyDelta(") + CanvasController::js(text) +
+           QLatin1Char(')');
 }
 
 QString finishCommand(const QString &svg)
@@ -116,9 +117,10 @@ private slots:
         CloudHarness h;
         h.session->setPayWith(QStringLiteral("key"));
         QVERIFY(h.draw());
-        QCOMPARE(h.session->statusNote(),
-                 std::optional<QString>(QString::fromUtf16(
-                     u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit.")));
+        QCOMPARE(
+            h.session->statusNote(),
+            std::optional<QString>(QString::fromUtf16(
+                u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit.")));
         QCOMPARE(h.requestsTo("POST", "/api/v1/generations"), 0);
     }
 
@@ -142,7 +144,8 @@ private slots:
         if (keyStored)
             Keychain::set(QStringLiteral("openrouter_key"), QStringLiteral("sk-or-1"));
         h.session->setPayWith(payWith);
-        h.catalog(R"({"models":[],"cloud_catalog":[{"id":"vendor/painter","name":"Painter"}],"featured_cloud":["vendor/painter"]})");
+        h.catalog(
+            R"({"models":[],"cloud_catalog":[{"id":"vendor/painter","name":"Painter"}],"featured_cloud":["vendor/painter"]})");
         QVERIFY(h.refreshRecommended());
         h.reply(FakeResponse());
         QVERIFY(h.draw(QStringLiteral("  a heron at dawn ")));
@@ -160,7 +163,8 @@ private slots:
     void anImageGoesAlongOnlyToAModelWithVision()
     {
         CloudHarness h;
-        h.catalog(R"({"models":[],"cloud_catalog":[{"id":"vendor/seer","name":"Seer","vision":true},{"id":"vendor/painter","name":"Painter"}],"featured_cloud":["vendor/seer","vendor/painter"]})");
+        h.catalog(
+            R"({"models":[],"cloud_catalog":[{"id":"vendor/seer","name":"Seer","vision":true},{"id":"vendor/painter","name":"Painter"}],"featured_cloud":["vendor/seer","vendor/painter"]})");
         QVERIFY(h.refreshRecommended());
         QTemporaryDir dir;
         QImage image(4, 4, QImage::Format_RGB32);
@@ -191,10 +195,11 @@ private slots:
                     .write("\r\n[]\r\nnot json\r")
                     .write(eventLine({{"c", "<rect/></svg>"}, {"done", true}})));
         QVERIFY(h.draw());
-        QCOMPARE(h.session->narration(), QStringLiteral("Thinking about <svg> Here: <svg viewBox=\"0 0 2 2\"><rect/></svg>"));
+        QCOMPARE(h.session->narration(),
+                 QStringLiteral("Thinking about <svg> Here: <svg viewBox=\"0 0 2 2\"><rect/></svg>"));
         const QString drawing = QStringLiteral("<svg viewBox=\"0 0 2 2\"><rect/></svg>");
-        QCOMPARE(h.view.scripts, (QStringList{kReset, delta("Here: <svg viewBox=\"0 0 2 2\">"), delta("<rect/></svg>"),
-                                              finishCommand(drawing)}));
+        QCOMPARE(h.view.scripts, (QStringList{kReset, delta("Here: <svg viewBox=\"0 0 2 2\">"),
+                                              delta("<rect/></svg>"), finishCommand(drawing)}));
         QCOMPARE(h.session->resultSVG(), std::optional<QString>(drawing));
         QVERIFY(h.session->durationText());
         QCOMPARE(h.session->statusNote(), std::nullopt);
@@ -214,10 +219,13 @@ private slots:
     void anUnfinishedDrawingIsNotAResult()
     {
         CloudHarness h;
-        h.reply(FakeResponse().write(eventLine({{"c", "<svg><rect"}})).write(eventLine({{"done", 1}, {"svg", 7}})));
+        h.reply(FakeResponse()
+                    .write(eventLine({{"c", "<svg><rect"}}))
+                    .write(eventLine({{"done", 1}, {"svg", 7}})));
         QVERIFY(h.draw());
         QCOMPARE(h.session->resultSVG(), std::nullopt);
-        QCOMPARE(h.session->statusNote(), std::optional<QString>("The model replied but didn't finish an SVG."));
+        QCOMPARE(h.session->statusNote(),
+                 std::optional<QString>("The model replied but didn't finish an SVG."));
         QCOMPARE(h.view.scripts.last(), finishCommand(QString()));
     }
 
@@ -238,7 +246,8 @@ private slots:
                     .write(eventLine({{"error", "Provider error"}}))
                     .write(eventLine({{"c", "<svg/>"}, {"done", true}})));
         QVERIFY(h.draw());
-        QCOMPARE(h.session->statusNote(), std::optional<QString>("The model replied but didn't finish an SVG."));
+        QCOMPARE(h.session->statusNote(),
+                 std::optional<QString>("The model replied but didn't finish an SVG."));
 
         h.reply(FakeResponse()
                     .write(eventLine({{"error", "Slow today"}, {"c", "<svg></svg>"}}))
@@ -267,7 +276,8 @@ private slots:
     {
         QTest::addColumn<QString>("url");
         QTest::addColumn<QUrl>("shown");
-        QTest::newRow("https") << QStringLiteral("https://dravlin.app/d/42") << QUrl("https://dravlin.app/d/42");
+        QTest::newRow("https") << QStringLiteral("https://dravlin.app/d/42")
+                               << QUrl("https://dravlin.app/d/42");
         QTest::newRow("http") << QStringLiteral("http://127.0.0.1:9/d") << QUrl("http://127.0.0.1:9/d");
         QTest::newRow("a local file") << QStringLiteral("file:///etc/passwd") << QUrl();
         QTest::newRow("script") << QStringLiteral("javascript:alert(1)") << QUrl();
@@ -280,7 +290,9 @@ private slots:
         QFETCH(QString, url);
         QFETCH(QUrl, shown);
         CloudHarness h;
-        h.reply(FakeResponse().write(eventLine({{"url", url}})).write(eventLine({{"done", true}, {"svg", "<svg/>"}})));
+        h.reply(FakeResponse()
+                    .write(eventLine({{"url", url}}))
+                    .write(eventLine({{"done", true}, {"svg", "<svg/>"}})));
         QVERIFY(h.draw());
         QCOMPARE(h.session->publishedURL(), shown);
     }

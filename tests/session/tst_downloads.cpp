@@ -8,7 +8,10 @@
 namespace {
 QByteArray progressLine(int completed, int total)
 {
-    return QStringLiteral("{\"status\":\"pulling 26bd\",\"total\":%1,\"completed\":%2}\n").arg(total).arg(completed).toUtf8();
+    return QStringLiteral("{\"status\":\"pulling 26bd\",\"total\":%1,\"completed\":%2}\n")
+        .arg(total)
+        .arg(completed)
+        .toUtf8();
 }
 
 const QByteArray kSmallCatalog =
@@ -49,7 +52,8 @@ private slots:
         h.session->pull(QStringLiteral("alpha:4b"));
         QCOMPARE(h.session->pulling().value("alpha:4b", -1), 0.0);
         QVERIFY(h.session->hasPullTask(QStringLiteral("alpha:4b")));
-        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().value("alpha:4b") == 0.25; }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()),
+                          [&] { return h.session->pulling().value("alpha:4b") == 0.25; }));
 
         h.installed(R"([{"name":"alpha:4b"}])");
         QSignalSpy refreshed(h.session, &DrawSession::recommendedRefreshed);
@@ -61,7 +65,8 @@ private slots:
         QCOMPARE(recommendedNames(h.session->recommended()), QStringList{"beta:4b"});
         QCOMPARE(h.session->pullError(), std::nullopt);
         const RecordedRequest request = h.server.requests().first();
-        QCOMPARE(QJsonDocument::fromJson(request.body).object().value("model").toString(), QStringLiteral("alpha:4b"));
+        QCOMPARE(QJsonDocument::fromJson(request.body).object().value("model").toString(),
+                 QStringLiteral("alpha:4b"));
     }
 
     void startingTheSameDownloadTwiceStartsOne()
@@ -79,11 +84,14 @@ private slots:
     void cancellingForgetsTheDownloadAndDeletesWhatArrived()
     {
         ModelsHarness h;
-        h.server.route("POST", "/api/pull", FakeResponse().write(progressLine(10, 100)).hold().write(progressLine(90, 100)));
-        h.server.route("DELETE", "/api/delete", FakeResponse(404, FakeResponse::Framing::ContentLength).write("no"));
+        h.server.route("POST", "/api/pull",
+                       FakeResponse().write(progressLine(10, 100)).hold().write(progressLine(90, 100)));
+        h.server.route("DELETE", "/api/delete",
+                       FakeResponse(404, FakeResponse::Framing::ContentLength).write("no"));
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
         h.session->pull(QStringLiteral("alpha:4b"));
-        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().value("alpha:4b") > 0; }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()),
+                          [&] { return h.session->pulling().value("alpha:4b") > 0; }));
         h.session->cancelPull(QStringLiteral("alpha:4b"));
         QVERIFY(h.session->pulling().isEmpty());
         QVERIFY(!h.session->hasPullTask(QStringLiteral("alpha:4b")));
@@ -96,7 +104,8 @@ private slots:
         QCOMPARE(h.session->pullError(), std::nullopt);
         QCOMPARE(h.requestsTo("DELETE", "/api/delete"), 1);
         const RecordedRequest deletion = h.server.requests().last();
-        QCOMPARE(QJsonDocument::fromJson(deletion.body).object().value("model").toString(), QStringLiteral("alpha:4b"));
+        QCOMPARE(QJsonDocument::fromJson(deletion.body).object().value("model").toString(),
+                 QStringLiteral("alpha:4b"));
     }
 
     void twoDownloadsRunSideBySide()
@@ -112,12 +121,14 @@ private slots:
         h.session->pull(QStringLiteral("alpha:4b"));
         h.session->pull(QStringLiteral("beta:4b"));
         QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] {
-            return h.session->pulling().value("alpha:4b") == 0.2 && h.session->pulling().value("beta:4b") == 0.7;
+            return h.session->pulling().value("alpha:4b") == 0.2 &&
+                   h.session->pulling().value("beta:4b") == 0.7;
         }));
         h.session->cancelPull(QStringLiteral("alpha:4b"));
         QCOMPARE(h.session->pulling().keys(), QStringList{"beta:4b"});
         h.server.release();
-        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().value("beta:4b") == 0.8; }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()),
+                          [&] { return h.session->pulling().value("beta:4b") == 0.8; }));
         QVERIFY(h.session->hasPullTask(QStringLiteral("beta:4b")));
         QCOMPARE(h.session->pullError(), std::nullopt);
         h.session->cancelPull(QStringLiteral("beta:4b"));
@@ -128,8 +139,10 @@ private slots:
         QTest::addColumn<bool>("errorLine");
         QTest::addColumn<QString>("message");
         QTest::newRow("an error line") << true
-                                       << QStringLiteral("Couldn't get nope:1b: Unexpected Ollama response: pull model manifest: file does not exist");
-        QTest::newRow("a dropped connection") << false << QStringLiteral("Couldn't get nope:1b: The network connection was lost.");
+                                       << QStringLiteral("Couldn't get nope:1b: Unexpected Ollama response: "
+                                                         "pull model manifest: file does not exist");
+        QTest::newRow("a dropped connection")
+            << false << QStringLiteral("Couldn't get nope:1b: The network connection was lost.");
     }
     void aFailedDownloadExplainsItself()
     {
@@ -143,10 +156,14 @@ private slots:
                                .write("{\"error\":\"pull model manifest: file does not exist\"}\n"));
         } else {
             h.server.route("POST", "/api/pull",
-                           FakeResponse(200, FakeResponse::Framing::ContentLength).write(progressLine(1, 10)).drop().write("more"));
+                           FakeResponse(200, FakeResponse::Framing::ContentLength)
+                               .write(progressLine(1, 10))
+                               .drop()
+                               .write("more"));
         }
         h.session->pull(QStringLiteral("nope:1b"));
-        QVERIFY(waitUntil(h.session, SIGNAL(pullErrorChanged()), [&] { return h.session->pullError().has_value(); }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullErrorChanged()),
+                          [&] { return h.session->pullError().has_value(); }));
         QCOMPARE(*h.session->pullError(), message);
         QVERIFY(h.session->pulling().isEmpty());
         QVERIFY(!h.session->hasPullTask(QStringLiteral("nope:1b")));
@@ -170,9 +187,11 @@ private slots:
         QVERIFY(h.waitForRequests("GET", "/api/tags", 2)); // it keeps polling while not installed
         QVERIFY(h.session->pulling().contains("alpha:4b"));
         h.installed(R"([{"name":"alpha:latest"},{"name":"other:1b"}])");
-        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().isEmpty(); }));
+        QVERIFY(
+            waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().isEmpty(); }));
         QVERIFY(disconnected.count() > 0 || disconnected.wait()); // the hanging transfer is closed
-        QVERIFY(waitUntil(h.session, SIGNAL(modelsRefreshed()), [&] { return h.session->models().size() == 2; }));
+        QVERIFY(
+            waitUntil(h.session, SIGNAL(modelsRefreshed()), [&] { return h.session->models().size() == 2; }));
         QCOMPARE(h.session->pullError(), std::nullopt);
     }
 
@@ -195,12 +214,14 @@ private slots:
         ModelsHarness h;
         h.installed(R"([{"name":"alpha:8b"}])");
         h.catalog(kSmallCatalog);
-        h.server.route("DELETE", "/api/delete", FakeResponse::json(404, R"({"error":"model 'alpha:8b' not found"})"));
+        h.server.route("DELETE", "/api/delete",
+                       FakeResponse::json(404, R"({"error":"model 'alpha:8b' not found"})"));
         QSignalSpy refreshed(h.session, &DrawSession::recommendedRefreshed);
         h.session->remove(QStringLiteral("alpha:8b"));
         QVERIFY(refreshed.wait());
         QCOMPARE(h.session->pullError(),
-                 std::optional<QString>("Couldn't remove alpha:8b: Unexpected Ollama response: model 'alpha:8b' not found"));
+                 std::optional<QString>(
+                     "Couldn't remove alpha:8b: Unexpected Ollama response: model 'alpha:8b' not found"));
         QCOMPARE(modelNames(h.session->models()), QStringList{"alpha:8b"});
         QCOMPARE(recommendedNames(h.session->recommended()), QStringList{"beta:4b"});
     }
@@ -210,14 +231,16 @@ private slots:
         ModelsHarness h;
         h.server.route("POST", "/api/pull", FakeResponse().write("{\"error\":\"nope\"}\n"));
         h.session->pull(QStringLiteral("x:1"));
-        QVERIFY(waitUntil(h.session, SIGNAL(pullErrorChanged()), [&] { return h.session->pullError().has_value(); }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullErrorChanged()),
+                          [&] { return h.session->pullError().has_value(); }));
         h.installed("[]");
         h.catalog(kSmallCatalog);
         h.server.route("DELETE", "/api/delete", FakeResponse(200, FakeResponse::Framing::ContentLength));
         QSignalSpy refreshed(h.session, &DrawSession::recommendedRefreshed);
         h.session->remove(QStringLiteral("alpha:8b"));
         QVERIFY(refreshed.wait());
-        QCOMPARE(h.session->pullError(), std::optional<QString>("Couldn't get x:1: Unexpected Ollama response: nope"));
+        QCOMPARE(h.session->pullError(),
+                 std::optional<QString>("Couldn't get x:1: Unexpected Ollama response: nope"));
         QCOMPARE(h.session->recommended().size(), 2);
     }
 
@@ -228,7 +251,8 @@ private slots:
         h.server.route("POST", "/api/pull", FakeResponse().write(progressLine(1, 10)).hold());
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
         h.session->pull(QStringLiteral("alpha:4b"));
-        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()), [&] { return h.session->pulling().value("alpha:4b") > 0; }));
+        QVERIFY(waitUntil(h.session, SIGNAL(pullingChanged()),
+                          [&] { return h.session->pulling().value("alpha:4b") > 0; }));
         delete h.session;
         h.session = nullptr;
         QVERIFY(disconnected.wait());

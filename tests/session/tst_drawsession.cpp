@@ -64,14 +64,17 @@ private slots:
     void acceptingARunResetsInOrder()
     {
         SessionHarness h;
-        h.server.route("POST", "/api/chat",
-                       FakeResponse().write(chatLine("<svg></svg>")).write(chatDone()));
+        h.server.route("POST", "/api/chat", FakeResponse().write(chatLine("<svg></svg>")).write(chatDone()));
         QVERIFY(h.draw(QStringLiteral("first")));
         QVERIFY(h.session.resultSVG());
         QVERIFY(h.session.durationText());
 
         QStringList log;
-        auto record = [&](const char *name) { return [&log, name] { log.append(QString::fromLatin1(name)); }; };
+        auto record = [&](const char *name) {
+            return [&log, name] {
+                log.append(QString::fromLatin1(name));
+            };
+        };
         connect(&h.session, &DrawSession::runningChanged, this, record("running"));
         connect(&h.session, &DrawSession::activePromptChanged, this, record("activePrompt"));
         connect(&h.session, &DrawSession::narrationChanged, this, record("narration"));
@@ -79,7 +82,9 @@ private slots:
         connect(&h.session, &DrawSession::durationTextChanged, this, record("durationText"));
         connect(&h.session, &DrawSession::statusNoteChanged, this, record("statusNote"));
         connect(&h.session, &DrawSession::turnStartedAtChanged, this, record("turnStartedAt"));
-        h.view.onScript = [&](const QString &script) { log.append(script); };
+        h.view.onScript = [&](const QString &script) {
+            log.append(script);
+        };
 
         h.server.route("POST", "/api/chat", FakeResponse().hold());
         h.session.start(QStringLiteral("\n second "));

@@ -15,7 +15,8 @@ namespace {
 
 QString delta(const QString &text)
 {
-    return QStringLiteral("window.applyDelta && window.applyDelta(") + CanvasController::js(text) + QLatin1Char(')');
+    return QStringLiteral("window.applyDelta && window.applyDelta(") + CanvasController::js(text) +
+           QLatin1Char(')');
 }
 
 QString finishCommand(const QString &svg)
@@ -62,12 +63,14 @@ private slots:
         QTest::newRow("fenced") << QList<QByteArray>{"A red ball.\\n```svg\\n<svg viewBox=\\\"0 0 4 3\\\">",
                                                      "<circle r=\\\"1\\\"/></svg>\\n```\\nThere."}
                                 << QStringLiteral("<svg viewBox=\"0 0 4 3\"><circle r=\"1\"/></svg>");
-        QTest::newRow("two drawings: the first") << QList<QByteArray>{"<svg id=\\\"a\\\"></svg>", "<svg id=\\\"b\\\"></svg>"}
-                                                 << QStringLiteral("<svg id=\"a\"></svg>");
-        QTest::newRow("upper case tags") << QList<QByteArray>{"<SVG><RECT/></S", "VG>"}
-                                         << QStringLiteral("<SVG><RECT/></SVG>");
-        QTest::newRow("cut inside: runs to the end") << QList<QByteArray>{"Plan. <svg viewBox=\\\"0 0 1 1\\\"><path d=\\\"M0"}
-                                                     << QStringLiteral("<svg viewBox=\"0 0 1 1\"><path d=\"M0");
+        QTest::newRow("two drawings: the first")
+            << QList<QByteArray>{"<svg id=\\\"a\\\"></svg>", "<svg id=\\\"b\\\"></svg>"}
+            << QStringLiteral("<svg id=\"a\"></svg>");
+        QTest::newRow("upper case tags")
+            << QList<QByteArray>{"<SVG><RECT/></S", "VG>"} << QStringLiteral("<SVG><RECT/></SVG>");
+        QTest::newRow("cut inside: runs to the end")
+            << QList<QByteArray>{"Plan. <svg viewBox=\\\"0 0 1 1\\\"><path d=\\\"M0"}
+            << QStringLiteral("<svg viewBox=\"0 0 1 1\"><path d=\"M0");
     }
     void theDrawingIsCutOutOfTheReply()
     {
@@ -99,9 +102,11 @@ private slots:
                            .write(chatLine("</svg> \\\"done\\\""))
                            .write(chatDone()));
         QVERIFY(h.draw());
-        QCOMPARE(h.view.scripts, (QStringList{kReset, delta(""), delta("Here:\n"), delta("<svg><circle/>"),
-                                              delta("</svg> \"done\""), finishCommand("<svg><circle/></svg>")}));
-        QCOMPARE(h.session.narration(), QStringLiteral("Round body, Here:\nignored?<svg><circle/></svg> \"done\""));
+        QCOMPARE(h.view.scripts,
+                 (QStringList{kReset, delta(""), delta("Here:\n"), delta("<svg><circle/>"),
+                              delta("</svg> \"done\""), finishCommand("<svg><circle/></svg>")}));
+        QCOMPARE(h.session.narration(),
+                 QStringLiteral("Round body, Here:\nignored?<svg><circle/></svg> \"done\""));
     }
 
     // Thinking that mentions the tag while planning must not become part of the drawing.
@@ -122,7 +127,8 @@ private slots:
                            .write(chatLine("<rect width=\\\"2\\\" height=\\\"2\\\"/></svg>\\n```"))
                            .write(chatDone()));
         QVERIFY(h.draw());
-        const QString drawing = QStringLiteral("<svg viewBox=\"0 0 2 2\"><rect width=\"2\" height=\"2\"/></svg>");
+        const QString drawing =
+            QStringLiteral("<svg viewBox=\"0 0 2 2\"><rect width=\"2\" height=\"2\"/></svg>");
         QCOMPARE(h.session.resultSVG(), std::optional<QString>(drawing));
         QCOMPARE(h.view.scripts,
                  (QStringList{kReset, delta(""), delta("```svg\n<svg viewBox=\"0 0 2 2\">"),
@@ -147,12 +153,16 @@ private slots:
     {
         SessionHarness h;
         h.server.route("POST", "/api/chat",
-                       FakeResponse().write(chatLine("", "Hmm, a pelican")).write(chatLine("", "... wings?")).write(chatDone()));
+                       FakeResponse()
+                           .write(chatLine("", "Hmm, a pelican"))
+                           .write(chatLine("", "... wings?"))
+                           .write(chatDone()));
         QVERIFY(h.draw());
         QCOMPARE(h.session.narration(), QStringLiteral("Hmm, a pelican... wings?"));
         QCOMPARE(h.session.resultSVG(), std::nullopt);
         QCOMPARE(h.session.durationText(), std::nullopt);
-        QCOMPARE(h.session.statusNote(), std::optional<QString>("The model replied but didn't finish an SVG."));
+        QCOMPARE(h.session.statusNote(),
+                 std::optional<QString>("The model replied but didn't finish an SVG."));
         QCOMPARE(h.view.scripts.last(), finishCommand(QString()));
     }
 
@@ -173,8 +183,9 @@ private slots:
     {
         QTest::addColumn<QByteArray>("failure");
         QTest::newRow("connection dropped") << QByteArray();
-        QTest::newRow("server error line") << QByteArray(R"({"error":"an error was encountered while running the model"})"
-                                                         "\n");
+        QTest::newRow("server error line")
+            << QByteArray(R"({"error":"an error was encountered while running the model"})"
+                          "\n");
     }
     void aFailureMidDrawingKeepsThePartialDrawing()
     {
@@ -201,7 +212,8 @@ private slots:
         h.server.route("POST", "/api/chat",
                        FakeResponse(404).write(R"({"error":"model 'qwen3:4b' not found"})"));
         QVERIFY(h.draw());
-        QCOMPARE(h.session.statusNote(), std::optional<QString>("Unexpected Ollama response: model 'qwen3:4b' not found"));
+        QCOMPARE(h.session.statusNote(),
+                 std::optional<QString>("Unexpected Ollama response: model 'qwen3:4b' not found"));
         QCOMPARE(h.session.resultSVG(), std::nullopt);
         QCOMPARE(h.view.scripts, (QStringList{kReset, finishCommand(QString())}));
     }
@@ -209,10 +221,12 @@ private slots:
     void anErrorPageThatIsNotJsonMeansNoDrawing()
     {
         SessionHarness h;
-        h.server.route("POST", "/api/chat",
-                       FakeResponse(502, FakeResponse::Framing::ContentLength).write("<html>Bad Gateway</html>"));
+        h.server.route(
+            "POST", "/api/chat",
+            FakeResponse(502, FakeResponse::Framing::ContentLength).write("<html>Bad Gateway</html>"));
         QVERIFY(h.draw());
-        QCOMPARE(h.session.statusNote(), std::optional<QString>("The model replied but didn't finish an SVG."));
+        QCOMPARE(h.session.statusNote(),
+                 std::optional<QString>("The model replied but didn't finish an SVG."));
         QCOMPARE(h.view.scripts, (QStringList{kReset, finishCommand(QString())}));
     }
 
@@ -270,7 +284,8 @@ private slots:
         QCOMPARE(Prompts::drawSystemPrompt().toUtf8().size(), 1218);
         QCOMPARE(Prompts::recreateSystemPrompt().size(), 808);
         QCOMPARE(Prompts::recreateSystemPrompt().toUtf8().size(), 810);
-        QVERIFY(Prompts::drawSystemPrompt().startsWith(QStringLiteral("You are a meticulous SVG illustrator, drawing")));
+        QVERIFY(Prompts::drawSystemPrompt().startsWith(
+            QStringLiteral("You are a meticulous SVG illustrator, drawing")));
         QVERIFY(Prompts::drawSystemPrompt().endsWith(QStringLiteral("with character.")));
         QVERIFY(Prompts::drawSystemPrompt().contains(QString::fromUtf16(u"SHORT \u2014 a few sentences")));
         QVERIFY(Prompts::recreateSystemPrompt().endsWith(QStringLiteral("Always finish it.")));
@@ -286,7 +301,8 @@ private slots:
         QCOMPARE(messages.size(), 2);
         QCOMPARE(messages[0].toObject(),
                  (QJsonObject{{"role", "system"}, {"content", Prompts::drawSystemPrompt()}}));
-        QCOMPARE(messages[1].toObject(), (QJsonObject{{"role", "user"}, {"content", "Draw: a lighthouse at dusk"}}));
+        QCOMPARE(messages[1].toObject(),
+                 (QJsonObject{{"role", "user"}, {"content", "Draw: a lighthouse at dusk"}}));
         // The prompt bytes on the wire are the prompt's own UTF-8.
         QVERIFY(h.server.requests().last().body.contains(QString::fromUtf16(u"SHORT \u2014 a few").toUtf8()));
     }
@@ -297,7 +313,8 @@ private slots:
         QTest::addColumn<QString>("userText");
         QTest::newRow("with a prompt") << QStringLiteral(" in watercolour ")
                                        << QStringLiteral("Recreate this image as an SVG. in watercolour");
-        QTest::newRow("prompt of one letter") << QStringLiteral("x") << QStringLiteral("Recreate this image as an SVG. x");
+        QTest::newRow("prompt of one letter")
+            << QStringLiteral("x") << QStringLiteral("Recreate this image as an SVG. x");
     }
     void aVisionModelWithAnImageRecreatesIt()
     {
@@ -353,7 +370,8 @@ private slots:
         h.session.setSelectedModel(QStringLiteral("llava:7b"));
         QVERIFY(h.session.attachReferenceFile(writeImage(dir, QStringLiteral("first.png"), "png")));
         const QString first = h.session.referenceData()->base64;
-        h.server.route("POST", "/api/chat", FakeResponse().write(chatLine("Looking")).hold().write(chatDone()));
+        h.server.route("POST", "/api/chat",
+                       FakeResponse().write(chatLine("Looking")).hold().write(chatDone()));
         h.session.start(QStringLiteral("copy"));
         QSignalSpy narration(&h.session, &DrawSession::narrationChanged);
         QVERIFY(narration.wait());
@@ -366,7 +384,8 @@ private slots:
         // Removed: the next run draws.
         h.server.route("POST", "/api/chat", FakeResponse().write(chatDone()));
         QVERIFY(h.draw(QStringLiteral("again")));
-        QCOMPARE(sentMessages(h.server)[1].toObject(), (QJsonObject{{"role", "user"}, {"content", "Draw: again"}}));
+        QCOMPARE(sentMessages(h.server)[1].toObject(),
+                 (QJsonObject{{"role", "user"}, {"content", "Draw: again"}}));
     }
 
     // ---- attaching an image ----
@@ -396,10 +415,13 @@ private slots:
         QTest::addColumn<QByteArray>("format");
         QTest::addColumn<QString>("type");
         QTest::newRow("png") << QStringLiteral("p.png") << QByteArray("png") << QStringLiteral("image/png");
-        QTest::newRow("jpeg") << QStringLiteral("photo.JPG") << QByteArray("jpeg") << QStringLiteral("image/jpeg");
+        QTest::newRow("jpeg") << QStringLiteral("photo.JPG") << QByteArray("jpeg")
+                              << QStringLiteral("image/jpeg");
         QTest::newRow("gif") << QStringLiteral("g.gif") << QByteArray("gif") << QStringLiteral("image/gif");
-        QTest::newRow("webp") << QStringLiteral("w.webp") << QByteArray("webp") << QStringLiteral("image/webp");
-        QTest::newRow("tiff passes as png") << QStringLiteral("scan.tiff") << QByteArray("tiff") << QStringLiteral("image/png");
+        QTest::newRow("webp") << QStringLiteral("w.webp") << QByteArray("webp")
+                              << QStringLiteral("image/webp");
+        QTest::newRow("tiff passes as png")
+            << QStringLiteral("scan.tiff") << QByteArray("tiff") << QStringLiteral("image/png");
     }
     void everyPictureFormatAttaches()
     {
@@ -434,7 +456,8 @@ private slots:
         QVERIFY(!session.referenceData()->base64.contains(QLatin1Char('\n')));
         QCOMPARE(session.referenceData()->contentType, type);
         QCOMPARE(session.referenceImage().size(), QSize(8, 6));
-        QVERIFY(session.referenceImageSource().toString().startsWith(QStringLiteral("data:") + type + ";base64,"));
+        QVERIFY(session.referenceImageSource().toString().startsWith(QStringLiteral("data:") + type +
+                                                                     ";base64,"));
         session.clearReference();
         QVERIFY(!session.referenceData());
         QVERIFY(session.referenceImage().isNull());

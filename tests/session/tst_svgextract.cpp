@@ -16,33 +16,35 @@ private slots:
         QTest::addColumn<OptionalText>("closed");
         QTest::addColumn<OptionalText>("local");
 
-        QTest::newRow("fenced") << QStringLiteral("Plan.\n```svg\n<svg viewBox=\"0 0 4 3\"><rect/></svg>\n```\nDone.")
+        QTest::newRow("fenced") << QStringLiteral(
+                                       "Plan.\n```svg\n<svg viewBox=\"0 0 4 3\"><rect/></svg>\n```\nDone.")
                                 << OptionalText("<svg viewBox=\"0 0 4 3\"><rect/></svg>")
                                 << OptionalText("<svg viewBox=\"0 0 4 3\"><rect/></svg>");
-        QTest::newRow("two drawings: the first") << QStringLiteral("<svg id=\"1\"></svg> and <svg id=\"2\"></svg>")
-                                                 << OptionalText("<svg id=\"1\"></svg>")
-                                                 << OptionalText("<svg id=\"1\"></svg>");
+        QTest::newRow("two drawings: the first")
+            << QStringLiteral("<svg id=\"1\"></svg> and <svg id=\"2\"></svg>")
+            << OptionalText("<svg id=\"1\"></svg>") << OptionalText("<svg id=\"1\"></svg>");
         QTest::newRow("upper case") << QStringLiteral("x <SVG VIEWBOX=\"0 0 1 1\"><CIRCLE/></SVG> y")
                                     << OptionalText("<SVG VIEWBOX=\"0 0 1 1\"><CIRCLE/></SVG>")
                                     << OptionalText("<SVG VIEWBOX=\"0 0 1 1\"><CIRCLE/></SVG>");
         QTest::newRow("mixed case") << QStringLiteral("<sVg></SvG>") << OptionalText("<sVg></SvG>")
                                     << OptionalText("<sVg></SvG>");
-        QTest::newRow("cut inside the drawing") << QStringLiteral("Plan\n<svg viewBox=\"0 0 1 1\"><path d=\"M0")
-                                                << OptionalText()
-                                                << OptionalText("<svg viewBox=\"0 0 1 1\"><path d=\"M0");
+        QTest::newRow("cut inside the drawing")
+            << QStringLiteral("Plan\n<svg viewBox=\"0 0 1 1\"><path d=\"M0") << OptionalText()
+            << OptionalText("<svg viewBox=\"0 0 1 1\"><path d=\"M0");
         QTest::newRow("nothing") << QStringLiteral("I'd rather not.") << OptionalText() << OptionalText();
         QTest::newRow("a close before the open does not count")
             << QStringLiteral("</svg> then <svg>x") << OptionalText() << OptionalText("<svg>x");
         QTest::newRow("the close must come after the open tag")
             << QStringLiteral("<svg/svg>") << OptionalText() << OptionalText("<svg/svg>");
-        QTest::newRow("shortest open") << QStringLiteral("<svg</svg>") << OptionalText("<svg</svg>")
-                                       << OptionalText("<svg</svg>");
-        QTest::newRow("newlines inside") << QStringLiteral("<svg>\n\r\n</svg>\n") << OptionalText("<svg>\n\r\n</svg>")
-                                         << OptionalText("<svg>\n\r\n</svg>");
-        QTest::newRow("only an open tag at the very end") << QStringLiteral("text <svg") << OptionalText()
-                                                          << OptionalText("<svg");
-        QTest::newRow("almost a tag") << QStringLiteral("<sv <svgx </svg") << OptionalText()
-                                      << OptionalText("<svgx </svg");
+        QTest::newRow("shortest open")
+            << QStringLiteral("<svg</svg>") << OptionalText("<svg</svg>") << OptionalText("<svg</svg>");
+        QTest::newRow("newlines inside")
+            << QStringLiteral("<svg>\n\r\n</svg>\n") << OptionalText("<svg>\n\r\n</svg>")
+            << OptionalText("<svg>\n\r\n</svg>");
+        QTest::newRow("only an open tag at the very end")
+            << QStringLiteral("text <svg") << OptionalText() << OptionalText("<svg");
+        QTest::newRow("almost a tag")
+            << QStringLiteral("<sv <svgx </svg") << OptionalText() << OptionalText("<svgx </svg");
         QTest::newRow("non-ASCII letters are not folded")
             << QString::fromUtf16(u"<\u017Fvg></svg>") << OptionalText() << OptionalText();
     }
@@ -62,13 +64,13 @@ private slots:
         QTest::addColumn<QString>("answer");
         QTest::addColumn<OptionalText>("result");
         const QString drawing = QStringLiteral("<svg viewBox=\"0 0 2 2\"><circle r=\"1\"/></svg>");
-        QTest::newRow("thinking mentions an open tag") << QStringLiteral("I'll write a single <svg> with a viewBox.")
-                                                      << QStringLiteral("```svg\n") + drawing + QStringLiteral("\n```")
-                                                      << OptionalText(drawing);
-        QTest::newRow("thinking mentions a closed tag") << QStringLiteral("Maybe <svg></svg> first?") << drawing
-                                                       << OptionalText(drawing);
-        QTest::newRow("drawing only in the thinking") << QStringLiteral("Here: ") + drawing
-                                                     << QStringLiteral("See above.") << OptionalText(drawing);
+        QTest::newRow("thinking mentions an open tag")
+            << QStringLiteral("I'll write a single <svg> with a viewBox.")
+            << QStringLiteral("```svg\n") + drawing + QStringLiteral("\n```") << OptionalText(drawing);
+        QTest::newRow("thinking mentions a closed tag")
+            << QStringLiteral("Maybe <svg></svg> first?") << drawing << OptionalText(drawing);
+        QTest::newRow("drawing only in the thinking")
+            << QStringLiteral("Here: ") + drawing << QStringLiteral("See above.") << OptionalText(drawing);
         QTest::newRow("open-ended answer beats a closed thinking one")
             << drawing << QStringLiteral("<svg><rect") << OptionalText("<svg><rect");
         QTest::newRow("thinking only, no drawing") << QStringLiteral("hmm") << QString() << OptionalText();

@@ -174,8 +174,8 @@ void FakeHttpServer::startResponse(Connection *connection, const FakeResponse &r
 {
     connection->response = response;
     connection->responding = true;
-    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status()) + ' ' + reasonPhrase(response.status()) +
-                      "\r\nConnection: close\r\n";
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.status()) + ' ' +
+                      reasonPhrase(response.status()) + "\r\nConnection: close\r\n";
     for (const auto &[name, value] : response.headers())
         head += name + ": " + value + "\r\n";
     switch (response.framing()) {
@@ -209,7 +209,8 @@ void FakeHttpServer::continueResponse(Connection *connection)
             if (response.framing() == FakeResponse::Framing::Chunked) {
                 if (step.bytes.isEmpty())
                     break; // an empty chunk would end the body
-                connection->socket->write(QByteArray::number(step.bytes.size(), 16) + "\r\n" + step.bytes + "\r\n");
+                connection->socket->write(QByteArray::number(step.bytes.size(), 16) + "\r\n" + step.bytes +
+                                          "\r\n");
             } else {
                 connection->socket->write(step.bytes);
             }
@@ -219,7 +220,8 @@ void FakeHttpServer::continueResponse(Connection *connection)
             break;
         case FakeResponse::Step::Kind::Pause:
             connection->socket->flush();
-            QTimer::singleShot(step.ms, &connection->context, [this, connection] { continueResponse(connection); });
+            QTimer::singleShot(step.ms, &connection->context,
+                               [this, connection] { continueResponse(connection); });
             return;
         case FakeResponse::Step::Kind::Drop:
             closeConnection(connection, true);

@@ -2,10 +2,10 @@
 
 #include <QByteArray>
 #include <QHash>
-#include <QSet>
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QSet>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
@@ -40,12 +40,13 @@ public:
 
     explicit FakeResponse(int status = 200, Framing framing = Framing::Chunked)
         : m_status(status), m_framing(framing)
-    {
-    }
+    {}
 
     static FakeResponse json(int status, const QByteArray &body)
     {
-        return FakeResponse(status, Framing::ContentLength).header("Content-Type", "application/json").write(body);
+        return FakeResponse(status, Framing::ContentLength)
+            .header("Content-Type", "application/json")
+            .write(body);
     }
 
     FakeResponse &header(const QByteArray &name, const QByteArray &value)
@@ -119,7 +120,8 @@ public:
     // The reply to every request for one method and path, replacing any earlier one.
     void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response);
     // Replies in turn: each request takes the next one; the last one repeats.
-    void routeSequence(const QByteArray &method, const QByteArray &path, const QList<FakeResponse> &responses);
+    void routeSequence(const QByteArray &method, const QByteArray &path,
+                       const QList<FakeResponse> &responses);
     // Used for requests no route matches; the default is 404 with an empty body.
     void setHandler(std::function<FakeResponse(const RecordedRequest &)> handler);
 

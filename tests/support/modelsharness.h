@@ -32,7 +32,10 @@ struct ModelsHarness
         server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":)" + modelsJson + "}"));
     }
 
-    void catalog(const QByteArray &json) { server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, json)); }
+    void catalog(const QByteArray &json)
+    {
+        server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, json));
+    }
 
     bool refreshModels()
     {

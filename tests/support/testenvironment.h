@@ -26,4 +26,7 @@ inline void isolateTestEnvironment()
 
 // QTEST_MAIN with an isolated home. QtTest calls initMain() before the application exists.
 #define DRAVLIN_TEST_INIT_MAIN                                                                               \
-    static void initMain() { isolateTestEnvironment(); }
+    static void initMain()                                                                                   \
+    {                                                                                                        \
+        isolateTestEnvironment();                                                                            \
+    }
