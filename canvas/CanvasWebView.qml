@@ -28,7 +28,7 @@ WebEngineView {
         // The first load of the page itself is the only navigation there will ever be.
         if (request.url !== view.pageUrl || !request.isMainFrame
                 || request.navigationType !== WebEngineNavigationRequest.TypedNavigation)
-            request.action = WebEngineNavigationRequest.IgnoreRequest
+            request.reject()
     }
     onNewWindowRequested: function(request) {
         // Left unhandled, the request opens nothing.

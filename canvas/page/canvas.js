@@ -1,4 +1,856 @@
 'use strict';
-window.resetCanvas = function () {};
-window.applyDelta = function (text) {};
-window.finishDrawing = function (svg) {};
+
+// The Dravlin canvas. The app streams the model's reply into applyDelta a few characters at a
+// time, and the drawing grows element by element while the model writes it.
+//
+// Everything here is built for that stream: a small tokenizer that keeps its place between pieces
+// (a piece may end anywhere — inside a tag name, an attribute value, an entity, a comment), so each
+// call costs only as much as its own piece. Nothing ever goes back over the reply so far.
+//
+// The reply is untrusted text. Nothing is created unless it is on the allow-lists below, nothing
+// may reach the network or run script, and the drawing lives in a shadow root so a <style> from
+// the model cannot touch the page around it. The page's Content-Security-Policy is the second wall.
+(function () {
+    const SVG_NS = 'http://www.w3.org/2000/svg';
+    const XML_NS = 'http://www.w3.org/XML/1998/namespace';
+
+    // Elements a drawing may use. Anything else (script, foreignObject, image, feImage, the
+    // animation elements that can rewrite a link later, HTML, unknown names) is dropped together
+    // with everything inside it.
+    const DRAWING_ELEMENTS = new Set([
+        'svg', 'g', 'defs', 'symbol', 'use', 'path', 'rect', 'circle', 'ellipse', 'line', 'polyline',
+        'polygon', 'text', 'tspan', 'textPath', 'title', 'desc', 'linearGradient', 'radialGradient',
+        'stop', 'pattern', 'clipPath', 'mask', 'marker', 'filter', 'style',
+        'feBlend', 'feColorMatrix', 'feComponentTransfer', 'feComposite', 'feConvolveMatrix',
+        'feDiffuseLighting', 'feDisplacementMap', 'feDistantLight', 'feDropShadow', 'feFlood',
+        'feFuncA', 'feFuncB', 'feFuncG', 'feFuncR', 'feGaussianBlur', 'feMerge', 'feMergeNode',
+        'feMorphology', 'feOffset', 'fePointLight', 'feSpecularLighting', 'feSpotLight', 'feTile',
+        'feTurbulence',
+    ]);
+
+    // Names are folded the way the HTML parser folds SVG: lower-cased, then these get their
+    // camelCase back. Models write "<LinearGradient" and "viewbox" often enough to matter.
+    const CAMEL_ELEMENTS = [
+        'clipPath', 'linearGradient', 'radialGradient', 'textPath', 'foreignObject', 'altGlyph',
+        'altGlyphDef', 'altGlyphItem', 'animateColor', 'animateMotion', 'animateTransform',
+        'glyphRef', 'feBlend', 'feColorMatrix', 'feComponentTransfer', 'feComposite',
+        'feConvolveMatrix', 'feDiffuseLighting', 'feDisplacementMap', 'feDistantLight',
+        'feDropShadow', 'feFlood', 'feFuncA', 'feFuncB', 'feFuncG', 'feFuncR', 'feGaussianBlur',
+        'feImage', 'feMerge', 'feMergeNode', 'feMorphology', 'feOffset', 'fePointLight',
+        'feSpecularLighting', 'feSpotLight', 'feTile', 'feTurbulence',
+    ];
+    const CAMEL_ATTRIBUTES = [
+        'attributeName', 'attributeType', 'baseFrequency', 'baseProfile', 'calcMode',
+        'clipPathUnits', 'diffuseConstant', 'edgeMode', 'filterUnits', 'glyphRef',
+        'gradientTransform', 'gradientUnits', 'kernelMatrix', 'kernelUnitLength', 'keyPoints',
+        'keySplines', 'keyTimes', 'lengthAdjust', 'limitingConeAngle', 'markerHeight',
+        'markerUnits', 'markerWidth', 'maskContentUnits', 'maskUnits', 'numOctaves', 'pathLength',
+        'patternContentUnits', 'patternTransform', 'patternUnits', 'pointsAtX', 'pointsAtY',
+        'pointsAtZ', 'preserveAlpha', 'preserveAspectRatio', 'primitiveUnits', 'refX', 'refY',
+        'repeatCount', 'repeatDur', 'requiredExtensions', 'requiredFeatures', 'specularConstant',
+        'specularExponent', 'spreadMethod', 'startOffset', 'stdDeviation', 'stitchTiles',
+        'surfaceScale', 'systemLanguage', 'tableValues', 'targetX', 'targetY', 'textLength',
+        'viewBox', 'viewTarget', 'xChannelSelector', 'yChannelSelector', 'zoomAndPan',
+    ];
+    const elementCase = new Map(CAMEL_ELEMENTS.map((name) => [name.toLowerCase(), name]));
+    const attributeCase = new Map(CAMEL_ATTRIBUTES.map((name) => [name.toLowerCase(), name]));
+
+    // Elements whose character data is part of the drawing. Text anywhere else is only the
+    // indentation between tags.
+    const TEXT_HOLDERS = new Set(['text', 'tspan', 'textPath', 'title', 'desc']);
+    // Their content runs to the matching end tag whatever it holds ("a < b" in a script, "g > rect"
+    // in a style sheet), as in HTML.
+    const RAW_TEXT = new Set(['style', 'script']);
+    // What fades in as it lands; containers and paint servers simply appear.
+    const FADE_THRESHOLD = 40;
+
+    const NAMED_REFERENCES = new Map(Object.entries({
+        amp: '&', lt: '<', gt: '>', quot: '"', apos: "'", nbsp: '\u00a0', shy: '\u00ad',
+        copy: '\u00a9', reg: '\u00ae', trade: '\u2122', hellip: '\u2026', mdash: '\u2014',
+        ndash: '\u2013', lsquo: '\u2018', rsquo: '\u2019', ldquo: '\u201c', rdquo: '\u201d',
+        laquo: '\u00ab', raquo: '\u00bb', bull: '\u2022', middot: '\u00b7', deg: '\u00b0',
+        times: '\u00d7', divide: '\u00f7', minus: '\u2212', plusmn: '\u00b1', euro: '\u20ac',
+        pound: '\u00a3', yen: '\u00a5', cent: '\u00a2', sect: '\u00a7', para: '\u00b6',
+        frac12: '\u00bd', frac14: '\u00bc', frac34: '\u00be', sup2: '\u00b2', sup3: '\u00b3',
+        micro: '\u00b5', larr: '\u2190', rarr: '\u2192', uarr: '\u2191', darr: '\u2193',
+        harr: '\u2194', hearts: '\u2665', thinsp: '\u2009', ensp: '\u2002', emsp: '\u2003',
+        prime: '\u2032', Prime: '\u2033', iexcl: '\u00a1', iquest: '\u00bf',
+    }));
+    // Longest reference body worth holding back ("#x10FFFF", "thinsp"); longer is plain text.
+    const MAX_REFERENCE = 32;
+
+    // The replacement for a reference body (between "&" and ";"), or null when it is none.
+    function decodeReference(body) {
+        if (body.charCodeAt(0) === 35 /* # */) {
+            let codePoint = NaN;
+            if (/^#[xX][0-9a-fA-F]{1,8}$/.test(body))
+                codePoint = parseInt(body.slice(2), 16);
+            else if (/^#[0-9]{1,10}$/.test(body))
+                codePoint = parseInt(body.slice(1), 10);
+            if (Number.isNaN(codePoint))
+                return null;
+            // Nothing that could not stand in a document: no NUL, controls or lone surrogates.
+            if (codePoint === 0 || codePoint > 0x10ffff || (codePoint >= 0xd800 && codePoint <= 0xdfff)
+                || (codePoint < 0x20 && codePoint !== 9 && codePoint !== 10 && codePoint !== 13)
+                || (codePoint >= 0x7f && codePoint < 0xa0))
+                return '\ufffd';
+            return String.fromCodePoint(codePoint);
+        }
+        const named = NAMED_REFERENCES.get(body);
+        return named === undefined ? null : named;
+    }
+
+    const REFERENCE = /&(#[0-9]{1,10}|#[xX][0-9a-fA-F]{1,8}|[A-Za-z][A-Za-z0-9]{0,31});/g;
+    function decodeReferences(value) {
+        if (value.indexOf('&') < 0)
+            return value;
+        return value.replace(REFERENCE, (whole, body) => {
+            const decoded = decodeReference(body);
+            return decoded === null ? whole : decoded;
+        });
+    }
+
+    function isReferenceChar(c) {
+        return (c >= 48 && c <= 57) || (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 35;
+    }
+    function isSpace(c) {
+        return c === 32 || c === 10 || c === 9 || c === 13 || c === 12;
+    }
+    function isNameStart(c) {
+        return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 95;
+    }
+
+    function elementName(raw) {
+        const lower = raw.toLowerCase();
+        return elementCase.get(lower) || lower;
+    }
+
+    // Every url() must point inside the drawing (url(#id)); everything that could fetch, import or
+    // run something — or hide such a thing behind a CSS escape — makes the value unusable.
+    const RISKY = /[\\@(:]/;
+    function isSafeValue(value) {
+        // Nearly every value is a number, a colour or path data: nothing to look at more closely.
+        if (!RISKY.test(value))
+            return true;
+        const lower = value.toLowerCase();
+        if (lower.indexOf('\\') >= 0 || lower.indexOf('@import') >= 0 || lower.indexOf('expression(') >= 0
+            || lower.indexOf('image-set(') >= 0)
+            return false;
+        // Browsers drop tabs and line breaks inside URLs: "java\tscript:" counts too.
+        if (lower.replace(/[\u0000-\u0020]+/g, '').indexOf('javascript:') >= 0)
+            return false;
+        let at = lower.indexOf('url(');
+        while (at >= 0) {
+            let k = at + 4;
+            while (k < lower.length && isSpace(lower.charCodeAt(k)))
+                k++;
+            if (lower[k] === '"' || lower[k] === "'")
+                k++;
+            if (lower[k] !== '#')
+                return false;
+            at = lower.indexOf('url(', k);
+        }
+        return true;
+    }
+
+    // A style sheet from the model is kept whole or not at all. It can only ever reach the
+    // drawing: it lives in the drawing's shadow root, and may not style that root's host either.
+    function cleanStyleSheet(text) {
+        const css = text.replace(/<!\[CDATA\[|\]\]>|<!--|-->/g, '');
+        if (!isSafeValue(css) || /:host|@namespace/i.test(css))
+            return '';
+        return css;
+    }
+
+    const ATTRIBUTE_NAME = /^[a-z_][a-z0-9_.-]*$/;
+
+    function copyAttributes(node, attributes, fromLink) {
+        for (let k = 0; k < attributes.length; k += 2) {
+            const lower = attributes[k].toLowerCase();
+            if (lower.startsWith('on') || lower.startsWith('xmlns'))
+                continue;
+            const value = decodeReferences(attributes[k + 1]);
+            if (lower === 'href' || lower === 'xlink:href') {
+                // Links may only point inside the drawing (<use href="#leaf">, gradients, text
+                // paths); a former <a> keeps none at all.
+                const target = value.trim();
+                if (!fromLink && target.startsWith('#') && isSafeValue(target) && !node.hasAttribute('href'))
+                    node.setAttribute('href', target);
+                continue;
+            }
+            if (fromLink && (lower === 'target' || lower === 'download' || lower === 'ping' || lower === 'rel'))
+                continue;
+            if (!isSafeValue(value))
+                continue;
+            if (lower === 'xml:space' || lower === 'xml:lang') {
+                node.setAttributeNS(XML_NS, lower, value);
+                continue;
+            }
+            // Other namespaces are editor bookkeeping (inkscape:, sodipodi:) or worse.
+            if (!ATTRIBUTE_NAME.test(lower))
+                continue;
+            const name = attributeCase.get(lower) || lower;
+            if (!node.hasAttribute(name))
+                node.setAttribute(name, value);
+        }
+    }
+
+    // A root that gives only its size still scales to the view: its size becomes its viewBox.
+    function fitToView(root) {
+        if (root.hasAttribute('viewBox'))
+            return;
+        const size = /^\s*([0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)?)\s*(px)?\s*$/;
+        const width = size.exec(root.getAttribute('width') || '');
+        const height = size.exec(root.getAttribute('height') || '');
+        if (width && height && parseFloat(width[1]) > 0 && parseFloat(height[1]) > 0)
+            root.setAttribute('viewBox', '0 0 ' + width[1] + ' ' + height[1]);
+    }
+
+    // Longest text node the drawing gets; longer text continues in the next one.
+    const TEXT_NODE_SIZE = 256;
+
+    // Where to cut text to keep at most size characters in front, never inside a surrogate pair.
+    function safeCut(text, size) {
+        if (text.length <= size)
+            return text.length;
+        const c = text.charCodeAt(size);
+        return c >= 0xdc00 && c <= 0xdfff && size > 0 ? size - 1 : size;
+    }
+
+    // Tokenizer states.
+    const DATA = 0;
+    const REFERENCE_BODY = 1;
+    const TAG_OPEN = 2;
+    const TAG_NAME = 3;
+    const END_TAG_NAME = 4;
+    const END_TAG_REST = 5;
+    const BEFORE_ATTRIBUTE = 6;
+    const ATTRIBUTE_NAME_STATE = 7;
+    const AFTER_ATTRIBUTE_NAME = 8;
+    const BEFORE_VALUE = 9;
+    const VALUE_DOUBLE = 10;
+    const VALUE_SINGLE = 11;
+    const VALUE_BARE = 12;
+    const SELF_CLOSING = 13;
+    const MARKUP = 14;
+    const COMMENT = 15;
+    const CDATA = 16;
+    const BOGUS = 17;
+    const RAW = 18;
+
+    // Builds one SVG from its markup, fed in pieces of any size, starting at its "<svg". The root
+    // element goes into host; onCreated hears of every element that should fade in.
+    class SvgBuilder {
+        constructor(host, onCreated) {
+            this.host = host;
+            this.onCreated = onCreated;
+            this.state = DATA;
+            this.closed = false; // the root's end tag has been seen: the drawing is complete
+            this.stack = []; // open elements: { name, node (null while skipped), text, sheet }
+            this.pendingText = '';
+            this.reference = '';
+            this.tagName = '';
+            this.attributes = []; // name, value, name, value…
+            this.attributeName = '';
+            this.attributeValue = '';
+            this.markup = '';
+            this.dashes = 0;
+            this.brackets = 0;
+            this.rawEnd = '';
+            this.rawMatched = 0;
+        }
+
+        // Consumes a piece; returns where in it the root element closed, or -1 while it is open.
+        feed(s) {
+            const n = s.length;
+            let i = 0;
+            while (i < n && !this.closed) {
+                switch (this.state) {
+                case DATA: {
+                    let j = i;
+                    while (j < n) {
+                        const c = s.charCodeAt(j);
+                        if (c === 60 || c === 38)
+                            break;
+                        j++;
+                    }
+                    if (j > i && this.inText())
+                        this.pendingText += s.slice(i, j);
+                    if (j < n) {
+                        if (s.charCodeAt(j) === 60) {
+                            this.state = TAG_OPEN;
+                        } else {
+                            this.state = REFERENCE_BODY;
+                            this.reference = '';
+                        }
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case REFERENCE_BODY: {
+                    // Held back until it resolves, so "&am" never shows on the way to "&amp;".
+                    const c = s.charCodeAt(i);
+                    if (c === 59 /* ; */ && this.reference.length > 0) {
+                        const decoded = decodeReference(this.reference);
+                        this.text(decoded === null ? '&' + this.reference + ';' : decoded);
+                        this.state = DATA;
+                        i++;
+                    } else if (isReferenceChar(c) && this.reference.length < MAX_REFERENCE) {
+                        this.reference += s[i];
+                        i++;
+                    } else {
+                        this.text('&' + this.reference);
+                        this.state = DATA; // the character is looked at again as text
+                    }
+                    break;
+                }
+                case TAG_OPEN: {
+                    const c = s.charCodeAt(i);
+                    if (c === 47 /* / */) {
+                        this.state = END_TAG_NAME;
+                        this.tagName = '';
+                        i++;
+                    } else if (c === 33 /* ! */) {
+                        this.state = MARKUP;
+                        this.markup = '';
+                        i++;
+                    } else if (c === 63 /* ? */) {
+                        this.state = BOGUS;
+                        i++;
+                    } else if (isNameStart(c)) {
+                        this.state = TAG_NAME;
+                        this.tagName = '';
+                        this.attributes = [];
+                    } else {
+                        this.text('<');
+                        this.state = DATA;
+                    }
+                    break;
+                }
+                case TAG_NAME: {
+                    let j = i;
+                    let c = 0;
+                    while (j < n) {
+                        c = s.charCodeAt(j);
+                        if (isSpace(c) || c === 47 || c === 62)
+                            break;
+                        j++;
+                    }
+                    this.tagName += s.slice(i, j);
+                    if (j < n) {
+                        if (c === 62)
+                            this.openTag(false);
+                        else
+                            this.state = c === 47 ? SELF_CLOSING : BEFORE_ATTRIBUTE;
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case BEFORE_ATTRIBUTE: {
+                    const c = s.charCodeAt(i);
+                    if (isSpace(c)) {
+                        i++;
+                    } else if (c === 62) {
+                        this.openTag(false);
+                        i++;
+                    } else if (c === 47) {
+                        this.state = SELF_CLOSING;
+                        i++;
+                    } else {
+                        this.state = ATTRIBUTE_NAME_STATE;
+                        this.attributeName = s[i];
+                        i++;
+                    }
+                    break;
+                }
+                case ATTRIBUTE_NAME_STATE: {
+                    let j = i;
+                    let c = 0;
+                    while (j < n) {
+                        c = s.charCodeAt(j);
+                        if (isSpace(c) || c === 61 || c === 62 || c === 47)
+                            break;
+                        j++;
+                    }
+                    this.attributeName += s.slice(i, j);
+                    if (j < n) {
+                        if (c === 61) {
+                            this.state = BEFORE_VALUE;
+                        } else if (isSpace(c)) {
+                            this.state = AFTER_ATTRIBUTE_NAME;
+                        } else {
+                            this.attributes.push(this.attributeName, '');
+                            if (c === 62)
+                                this.openTag(false);
+                            else
+                                this.state = SELF_CLOSING;
+                        }
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case AFTER_ATTRIBUTE_NAME: {
+                    const c = s.charCodeAt(i);
+                    if (isSpace(c)) {
+                        i++;
+                    } else if (c === 61) {
+                        this.state = BEFORE_VALUE;
+                        i++;
+                    } else {
+                        this.attributes.push(this.attributeName, '');
+                        this.state = BEFORE_ATTRIBUTE; // looked at again: '>', '/' or a new name
+                    }
+                    break;
+                }
+                case BEFORE_VALUE: {
+                    const c = s.charCodeAt(i);
+                    this.attributeValue = '';
+                    if (isSpace(c)) {
+                        i++;
+                    } else if (c === 34 || c === 39) {
+                        this.state = c === 34 ? VALUE_DOUBLE : VALUE_SINGLE;
+                        i++;
+                    } else if (c === 62) {
+                        this.attributes.push(this.attributeName, '');
+                        this.openTag(false);
+                        i++;
+                    } else {
+                        this.state = VALUE_BARE;
+                    }
+                    break;
+                }
+                case VALUE_DOUBLE:
+                case VALUE_SINGLE: {
+                    const j = s.indexOf(this.state === VALUE_DOUBLE ? '"' : "'", i);
+                    if (j < 0) {
+                        this.attributeValue += s.slice(i);
+                        i = n;
+                    } else {
+                        this.attributeValue += s.slice(i, j);
+                        this.attributes.push(this.attributeName, this.attributeValue);
+                        this.state = BEFORE_ATTRIBUTE;
+                        i = j + 1;
+                    }
+                    break;
+                }
+                case VALUE_BARE: {
+                    // Ends at a space, '>' or '/': models that forget quotes write r=5/> and mean it.
+                    let j = i;
+                    let c = 0;
+                    while (j < n) {
+                        c = s.charCodeAt(j);
+                        if (isSpace(c) || c === 62 || c === 47)
+                            break;
+                        j++;
+                    }
+                    this.attributeValue += s.slice(i, j);
+                    if (j < n) {
+                        this.attributes.push(this.attributeName, this.attributeValue);
+                        if (c === 62)
+                            this.openTag(false);
+                        else
+                            this.state = c === 47 ? SELF_CLOSING : BEFORE_ATTRIBUTE;
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case SELF_CLOSING: {
+                    if (s.charCodeAt(i) === 62) {
+                        this.openTag(true);
+                        i++;
+                    } else {
+                        this.state = BEFORE_ATTRIBUTE;
+                    }
+                    break;
+                }
+                case END_TAG_NAME: {
+                    let j = i;
+                    let c = 0;
+                    while (j < n) {
+                        c = s.charCodeAt(j);
+                        if (isSpace(c) || c === 62)
+                            break;
+                        j++;
+                    }
+                    this.tagName += s.slice(i, j);
+                    if (j < n) {
+                        if (c === 62)
+                            this.closeTag();
+                        else
+                            this.state = END_TAG_REST;
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case END_TAG_REST: {
+                    const j = s.indexOf('>', i);
+                    if (j < 0) {
+                        i = n;
+                    } else {
+                        this.closeTag();
+                        i = j + 1;
+                    }
+                    break;
+                }
+                case MARKUP: {
+                    // "<!" so far: a comment, a CDATA section, or a declaration to skip.
+                    const candidate = this.markup + s[i];
+                    if (candidate === '--') {
+                        this.state = COMMENT;
+                        this.dashes = 0;
+                        i++;
+                    } else if (candidate === '[CDATA[') {
+                        this.state = CDATA;
+                        this.brackets = 0;
+                        i++;
+                    } else if ('--'.startsWith(candidate) || '[CDATA['.startsWith(candidate)) {
+                        this.markup = candidate;
+                        i++;
+                    } else {
+                        this.state = BOGUS;
+                    }
+                    break;
+                }
+                case COMMENT: {
+                    const c = s.charCodeAt(i);
+                    if (c === 45) {
+                        this.dashes++;
+                    } else if (c === 62 && this.dashes >= 2) {
+                        this.state = DATA;
+                    } else {
+                        this.dashes = 0;
+                        const j = s.indexOf('-', i);
+                        i = j < 0 ? n : j;
+                        break;
+                    }
+                    i++;
+                    break;
+                }
+                case CDATA: {
+                    let j = i;
+                    while (j < n) {
+                        const c = s.charCodeAt(j);
+                        if (c === 93 || c === 62)
+                            break;
+                        j++;
+                    }
+                    if (j > i) {
+                        this.releaseBrackets(0);
+                        this.text(s.slice(i, j));
+                    }
+                    if (j < n) {
+                        if (s.charCodeAt(j) === 93) {
+                            this.brackets++;
+                        } else if (this.brackets >= 2) {
+                            this.releaseBrackets(2);
+                            this.state = DATA;
+                        } else {
+                            this.releaseBrackets(0);
+                            this.text('>');
+                        }
+                    }
+                    i = j + 1;
+                    break;
+                }
+                case BOGUS: {
+                    const j = s.indexOf('>', i);
+                    if (j < 0) {
+                        i = n;
+                    } else {
+                        this.state = DATA;
+                        i = j + 1;
+                    }
+                    break;
+                }
+                case RAW: {
+                    // Looking for "</style" (or "</script") followed by a space or '>'.
+                    if (this.rawMatched === 0) {
+                        const j = s.indexOf('<', i);
+                        if (j < 0) {
+                            this.rawText(s.slice(i));
+                            i = n;
+                        } else {
+                            if (j > i)
+                                this.rawText(s.slice(i, j));
+                            this.rawMatched = 1;
+                            i = j + 1;
+                        }
+                    } else if (this.rawMatched < this.rawEnd.length) {
+                        const c = s.charCodeAt(i) | (this.rawMatched >= 2 ? 0x20 : 0);
+                        if (c === this.rawEnd.charCodeAt(this.rawMatched)) {
+                            this.rawMatched++;
+                            i++;
+                        } else {
+                            this.rawText(this.rawEnd.slice(0, this.rawMatched));
+                            this.rawMatched = 0;
+                        }
+                    } else {
+                        const c = s.charCodeAt(i);
+                        if (isSpace(c) || c === 62 || c === 47) {
+                            this.tagName = this.rawEnd.slice(2);
+                            this.rawMatched = 0;
+                            this.state = END_TAG_REST;
+                        } else {
+                            this.rawText(this.rawEnd);
+                            this.rawMatched = 0;
+                        }
+                    }
+                    break;
+                }
+                }
+            }
+            this.flushText();
+            return this.closed ? i : -1;
+        }
+
+        top() {
+            return this.stack.length > 0 ? this.stack[this.stack.length - 1] : null;
+        }
+
+        inText() {
+            const frame = this.top();
+            return frame !== null && frame.text;
+        }
+
+        text(chars) {
+            if (this.inText())
+                this.pendingText += chars;
+        }
+
+        releaseBrackets(keep) {
+            if (this.brackets > keep)
+                this.text(']'.repeat(this.brackets - keep));
+            this.brackets = 0;
+        }
+
+        rawText(chars) {
+            const frame = this.top();
+            if (frame !== null && frame.sheet !== null)
+                frame.sheet.push(chars);
+        }
+
+        // Text goes into the page once per piece, not once per character. Appending to a text node
+        // copies it, so a long run of text is kept in nodes of bounded size; they are cut at the
+        // same places however the text arrived.
+        flushText() {
+            let text = this.pendingText;
+            if (text === '')
+                return;
+            this.pendingText = '';
+            const node = this.top().node;
+            const last = node.lastChild;
+            if (last !== null && last.nodeType === Node.TEXT_NODE && last.length < TEXT_NODE_SIZE) {
+                const cut = safeCut(text, TEXT_NODE_SIZE - last.length);
+                last.appendData(text.slice(0, cut));
+                text = text.slice(cut);
+            }
+            while (text !== '') {
+                const cut = safeCut(text, TEXT_NODE_SIZE);
+                node.appendChild(document.createTextNode(text.slice(0, cut)));
+                text = text.slice(cut);
+            }
+        }
+
+        openTag(selfClosing) {
+            this.flushText();
+            const name = elementName(this.tagName);
+            const parent = this.top();
+            let node = null;
+            if (parent === null || parent.node !== null) {
+                // A link is not followed but its content is still drawing: it becomes a group
+                // (or a text span inside text).
+                let tag = name;
+                if (tag === 'a')
+                    tag = parent !== null && parent.text ? 'tspan' : 'g';
+                if (parent === null ? tag === 'svg' : DRAWING_ELEMENTS.has(tag)) {
+                    node = document.createElementNS(SVG_NS, tag);
+                    copyAttributes(node, this.attributes, name === 'a');
+                    if (parent === null) {
+                        fitToView(node);
+                        this.host.appendChild(node);
+                    } else {
+                        parent.node.appendChild(node);
+                        this.onCreated(node);
+                    }
+                }
+            }
+            this.attributes = [];
+            this.state = DATA;
+            if (selfClosing) {
+                if (parent === null)
+                    this.closed = true;
+                return;
+            }
+            const raw = RAW_TEXT.has(name);
+            this.stack.push({
+                name: name,
+                node: node,
+                text: node !== null && TEXT_HOLDERS.has(node.localName),
+                sheet: raw && node !== null ? [] : null,
+            });
+            if (raw) {
+                this.state = RAW;
+                this.rawEnd = '</' + name;
+                this.rawMatched = 0;
+            }
+        }
+
+        closeTag() {
+            this.flushText();
+            this.state = DATA;
+            const name = elementName(this.tagName);
+            // Pops to the matching open element; an end tag nothing matches is ignored.
+            for (let k = this.stack.length - 1; k >= 0; k--) {
+                if (this.stack[k].name !== name)
+                    continue;
+                while (this.stack.length > k) {
+                    const frame = this.stack.pop();
+                    if (frame.sheet !== null)
+                        frame.node.textContent = cleanStyleSheet(frame.sheet.join(''));
+                }
+                if (k === 0)
+                    this.closed = true;
+                return;
+            }
+        }
+    }
+
+    // Position of the first "<svg" in any letter case, or -1.
+    function findSvgOpen(s) {
+        for (let at = s.indexOf('<'); at >= 0 && at + 3 < s.length; at = s.indexOf('<', at + 1)) {
+            if ((s.charCodeAt(at + 1) | 0x20) === 115 && (s.charCodeAt(at + 2) | 0x20) === 118
+                && (s.charCodeAt(at + 3) | 0x20) === 103)
+                return at;
+        }
+        return -1;
+    }
+
+    const SHEET = `
+        :host > svg { display: block; width: 100%; height: 100%; }
+        @keyframes dravlin-arrive { from { opacity: 0; } }
+        :is(path, rect, circle, ellipse, line, polyline, polygon, text, use):not(:is(defs, symbol, clipPath, mask, pattern, marker) *) {
+            animation: dravlin-arrive 240ms ease-out;
+        }
+        :host(.settled) * { animation: none !important; }
+        @media (prefers-reduced-motion: reduce) {
+            * { animation: none !important; }
+        }
+    `;
+
+    const stage = document.getElementById('stage');
+    // Open, so the tests can look at the drawing; no other script ever runs in this page, so a
+    // closed root would hide it from no one.
+    const drawing = stage.attachShadow({ mode: 'open' });
+    const sheet = new CSSStyleSheet();
+    sheet.replaceSync(SHEET);
+    drawing.adoptedStyleSheets = [sheet];
+
+    // Elements that arrived since the last frame. A burst (a big piece, a burst of small ones)
+    // appears at once: fading hundreds of shapes together reads as a flash, not a drawing.
+    let arrivals = [];
+    let frameRequested = false;
+    function settleBurst() {
+        frameRequested = false;
+        const batch = arrivals;
+        arrivals = [];
+        if (batch.length <= FADE_THRESHOLD)
+            return;
+        for (const node of batch) {
+            for (const animation of node.getAnimations())
+                animation.finish();
+        }
+    }
+    function noteArrival(node) {
+        if (stage.classList.contains('settled'))
+            return;
+        arrivals.push(node);
+        if (!frameRequested) {
+            frameRequested = true;
+            requestAnimationFrame(settleBurst);
+        }
+    }
+
+    // The text from "<svg" to the root's end, kept to recognise the final SVG when it comes. Pieces
+    // are folded into chunks as they pile up: tens of thousands of tiny strings kept alive for a
+    // whole run would only make every garbage collection longer.
+    class StreamedText {
+        constructor() {
+            this.chunks = [];
+            this.pieces = [];
+        }
+        append(piece) {
+            this.pieces.push(piece);
+            if (this.pieces.length === 64) {
+                this.chunks.push(this.pieces.join(''));
+                this.pieces = [];
+            }
+        }
+        text() {
+            return this.chunks.join('') + this.pieces.join('');
+        }
+    }
+
+    let builder = new SvgBuilder(drawing, noteArrival);
+    let started = false; // the first "<svg" has been seen
+    let seekTail = ''; // the last few characters before it, for a "<svg" split across pieces
+    let streamed = new StreamedText();
+    let finished = false;
+
+    window.resetCanvas = function () {
+        drawing.replaceChildren();
+        stage.classList.remove('settled');
+        builder = new SvgBuilder(drawing, noteArrival);
+        started = false;
+        seekTail = '';
+        streamed = new StreamedText();
+        finished = false;
+        arrivals = [];
+    };
+
+    window.applyDelta = function (text) {
+        // A finished run takes no more text; the next run starts with a reset.
+        if (typeof text !== 'string' || text === '' || finished || builder.closed)
+            return;
+        if (!started) {
+            // Narration, a code fence, thinking: everything before the first "<svg" is not drawing.
+            const joined = seekTail + text;
+            const at = findSvgOpen(joined);
+            if (at < 0) {
+                seekTail = joined.slice(-3);
+                return;
+            }
+            started = true;
+            seekTail = '';
+            text = joined.slice(at);
+        }
+        const end = builder.feed(text);
+        // Whatever follows the root's end (a closing fence, remarks, a second SVG) is not drawing.
+        streamed.append(end < 0 ? text : text.slice(0, end));
+    };
+
+    window.finishDrawing = function (svg) {
+        if (typeof svg !== 'string')
+            return;
+        finished = true;
+        // No SVG at the end of the run: what was drawn stays, partial or not.
+        const at = findSvgOpen(svg);
+        if (at < 0)
+            return;
+        const sofar = streamed.text();
+        if (sofar === svg)
+            return; // what is on the canvas already
+        stage.classList.add('settled');
+        if (sofar !== '' && !builder.closed && svg.startsWith(sofar)) {
+            // The stream was cut short of the final text: the rest lands on the live drawing.
+            builder.feed(svg.slice(sofar.length));
+        } else {
+            // Built aside and swapped in whole, so the canvas never shows a half-built tree.
+            const aside = document.createDocumentFragment();
+            builder = new SvgBuilder(aside, noteArrival);
+            builder.feed(svg.slice(at));
+            drawing.replaceChildren(aside);
+        }
+        streamed = new StreamedText();
+        streamed.append(svg);
+    };
+})();

@@ -47,8 +47,10 @@ import Dravlin
 
 Window {
     id: root
-    width: )" + QByteArray::number(width) + R"(
-    height: )" + QByteArray::number(height) + R"(
+    width: )" + QByteArray::number(width) +
+                               R"(
+    height: )" + QByteArray::number(height) +
+                               R"(
     visible: true
     signal evaluated(var result)
     signal pageLoaded(bool ok)
@@ -122,7 +124,8 @@ Window {
     bool waitUntilStill()
     {
         for (int round = 0; round < 100000; ++round) {
-            const QVariant running = eval(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length"));
+            const QVariant running =
+                eval(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length"));
             if (!running.isValid())
                 return false;
             if (running.toInt() == 0)
