@@ -29,6 +29,11 @@ if [ "$(id -u)" -eq 0 ]; then
     export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --no-sandbox"
 fi
 
+echo "== formatting =="
+# The committed .clang-format is the style; a file that drifts from it fails the run.
+find "$here" \( -path "$here/build*" -o -path "$here/.git" \) -prune -o \( -name '*.cpp' -o -name '*.h' \) -print0 |
+    xargs -0 clang-format --dry-run --Werror
+
 echo "== tests =="
 run_suite "$here/build"
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
