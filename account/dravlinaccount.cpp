@@ -210,8 +210,10 @@ void DravlinAccount::signIn()
 {
     setAuthError(std::nullopt);
     // A new sign-in replaces one still showing: its window closes and it reports nothing.
-    if (m_webAuthSession)
+    if (m_webAuthSession) {
+        m_webAuthSession->disconnect(this);
         m_webAuthSession->deleteLater();
+    }
     auto *session = new WebAuthSession(signInPageURL(), kCallbackScheme, this);
     m_webAuthSession = session;
     connect(session, &WebAuthSession::completed, this, [this, session](const QUrl &callback) {

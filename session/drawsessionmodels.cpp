@@ -182,6 +182,12 @@ void DrawSession::refreshModels(std::function<void()> done)
 void DrawSession::refreshRecommended(std::function<void()> done)
 {
     QNetworkReply *reply = ServiceClient::send(ServiceCalls::recommendedModels);
+    if (!reply) {
+        emit recommendedRefreshed();
+        if (done)
+            done();
+        return;
+    }
     auto *job = new ReplyJob(reply, 0, this);
     connect(job, &ReplyJob::finished, this,
             [this, job, done](int, const QByteArray &body, const std::optional<StreamFailure> &failure) {
