@@ -102,15 +102,6 @@ private slots:
         QCOMPARE(body.value("keep_alive").toString(), QStringLiteral("10m"));
     }
 
-    void theDefaultServerIsTheLocalOne()
-    {
-        OllamaClient client;
-        QCOMPARE(client.endpoint("api/chat"), QUrl("http://localhost:11434/api/chat"));
-        QCOMPARE(client.limits().chatIdleMs, 60 * 1000);
-        QCOMPARE(client.limits().requestIdleMs, 1800 * 1000);
-        QCOMPARE(client.limits().resourceMs, 7200 * 1000);
-    }
-
     void answerAndThinkingPiecesArriveInOrder()
     {
         FakeHttpServer server;
@@ -173,19 +164,6 @@ private slots:
             QVERIFY(!outcome.error);
             QCOMPARE(outcome.contentText(), QStringLiteral("café — 🎨\r\nend"));
         }
-    }
-
-    void oneByteChunksArriveWhole()
-    {
-        const QByteArray body = piece("a\xc3\xa9") + "\r" + piece("b") + kDone;
-        QList<QByteArray> bytes;
-        for (char c : body)
-            bytes.append(QByteArray(1, c));
-        FakeHttpServer server;
-        server.route("POST", "/api/chat", FakeResponse().writeEach(bytes));
-        const Outcome outcome = chat(server);
-        QVERIFY(!outcome.error);
-        QCOMPARE(outcome.contentText(), QStringLiteral("aéb"));
     }
 
     void aFinalLineWithoutNewlineCounts()
@@ -335,20 +313,6 @@ private slots:
         QCoreApplication::processEvents();
         QCOMPARE(elements.size(), 1);
         QCOMPARE(finished.size(), 0);
-    }
-
-    void deletingTheOwnerClosesTheRequest()
-    {
-        FakeHttpServer server;
-        server.route("POST", "/api/chat", FakeResponse().write(piece("one")).hold());
-        OllamaClient client(nullptr, server.url());
-        auto *owner = new QObject;
-        ChatStream *stream = client.streamChat(QStringLiteral("m"), QJsonArray{}, owner);
-        QSignalSpy elements(stream, &ChatStream::element);
-        QSignalSpy disconnected(&server, &FakeHttpServer::clientDisconnected);
-        QVERIFY(elements.wait());
-        delete owner;
-        QVERIFY(disconnected.wait());
     }
 };
 
