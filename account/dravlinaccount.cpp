@@ -321,9 +321,8 @@ void DravlinAccount::publish(const PublishedDrawing &drawing, QObject *context,
         const QJsonValue url = reply.object ? reply.object->value(QStringLiteral("url")) : QJsonValue();
         if (reply.httpStatus == 201 && url.isString()) {
             // Only a web page is ever offered as the drawing's link.
-            const QUrl address(url.toString(), QUrl::StrictMode);
-            if (address.isValid() && !address.host().isEmpty() &&
-                (address.scheme() == QLatin1String("https") || address.scheme() == QLatin1String("http"))) {
+            const QUrl address = ServiceClient::webAddress(url.toString());
+            if (!address.isEmpty()) {
                 done({address, std::nullopt});
                 return;
             }

@@ -42,6 +42,15 @@ QUrl ServiceClient::baseURL()
     return *base;
 }
 
+QUrl ServiceClient::webAddress(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty() ||
+        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
+        return QUrl();
+    return url;
+}
+
 void ServiceClient::resetBaseURLForTesting()
 {
     cachedBaseURL().reset();

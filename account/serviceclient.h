@@ -70,6 +70,10 @@ public:
     // Forgets the base URL read so far; the next use reads the preference again.
     static void resetBaseURLForTesting();
 
+    // text as an absolute http(s) address, or an empty URL for anything else: an address from the
+    // network is only ever offered as a web page, never as a file or another program's link.
+    static QUrl webAddress(const QString &text);
+
     // relativePath below the base URL, with exactly one slash between the two.
     static QUrl endpoint(const QString &relativePath);
     static QUrl endpoint(const QUrl &base, const QString &relativePath);

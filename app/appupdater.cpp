@@ -31,14 +31,6 @@ QList<qint64> versionPieces(const QString &version)
     return pieces;
 }
 
-// Only a web address is offered to the browser: anything else could open a local file or
-// another program.
-bool isWebAddress(const QUrl &url)
-{
-    return url.isValid() && !url.host().isEmpty() &&
-           (url.scheme() == QLatin1String("https") || url.scheme() == QLatin1String("http"));
-}
-
 } // namespace
 
 QString AppUpdater::current()
@@ -82,8 +74,8 @@ void AppUpdater::latestIfNewer(const QString &running, QObject *context,
             return;
         }
         const QJsonValue address = reply.object->value(QStringLiteral("url"));
-        QUrl url = address.isString() ? QUrl(address.toString(), QUrl::StrictMode) : QUrl();
-        if (!isWebAddress(url))
+        QUrl url = address.isString() ? ServiceClient::webAddress(address.toString()) : QUrl();
+        if (url.isEmpty())
             url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::download));
         done(AppUpdate{version.toString(), url});
     });

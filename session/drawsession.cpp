@@ -4,6 +4,7 @@
 #include "account/generationstream.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
+#include "account/serviceclient.h"
 #include "session/svgextract.h"
 
 #include <QBuffer>
@@ -301,7 +302,7 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
 {
     const QJsonValue url = event.value(QStringLiteral("url"));
     if (url.isString())
-        setPublishedURL(webAddress(url.toString()));
+        setPublishedURL(ServiceClient::webAddress(url.toString()));
     const QJsonValue reasoning = event.value(QStringLiteral("r"));
     if (reasoning.isString())
         appendNarration(reasoning.toString());
@@ -329,16 +330,6 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
     // The balance changed; the run does not wait for it.
     if (m_account)
         m_account->refreshCredits();
-}
-
-QUrl DrawSession::webAddress(const QString &text)
-{
-    const QUrl url(text, QUrl::StrictMode);
-    // Only a web page is ever linked: a file: or custom-scheme address could open anything.
-    if (!url.isValid() || url.host().isEmpty() ||
-        (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http")))
-        return QUrl();
-    return url;
 }
 
 void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<void()> done)

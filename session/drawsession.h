@@ -140,9 +140,6 @@ public:
     CanvasController *canvas() const { return m_canvas; }
     OllamaClient *client() const { return m_client; }
 
-    // An absolute http(s) address, or an empty URL for anything else.
-    static QUrl webAddress(const QString &text);
-
     // A model identifier names a cloud model exactly when it contains "/".
     static bool isCloudModel(const QString &id) { return id.contains(QLatin1Char('/')); }
     // "%.1fs": 12.34 s reads "12.3s", 75 s reads "75.0s".
