@@ -8,10 +8,6 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 
-namespace {
-const QString kOpenRouterKeyItem = QStringLiteral("openrouter_key");
-} // namespace
-
 GenerationStream::GenerationStream(QNetworkReply *reply, QObject *parent) : LineStreamJob(reply, 0, parent) {}
 
 QJsonObject GenerationStream::body(const GenerationRequest &request)
@@ -46,7 +42,7 @@ GenerationStream *GenerationStream::start(const GenerationRequest &request, QObj
     }
     // The user's own key travels only with a generation they chose to pay with it.
     if (request.payWith == QLatin1String("key")) {
-        if (const std::optional<QString> key = Keychain::get(kOpenRouterKeyItem))
+        if (const std::optional<QString> key = Keychain::get(Keychain::openRouterKeyItem))
             built->request.setRawHeader("X-Openrouter-Key", key->toUtf8());
     }
     QNetworkReply *reply = ServiceClient::network()->post(built->request, built->body);

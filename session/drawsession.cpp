@@ -263,7 +263,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
         return;
     }
     const QString payWith = this->payWith();
-    if (payWith == QLatin1String("key") && !Keychain::get(QStringLiteral("openrouter_key"))) {
+    if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem)) {
         setStatusNote(QString::fromUtf16(
             u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
         done();
