@@ -116,6 +116,16 @@
     function isSpace(c) {
         return c === 32 || c === 10 || c === 9 || c === 13 || c === 12;
     }
+    // Where a name or bare value that starts at i ends: the first space or '>', and also '/' or
+    // '=' when those end it too; n when the piece ends first.
+    function nameEnd(s, i, n, stopAtSlash, stopAtEquals) {
+        for (; i < n; i++) {
+            const c = s.charCodeAt(i);
+            if (isSpace(c) || c === 62 || (stopAtSlash && c === 47) || (stopAtEquals && c === 61))
+                return i;
+        }
+        return n;
+    }
     function isNameStart(c) {
         return (c >= 65 && c <= 90) || (c >= 97 && c <= 122) || c === 95;
     }
@@ -328,14 +338,8 @@
                     break;
                 }
                 case TAG_NAME: {
-                    let j = i;
-                    let c = 0;
-                    while (j < n) {
-                        c = s.charCodeAt(j);
-                        if (isSpace(c) || c === 47 || c === 62)
-                            break;
-                        j++;
-                    }
+                    const j = nameEnd(s, i, n, true, false);
+                    const c = j < n ? s.charCodeAt(j) : 0;
                     this.tagName += s.slice(i, j);
                     if (j < n) {
                         if (c === 62)
@@ -364,14 +368,8 @@
                     break;
                 }
                 case ATTRIBUTE_NAME_STATE: {
-                    let j = i;
-                    let c = 0;
-                    while (j < n) {
-                        c = s.charCodeAt(j);
-                        if (isSpace(c) || c === 61 || c === 62 || c === 47)
-                            break;
-                        j++;
-                    }
+                    const j = nameEnd(s, i, n, true, true);
+                    const c = j < n ? s.charCodeAt(j) : 0;
                     this.attributeName += s.slice(i, j);
                     if (j < n) {
                         if (c === 61) {
@@ -435,14 +433,8 @@
                 }
                 case VALUE_BARE: {
                     // Ends at a space, '>' or '/': models that forget quotes write r=5/> and mean it.
-                    let j = i;
-                    let c = 0;
-                    while (j < n) {
-                        c = s.charCodeAt(j);
-                        if (isSpace(c) || c === 62 || c === 47)
-                            break;
-                        j++;
-                    }
+                    const j = nameEnd(s, i, n, true, false);
+                    const c = j < n ? s.charCodeAt(j) : 0;
                     this.attributeValue += s.slice(i, j);
                     if (j < n) {
                         this.attributes.push(this.attributeName, this.attributeValue);
@@ -464,14 +456,8 @@
                     break;
                 }
                 case END_TAG_NAME: {
-                    let j = i;
-                    let c = 0;
-                    while (j < n) {
-                        c = s.charCodeAt(j);
-                        if (isSpace(c) || c === 62)
-                            break;
-                        j++;
-                    }
+                    const j = nameEnd(s, i, n, false, false);
+                    const c = j < n ? s.charCodeAt(j) : 0;
                     this.tagName += s.slice(i, j);
                     if (j < n) {
                         if (c === 62)
