@@ -16,11 +16,7 @@ class TestSignIn : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        prepareWebEngineForTests();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private:
     FakeHttpServer *m_server = nullptr;

@@ -138,11 +138,7 @@ class TestWebAuthSession : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        prepareWebEngineForTests();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private:
     std::unique_ptr<FakeHttpServer> m_server;

@@ -14,11 +14,7 @@ class TestCanvasPage : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        prepareWebEngineForTests();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private slots:
     void thePageLoadsAndDefinesItsCommands();

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "canvas/canvascontroller.h"
+#include "testenvironment.h"
 
 #include <QImage>
 #include <QQmlApplicationEngine>
@@ -25,6 +26,14 @@ inline void prepareWebEngineForTests()
     }
     QtWebEngineQuick::initialize();
 }
+
+// Inside a QtTest class of a test that shows web content: an isolated home, then the engine.
+#define DRAVLIN_WEBENGINE_TEST_INIT_MAIN                                                                     \
+    static void initMain()                                                                                   \
+    {                                                                                                        \
+        isolateTestEnvironment();                                                                            \
+        prepareWebEngineForTests();                                                                          \
+    }
 
 // The real canvas page in the real engine (the production CanvasWebView), driven through a
 // CanvasController exactly as the app drives it, with a way to read results back from the page.
