@@ -9,7 +9,20 @@
 
 Q_LOGGING_CATEGORY(lcCanvas, "dravlin.canvas")
 
-CanvasController::CanvasController(QObject *parent) : QObject(parent) {}
+CanvasController::CanvasController(QObject *parent) : QObject(parent)
+{
+    m_frame.setSingleShot(true);
+    m_frame.setInterval(16);
+    m_frame.setTimerType(Qt::PreciseTimer);
+    connect(&m_frame, &QTimer::timeout, this, &CanvasController::flush);
+}
+
+void CanvasController::setFrameIntervalMs(int ms)
+{
+    flush();
+    m_frame.stop();
+    m_frame.setInterval(qMax(0, ms));
+}
 
 void CanvasController::setWebView(QObject *view)
 {
@@ -50,16 +63,47 @@ void CanvasController::logConsoleMessage(int level, const QString &message, int 
 
 void CanvasController::resetCanvas()
 {
+    // Pieces held back belong to the drawing being cleared.
+    m_pending.clear();
+    m_frame.stop();
     evaluate(QStringLiteral("window.resetCanvas && window.resetCanvas()"));
 }
 
 void CanvasController::applyDelta(const QString &text)
+{
+    if (!m_webView)
+        return;
+    if (m_frame.interval() <= 0) {
+        sendDelta(text);
+        return;
+    }
+    if (m_frame.isActive()) {
+        m_pending += text;
+        return;
+    }
+    sendDelta(text);
+    m_frame.start();
+}
+
+void CanvasController::flush()
+{
+    if (m_pending.isEmpty())
+        return;
+    sendDelta(std::exchange(m_pending, QString()));
+    // Keep gathering while pieces keep coming; a frame with nothing to send ends the burst.
+    if (m_frame.interval() > 0)
+        m_frame.start();
+}
+
+void CanvasController::sendDelta(const QString &text)
 {
     evaluate(QStringLiteral("window.applyDelta && window.applyDelta(") + js(text) + QLatin1Char(')'));
 }
 
 void CanvasController::finish(const std::optional<QString> &svg)
 {
+    flush();
+    m_frame.stop();
     evaluate(QStringLiteral("window.finishDrawing && window.finishDrawing(") + js(svg.value_or(QString())) +
              QLatin1Char(')'));
 }

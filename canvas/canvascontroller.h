@@ -2,6 +2,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
@@ -32,8 +33,17 @@ public:
     Q_INVOKABLE void logConsoleMessage(int level, const QString &message, int line, const QString &source);
 
     void resetCanvas();
+    // Pieces that arrive faster than the screen refreshes go out together, one call per frame:
+    // the page accepts the text split anywhere, so what it draws is the same, and the bridge to
+    // the page, the narrowest point of the stream, carries far fewer calls. A piece after a quiet
+    // spell goes out at once.
     void applyDelta(const QString &text);
+    // Sends what is still held back first, so the page has every piece before the final text.
     void finish(const std::optional<QString> &svg);
+
+    // The frame interval pieces are gathered over; 0 sends every piece as its own call.
+    void setFrameIntervalMs(int ms);
+    int frameIntervalMs() const { return m_frame.interval(); }
 
     // The text as a complete JavaScript string literal (a JSON string, quotes included), so any
     // model text — quotes, backslashes, line breaks, "</script>" — is inert data in the command.
@@ -41,6 +51,10 @@ public:
 
 private:
     void evaluate(const QString &script);
+    void sendDelta(const QString &text);
+    void flush();
 
     QPointer<QObject> m_webView;
+    QTimer m_frame;
+    QString m_pending;
 };

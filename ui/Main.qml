@@ -1,8 +1,8 @@
 import QtQuick
-import QtQuick.Window
+import QtQuick.Controls.Basic
 import Dravlin
 
-Window {
+ApplicationWindow {
     id: window
     width: 1180
     height: 760
@@ -10,15 +10,29 @@ Window {
     minimumHeight: 620
     visible: true
     title: "Dravlin"
-    color: "#1c1c1e"
+    color: Theme.sidebarBG
+    font.family: Theme.fontFamily
 
-    DrawSession {
-        id: session
-    }
+    // Always dark, whatever the desktop's own setting.
+    palette.window: "#232127"
+    palette.windowText: "white"
+    palette.base: "#232127"
+    palette.alternateBase: "#2a282e"
+    palette.text: "white"
+    palette.button: "#2e2c33"
+    palette.buttonText: "white"
+    palette.highlight: Theme.accent
+    palette.highlightedText: "white"
+    palette.light: "#3a3840"
+    palette.midlight: "#34323a"
+    palette.mid: "#2a282e"
+    palette.dark: "#1a191d"
+    palette.shadow: "black"
+    palette.toolTipBase: "#2e2c33"
+    palette.toolTipText: "white"
+    palette.placeholderText: Qt.rgba(1, 1, 1, 0.55)
 
-    CanvasWebView {
+    ContentView {
         anchors.fill: parent
-        anchors.margins: 24
-        controller: session.canvas
     }
 }

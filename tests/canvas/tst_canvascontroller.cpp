@@ -75,6 +75,48 @@ private slots:
                                }));
     }
 
+    // A burst reaches the page as its first piece at once and the rest joined, one call per
+    // frame; nothing is lost, reordered or sent after the drawing it belonged to was cleared.
+    void piecesWithinAFrameGoOutAsOneCall()
+    {
+        CanvasController controller;
+        RecordingView view;
+        controller.setWebView(&view);
+        controller.setFrameIntervalMs(1000);
+        const auto delta = [](const char *text) {
+            return QStringLiteral("window.applyDelta && window.applyDelta(\"%1\")").arg(QLatin1String(text));
+        };
+
+        controller.applyDelta(QStringLiteral("<svg"));
+        QCOMPARE(view.scripts, QStringList{delta("<svg")});
+        controller.applyDelta(QStringLiteral(" a"));
+        controller.applyDelta(QStringLiteral("=\"1\">"));
+        QCOMPARE(view.scripts.size(), 1);
+        controller.setFrameIntervalMs(10);
+        QCOMPARE(view.scripts.last(), QStringLiteral("window.applyDelta && window.applyDelta(\" a=\\\"1\\\">\")"));
+
+        controller.applyDelta(QStringLiteral("<rect/>"));
+        controller.applyDelta(QStringLiteral("<circle/>"));
+        QTRY_COMPARE(view.scripts.last(), delta("<circle/>"));
+        QCOMPARE(view.scripts.mid(1), (QStringList{view.scripts.at(1), delta("<rect/>"), delta("<circle/>")}));
+
+        controller.setFrameIntervalMs(1000);
+        controller.applyDelta(QStringLiteral("<g>"));
+        controller.applyDelta(QStringLiteral("<path/>"));
+        controller.finish(std::nullopt);
+        QCOMPARE(view.scripts.mid(view.scripts.size() - 3),
+                 (QStringList{delta("<g>"), delta("<path/>"),
+                              QStringLiteral("window.finishDrawing && window.finishDrawing(\"\")")}));
+
+        controller.applyDelta(QStringLiteral("<svg>"));
+        controller.applyDelta(QStringLiteral("<rect/>"));
+        controller.resetCanvas();
+        controller.applyDelta(QStringLiteral("<svg>"));
+        QCOMPARE(view.scripts.mid(view.scripts.size() - 3),
+                 (QStringList{delta("<svg>"), QStringLiteral("window.resetCanvas && window.resetCanvas()"),
+                              delta("<svg>")}));
+    }
+
     void withoutAViewEveryCommandIsDropped()
     {
         CanvasController controller;

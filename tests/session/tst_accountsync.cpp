@@ -21,9 +21,11 @@ struct SyncHarness : ModelsHarness
     {
         if (signedIn)
             Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-5"));
+        Preferences::remove(QStringLiteral("DravlinPublishLocal"));
         account = new DravlinAccount;
         session->setAccount(account);
         session->canvas()->setWebView(&view);
+        session->canvas()->setFrameIntervalMs(0);
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
     }
     ~SyncHarness()
@@ -82,9 +84,19 @@ public:
 private slots:
     // ---- publishing a local drawing ----
 
-    void aSignedOutDrawingStaysLocal()
+    void aDrawingStaysLocalSignedOutOrWhenTheUserSaysSo_data()
     {
-        SyncHarness h(false);
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("signed out") << false;
+        QTest::newRow("signed in, publishing turned off") << true;
+    }
+    void aDrawingStaysLocalSignedOutOrWhenTheUserSaysSo()
+    {
+        QFETCH(bool, signedIn);
+        SyncHarness h(signedIn);
+        QVERIFY(h.session->publishLocal());
+        h.session->setPublishLocal(!signedIn);
+        QCOMPARE(DrawSession().publishLocal(), !signedIn); // remembered for every window
         h.drawingReply();
         QVERIFY(h.draw());
         QVERIFY(h.session->resultSVG());
@@ -100,6 +112,7 @@ private slots:
         h.server.route("POST", "/api/v1/drawings",
                        FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/3\"}"));
         h.session->start(QStringLiteral("  a lighthouse "));
+        h.session->setSelectedModel(QStringLiteral("other:1b")); // the picker moves on mid-run
         QVERIFY(h.waitForRequests("POST", "/api/v1/drawings", 1));
         QVERIFY(h.session->running()); // publishing is part of the run
         QSignalSpy running(h.session, &DrawSession::runningChanged);
@@ -229,9 +242,11 @@ private slots:
     void aLocalSelectionIsNeverTouched()
     {
         SyncHarness h(true);
+        h.session->setModels({OllamaModel{QStringLiteral("someone/model:tag"), true, false, 1, {}}});
+        h.session->setSelectedModel(QStringLiteral("someone/model:tag"));
         h.server.route("GET", "/api/v1/favorites", FakeResponse::json(200, R"({"cloud_ids":["c/z"]})"));
         QVERIFY(h.loadFavorites());
-        QCOMPARE(h.session->selectedModel(), QStringLiteral("qwen3:4b"));
+        QCOMPARE(h.session->selectedModel(), QStringLiteral("someone/model:tag"));
     }
 
     void anUnknownListChangesNothing()

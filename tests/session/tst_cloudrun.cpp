@@ -47,6 +47,7 @@ struct CloudHarness : ModelsHarness
         account = new DravlinAccount;
         session->setAccount(account);
         session->canvas()->setWebView(&view);
+        session->canvas()->setFrameIntervalMs(0);
         session->setSelectedModel(QStringLiteral("vendor/painter"));
         server.route("GET", "/api/v1/me", FakeResponse::json(200, R"({"credits":4.5,"username":"ada"})"));
     }
@@ -191,15 +192,16 @@ private slots:
         CloudHarness h;
         h.reply(FakeResponse()
                     .write(eventLine({{"r", "Thinking about <svg> "}}))
-                    .write(eventLine({{"c", "Here: <svg viewBox=\"0 0 2 2\">"}}))
+                    .write(eventLine({{"c", "One <svg>:\n```svg\n<svg viewBox=\"0 0 2 2\">"}}))
                     .write("\r\n[]\r\nnot json\r")
-                    .write(eventLine({{"c", "<rect/></svg>"}, {"done", true}})));
+                    .write(eventLine({{"c", "<rect/></svg>\n```"}, {"done", true}})));
         QVERIFY(h.draw());
         QCOMPARE(h.session->narration(),
-                 QStringLiteral("Thinking about <svg> Here: <svg viewBox=\"0 0 2 2\"><rect/></svg>"));
+                 QStringLiteral(
+                     "Thinking about <svg> One <svg>:\n```svg\n<svg viewBox=\"0 0 2 2\"><rect/></svg>\n```"));
         const QString drawing = QStringLiteral("<svg viewBox=\"0 0 2 2\"><rect/></svg>");
-        QCOMPARE(h.view.scripts, (QStringList{kReset, delta("Here: <svg viewBox=\"0 0 2 2\">"),
-                                              delta("<rect/></svg>"), finishCommand(drawing)}));
+        QCOMPARE(h.view.scripts, (QStringList{kReset, delta("One <svg>:\n```svg\n<svg viewBox=\"0 0 2 2\">"),
+                                              delta("<rect/></svg>\n```"), finishCommand(drawing)}));
         QCOMPARE(h.session->resultSVG(), std::optional<QString>(drawing));
         QVERIFY(h.session->durationText());
         QCOMPARE(h.session->statusNote(), std::nullopt);
@@ -339,6 +341,25 @@ private slots:
         QCOMPARE(h.session->statusNote(), std::nullopt);
         QCOMPARE(h.session->resultSVG(), std::nullopt);
         QCOMPARE(h.view.scripts.filter("finishDrawing").size(), 0);
+    }
+
+    void stoppingBeforeTheRunBeginsSaysStopped_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::newRow("local") << QStringLiteral("qwen3:4b");
+        QTest::newRow("cloud") << QStringLiteral("vendor/painter");
+    }
+    void stoppingBeforeTheRunBeginsSaysStopped()
+    {
+        QFETCH(QString, model);
+        CloudHarness h;
+        h.session->setSelectedModel(model);
+        QSignalSpy running(h.session, &DrawSession::runningChanged);
+        h.session->start(QStringLiteral("a heron"));
+        h.session->stop();
+        QVERIFY(running.wait());
+        QCOMPARE(h.session->statusNote(), std::optional<QString>("Stopped."));
+        QCOMPARE(h.view.scripts, QStringList{kReset});
     }
 
     void stoppingClosesTheRequest()

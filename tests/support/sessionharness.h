@@ -18,6 +18,8 @@ struct SessionHarness
     {
         session.client()->setBase(server.url());
         session.canvas()->setWebView(&view);
+        // Each piece as its own command, so the tests see exactly what the run sent.
+        session.canvas()->setFrameIntervalMs(0);
         session.setSelectedModel(QStringLiteral("qwen3:4b"));
     }
 

@@ -1,0 +1,90 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// One window's content: the sidebar with every control, a divider, and the live canvas.
+Item {
+    id: root
+
+    property ContentController content: ContentController {}
+    readonly property DrawSession session: content.session
+
+    RowLayout {
+        anchors.fill: parent
+        spacing: 0
+
+        Rectangle {
+            id: sidebar
+            Layout.preferredWidth: 320
+            Layout.fillHeight: true
+            color: Theme.sidebarBG
+
+            ColumnLayout {
+                anchors.fill: parent
+                anchors.margins: 16
+                spacing: 14
+
+                WordmarkRow {
+                    content: root.content
+                    Layout.fillWidth: true
+                    Layout.topMargin: 6
+                }
+
+                DrawingControls {
+                    id: controls
+                    visible: root.content.canDraw
+                    content: root.content
+                    Layout.fillWidth: true
+                }
+
+                DButton {
+                    visible: root.content.canDraw && !root.session.ollamaUp
+                    text: "＋ Get free local models with Ollama →"
+                    font.pixelSize: Theme.caption2
+                    textColor: Theme.secondary
+                    Accessible.role: Accessible.Link
+                    onClicked: root.content.openLink(root.content.ollamaURL)
+                }
+
+                Transcript {
+                    visible: root.content.canDraw
+                    content: root.content
+                    Layout.fillWidth: true
+                    Layout.fillHeight: true
+                }
+
+                Onboarding {
+                    visible: !root.content.canDraw
+                    content: root.content
+                    Layout.fillWidth: true
+                }
+                Item {
+                    visible: !root.content.canDraw
+                    Layout.fillHeight: true
+                }
+
+                AccountFooter {
+                    content: root.content
+                    Layout.fillWidth: true
+                }
+            }
+        }
+
+        Rectangle {
+            Layout.preferredWidth: 1
+            Layout.fillHeight: true
+            color: "black"
+        }
+
+        CanvasWebView {
+            id: canvas
+            controller: root.session.canvas
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            Accessible.name: "Canvas"
+        }
+    }
+
+    Component.onCompleted: content.appear()
+}

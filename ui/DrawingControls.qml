@@ -1,0 +1,366 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Dravlin
+
+// Model, payment, prompt, reference image, Draw/Stop and the example prompts.
+ColumnLayout {
+    id: controls
+
+    required property ContentController content
+    readonly property DrawSession session: content.session
+    readonly property DravlinAccount account: content.account
+    property alias prompt: field.text
+
+    spacing: 10
+
+    ModelPicker {
+        content: controls.content
+        Layout.fillWidth: true
+    }
+
+    // Paying for a cloud drawing.
+    ColumnLayout {
+        visible: controls.content.showPayment
+        spacing: 6
+        Layout.fillWidth: true
+
+        RowLayout {
+            spacing: 8
+            Rectangle {
+                id: segments
+                implicitWidth: segmentRow.implicitWidth + 4
+                implicitHeight: 24
+                radius: 6
+                color: Theme.white(0.08)
+                opacity: controls.session.running ? 0.5 : 1
+                Accessible.role: Accessible.Grouping
+                Accessible.name: "Pay with"
+
+                Row {
+                    id: segmentRow
+                    anchors.centerIn: parent
+                    spacing: 2
+                    Repeater {
+                        model: [{ value: "credits", text: "Dravlin Credit" },
+                            { value: "key", text: "My OpenRouter key" }]
+                        AbstractButton {
+                            id: segment
+                            required property var modelData
+                            readonly property bool selected: controls.session.payWith === modelData.value
+                            enabled: !controls.session.running
+                            height: 20
+                            leftPadding: 9
+                            rightPadding: 9
+                            hoverEnabled: true
+                            contentItem: Text {
+                                text: segment.modelData.text
+                                color: segment.selected ? "white" : Theme.white(0.7)
+                                font.family: Theme.fontFamily
+                                font.pixelSize: 11
+                                font.weight: segment.selected ? Font.DemiBold : Font.Normal
+                                verticalAlignment: Text.AlignVCenter
+                            }
+                            background: Rectangle {
+                                radius: 5
+                                color: segment.selected ? Theme.white(0.2)
+                                                        : segment.hovered ? Theme.white(0.06) : "transparent"
+                            }
+                            onClicked: controls.session.payWith = modelData.value
+                            Accessible.role: Accessible.RadioButton
+                            Accessible.name: modelData.text
+                            Accessible.checkable: true
+                            Accessible.checked: selected
+                            Accessible.onPressAction: if (enabled) segment.clicked()
+                        }
+                    }
+                }
+            }
+            Label {
+                visible: text !== ""
+                text: controls.content.balanceText
+                color: Theme.secondary
+                font.pixelSize: Theme.caption2
+                Accessible.name: "Balance " + text
+            }
+        }
+        Label {
+            visible: controls.content.showKeyWarning
+            text: "No key saved — add one from the ⋯ menu, or use Dravlin Credit."
+            color: Theme.orange
+            font.pixelSize: Theme.caption2
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+        }
+    }
+
+    // The prompt: Return draws.
+    Rectangle {
+        Layout.fillWidth: true
+        implicitHeight: field.implicitHeight
+        radius: 7
+        color: Theme.white(field.activeFocus ? 0.13 : 0.1)
+        border.width: field.activeFocus ? 1 : 0
+        border.color: Qt.rgba(Theme.accent.r, Theme.accent.g, Theme.accent.b, 0.6)
+        opacity: field.enabled ? 1 : 0.6
+
+        Text {
+            visible: field.text === ""
+            anchors.verticalCenter: parent.verticalCenter
+            leftPadding: 10
+            text: "What should it draw?"
+            color: Theme.white(0.55)
+            font.family: Theme.fontFamily
+            font.pixelSize: 13
+        }
+        TextField {
+            id: field
+            anchors.left: parent.left
+            anchors.right: parent.right
+            enabled: !controls.session.running
+            leftPadding: 10
+            rightPadding: 10
+            topPadding: 7
+            bottomPadding: 7
+            background: null
+            color: "white"
+            font.family: Theme.fontFamily
+            font.pixelSize: 13
+            selectionColor: Theme.accent
+            selectedTextColor: "white"
+            cursorDelegate: Rectangle {
+                width: 1.5
+                color: Theme.accent
+                visible: field.cursorVisible
+            }
+            onAccepted: controls.session.start(text)
+            Accessible.name: "Prompt"
+            Accessible.description: "What should it draw?"
+        }
+    }
+
+    // A reference image to recreate, for models that see images.
+    Rectangle {
+        visible: controls.session.selectedIsVision && controls.session.hasReference
+        Layout.fillWidth: true
+        implicitHeight: 52
+        radius: 8
+        color: Theme.white(0.06)
+
+        RowLayout {
+            anchors.fill: parent
+            anchors.margins: 6
+            spacing: 8
+            Item {
+                Layout.preferredWidth: 40
+                Layout.preferredHeight: 40
+                clip: true
+                Image {
+                    anchors.fill: parent
+                    source: controls.session.referenceImageSource
+                    fillMode: Image.PreserveAspectCrop
+                    sourceSize.width: 80
+                    sourceSize.height: 80
+                    asynchronous: true
+                    smooth: true
+                }
+                // Rounds the thumbnail's corners into the row's own colour.
+                Rectangle {
+                    anchors.fill: parent
+                    anchors.margins: -3
+                    radius: 9
+                    color: "transparent"
+                    border.width: 3
+                    border.color: Qt.tint(Theme.sidebarBG, Theme.white(0.06))
+                }
+                Accessible.role: Accessible.Graphic
+                Accessible.name: "Reference image"
+            }
+            Label {
+                text: "Recreate this image"
+                color: Theme.secondary
+                font.pixelSize: Theme.caption
+                Layout.fillWidth: true
+            }
+            AbstractButton {
+                id: clearImage
+                implicitWidth: 22
+                implicitHeight: 22
+                enabled: !controls.session.running
+                contentItem: Item {
+                    SymbolIcon {
+                        anchors.centerIn: parent
+                        symbol: "xmark.circle.fill"
+                        size: 16
+                        color: Theme.white(clearImage.hovered ? 0.6 : 0.4)
+                    }
+                }
+                hoverEnabled: true
+                onClicked: controls.session.clearReference()
+                Accessible.role: Accessible.Button
+                Accessible.name: "Remove reference image"
+                Accessible.onPressAction: if (enabled) clearImage.clicked()
+            }
+        }
+    }
+    AbstractButton {
+        id: addImage
+        visible: controls.session.selectedIsVision && !controls.session.hasReference
+        enabled: !controls.session.running
+        Layout.fillWidth: true
+        topPadding: 8
+        bottomPadding: 8
+        hoverEnabled: true
+        contentItem: Row {
+            spacing: 6
+            leftPadding: (addImage.availableWidth - implicitWidth) / 2
+            SymbolIcon {
+                anchors.verticalCenter: parent.verticalCenter
+                symbol: "photo.badge.plus"
+                size: 14
+                color: Theme.secondary
+            }
+            Text {
+                anchors.verticalCenter: parent.verticalCenter
+                text: "Add a reference image"
+                color: Theme.secondary
+                font.family: Theme.fontFamily
+                font.pixelSize: Theme.caption
+            }
+        }
+        background: Canvas {
+            id: dashed
+            property color fill: Theme.white(addImage.hovered ? 0.08 : 0.05)
+            onFillChanged: requestPaint()
+            onWidthChanged: requestPaint()
+            onHeightChanged: requestPaint()
+            onPaint: {
+                const ctx = getContext("2d")
+                ctx.reset()
+                ctx.beginPath()
+                ctx.roundedRect(0.5, 0.5, width - 1, height - 1, 8, 8)
+                ctx.fillStyle = fill
+                ctx.fill()
+                ctx.setLineDash([4, 4])
+                ctx.lineWidth = 1
+                ctx.strokeStyle = Theme.white(0.12)
+                ctx.stroke()
+            }
+        }
+        opacity: enabled ? 1 : 0.5
+        onClicked: imageDialog.open()
+        Accessible.role: Accessible.Button
+        Accessible.name: "Add a reference image"
+        Accessible.onPressAction: if (enabled) addImage.clicked()
+    }
+    FileDialog {
+        id: imageDialog
+        title: "Choose a reference image"
+        fileMode: FileDialog.OpenFile
+        nameFilters: ["Images (*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP)"]
+        onAccepted: controls.content.pickImage(selectedFile)
+    }
+
+    // Draw, or Stop with how long it has been going.
+    RowLayout {
+        Layout.fillWidth: true
+        spacing: 8
+
+        DButton {
+            visible: !controls.session.running
+            kind: "prominent"
+            small: false
+            text: "Draw"
+            font.pixelSize: 13
+            font.weight: Font.DemiBold
+            enabled: Formats.drawEnabled(controls.prompt, controls.session.selectedModel)
+            onClicked: controls.session.start(controls.prompt)
+        }
+        RowLayout {
+            visible: controls.session.running
+            spacing: 4
+            DButton {
+                kind: "bordered"
+                small: false
+                text: "Stop"
+                font.pixelSize: 13
+                onClicked: controls.session.stop()
+            }
+            Spinner {
+                size: 13
+                Layout.leftMargin: 4
+                visible: controls.session.running
+            }
+            Label {
+                id: elapsedLabel
+                property int seconds: 0
+                visible: text !== ""
+                text: Formats.elapsed(seconds)
+                color: Theme.secondary
+                // Digits of one width, so the time does not jitter as it counts.
+                font.family: "DejaVu Sans"
+                font.pixelSize: Theme.caption2
+                Layout.leftMargin: 2
+                Timer {
+                    running: controls.session.running && !isNaN(controls.session.turnStartedAt.getTime())
+                    interval: 1000
+                    repeat: true
+                    onRunningChanged: elapsedLabel.seconds = 0
+                    onTriggered: elapsedLabel.seconds = Math.floor(
+                                     (Date.now() - controls.session.turnStartedAt.getTime()) / 1000)
+                }
+            }
+        }
+        Item {
+            Layout.fillWidth: true
+        }
+        Label {
+            text: controls.session.models.length + " local models"
+            color: Theme.secondary
+            font.pixelSize: Theme.caption2
+        }
+    }
+
+    // Example prompts, until one is used or they are dismissed.
+    RowLayout {
+        visible: !controls.session.running && !controls.content.examplesDismissed
+        Layout.fillWidth: true
+        spacing: 6
+
+        FlowChips {
+            items: controls.content.examplePrompts
+            Layout.alignment: Qt.AlignTop
+            onChosen: text => {
+                          controls.prompt = text
+                          controls.content.useExample(text)
+                      }
+        }
+        Item {
+            Layout.fillWidth: true
+        }
+        AbstractButton {
+            id: dismiss
+            Layout.alignment: Qt.AlignTop
+            implicitWidth: 18
+            implicitHeight: 18
+            hoverEnabled: true
+            contentItem: Item {
+                SymbolIcon {
+                    anchors.centerIn: parent
+                    symbol: "xmark"
+                    size: 9
+                    color: Theme.white(dismiss.hovered ? 0.6 : 0.4)
+                }
+            }
+            background: Rectangle {
+                radius: 9
+                color: Theme.white(0.08)
+            }
+            onClicked: controls.content.examplesDismissed = true
+            Accessible.role: Accessible.Button
+            Accessible.name: "Dismiss examples"
+            Accessible.onPressAction: dismiss.clicked()
+        }
+    }
+}

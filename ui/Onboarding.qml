@@ -1,0 +1,114 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// The two ways to start drawing, shown until there is a model to draw with.
+ColumnLayout {
+    id: onboarding
+
+    required property ContentController content
+
+    spacing: 16
+
+    Label {
+        text: "Two ways to draw"
+        color: "white"
+        font.pixelSize: Theme.headline
+        font.weight: Font.DemiBold
+        topPadding: 8
+        Accessible.role: Accessible.Heading
+    }
+
+    ColumnLayout {
+        spacing: 6
+        Layout.fillWidth: true
+        Row {
+            spacing: 5
+            Accessible.role: Accessible.StaticText
+            Accessible.name: "Cloud models"
+            Text {
+                text: "☁️"
+                font.family: Theme.emojiFamily
+                font.pixelSize: Theme.subheadline + 1
+                anchors.verticalCenter: parent.verticalCenter
+            }
+            Label {
+                text: "Cloud models"
+                color: "white"
+                font.pixelSize: Theme.subheadline + 1
+                font.weight: Font.DemiBold
+                anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+        Label {
+            text: "Watch GPT, Claude, Gemini and more draw — on Dravlin Credit, no setup."
+            color: Theme.secondary
+            font.pixelSize: Theme.caption
+            wrapMode: Text.Wrap
+            lineHeight: 1.15
+            Layout.fillWidth: true
+        }
+        DButton {
+            kind: "prominent"
+            text: onboarding.content.signInLabel
+            Layout.topMargin: 2
+            onClicked: onboarding.content.account.signIn()
+        }
+    }
+
+    ColumnLayout {
+        spacing: 6
+        Layout.fillWidth: true
+        Row {
+            spacing: 5
+            Accessible.role: Accessible.StaticText
+            Accessible.name: "Local models"
+            Text {
+                text: "🖥️"
+                font.family: Theme.emojiFamily
+                font.pixelSize: Theme.subheadline + 1
+                anchors.verticalCenter: parent.verticalCenter
+            }
+            Label {
+                text: "Local models"
+                color: "white"
+                font.pixelSize: Theme.subheadline + 1
+                font.weight: Font.DemiBold
+                anchors.verticalCenter: parent.verticalCenter
+            }
+        }
+        Label {
+            text: "Free, private, offline — install Ollama and pull a model. Slow is part of the charm."
+            color: Theme.secondary
+            font.pixelSize: Theme.caption
+            wrapMode: Text.Wrap
+            lineHeight: 1.15
+            Layout.fillWidth: true
+        }
+        RowLayout {
+            spacing: 12
+            Layout.topMargin: 2
+            DButton {
+                text: "Get Ollama"
+                textColor: Theme.accent
+                Accessible.role: Accessible.Link
+                onClicked: onboarding.content.openLink(onboarding.content.ollamaURL)
+            }
+            DButton {
+                kind: "bordered"
+                text: "Retry"
+                onClicked: onboarding.content.session.refreshModels()
+            }
+        }
+    }
+
+    Label {
+        visible: onboarding.content.account.authError !== ""
+        text: onboarding.content.account.authError
+        color: Theme.red
+        font.pixelSize: Theme.caption2
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+    }
+}

@@ -1,0 +1,223 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// The current drawing's story: the prompt, the model, what it said before drawing, the source,
+// how long it took, where it was published, and what went wrong.
+Item {
+    id: transcript
+
+    required property ContentController content
+    readonly property DrawSession session: content.session
+
+    clip: true
+
+    // Follows the text as it grows; several changes within a frame make one scroll.
+    function followToBottom() {
+        scrollTimer.restart()
+    }
+
+    Timer {
+        id: scrollTimer
+        interval: 16
+        onTriggered: {
+            const bottom = Math.max(0, flick.contentHeight - flick.height)
+            if (Math.abs(flick.contentY - bottom) < 1)
+                return
+            scrollAnimation.to = bottom
+            scrollAnimation.restart()
+        }
+    }
+    NumberAnimation {
+        id: scrollAnimation
+        target: flick
+        property: "contentY"
+        duration: 220
+        easing.type: Easing.OutCubic
+    }
+    Connections {
+        target: transcript.session
+        function onNarrationChanged() { transcript.followToBottom() }
+        function onResultSVGChanged() { transcript.followToBottom() }
+    }
+
+    Flickable {
+        id: flick
+        anchors.fill: parent
+        visible: transcript.session.activePrompt !== ""
+        contentWidth: width
+        contentHeight: column.implicitHeight + 12
+        boundsBehavior: Flickable.StopAtBounds
+        ScrollBar.vertical: ScrollBar {
+            policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
+            width: 6
+        }
+
+        ColumnLayout {
+            id: column
+            y: 6
+            width: flick.width - 10
+            spacing: 12
+
+            // The prompt.
+            ColumnLayout {
+                spacing: 4
+                Layout.fillWidth: true
+                Label {
+                    text: transcript.content.promptHeader
+                    color: Theme.secondary
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                }
+                Label {
+                    id: bubble
+                    Layout.fillWidth: true
+                    text: transcript.session.activePrompt
+                    color: "white"
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
+                    leftPadding: 10
+                    rightPadding: 10
+                    topPadding: 7
+                    bottomPadding: 7
+                    background: Item {
+                        // Rounded everywhere but the corner the prompt comes from.
+                        // Opaque, so the two shapes can overlap without a seam.
+                        readonly property color fill: Qt.tint(Theme.sidebarBG, Theme.white(0.08))
+                        Rectangle {
+                            anchors.fill: parent
+                            radius: 12
+                            color: parent.fill
+                        }
+                        Rectangle {
+                            width: 12
+                            height: 12
+                            radius: 3
+                            color: parent.fill
+                        }
+                    }
+                    Accessible.name: "Prompt: " + text
+                }
+            }
+
+            // The model, and how long it took or that it is still going.
+            RowLayout {
+                spacing: 6
+                Layout.fillWidth: true
+                Rectangle {
+                    implicitWidth: 6
+                    implicitHeight: 6
+                    radius: 3
+                    color: Theme.accent
+                }
+                Label {
+                    text: transcript.session.selectedModelLabel
+                    color: Theme.modelName
+                    font.pixelSize: 11
+                    font.weight: Font.DemiBold
+                    elide: Text.ElideRight
+                    Layout.maximumWidth: column.width - 80
+                    Accessible.name: "Model " + text
+                }
+                Label {
+                    visible: transcript.session.durationText !== ""
+                    text: "· " + transcript.session.durationText
+                    color: Theme.secondary
+                    font.pixelSize: 11
+                }
+                Spinner {
+                    visible: transcript.session.durationText === "" && transcript.session.running
+                    size: 10
+                }
+            }
+
+            // What the model said before it began to draw.
+            TextEdit {
+                id: narrationText
+                visible: !narration.empty
+                Layout.fillWidth: true
+                readOnly: true
+                selectByMouse: true
+                wrapMode: TextEdit.Wrap
+                color: Theme.white(0.82)
+                selectionColor: Theme.accent
+                selectedTextColor: "white"
+                font.family: Theme.fontFamily
+                font.pixelSize: 13
+                Accessible.role: Accessible.StaticText
+                Accessible.name: "Narration"
+
+                VisibleNarration {
+                    id: narration
+                    session: transcript.session
+                    target: narrationText.textDocument
+                }
+            }
+
+            Loader {
+                Layout.fillWidth: true
+                active: transcript.session.resultSVG !== ""
+                visible: active
+                // A new result is a new box: every drawing's source starts folded.
+                sourceComponent: SVGCodeBox {
+                    svg: transcript.session.resultSVG
+                }
+            }
+
+            RowLayout {
+                visible: transcript.session.durationText !== ""
+                spacing: 5
+                SymbolIcon {
+                    symbol: "checkmark.circle.fill"
+                    size: 13
+                    color: Theme.green
+                }
+                Label {
+                    text: "Done in " + transcript.session.durationText
+                    color: Theme.green
+                    font.pixelSize: 12
+                    font.weight: Font.DemiBold
+                }
+            }
+
+            Label {
+                id: link
+                visible: text !== ""
+                text: transcript.content.publishedLinkText
+                color: Theme.accent
+                font.family: Theme.monoFamily
+                font.pixelSize: 11
+                font.underline: linkHover.hovered
+                elide: Text.ElideMiddle
+                Layout.fillWidth: true
+                HoverHandler {
+                    id: linkHover
+                    cursorShape: Qt.PointingHandCursor
+                }
+                TapHandler {
+                    onTapped: transcript.content.openLink(transcript.session.publishedURL)
+                }
+                Accessible.role: Accessible.Link
+                Accessible.name: text
+                Accessible.onPressAction: transcript.content.openLink(transcript.session.publishedURL)
+            }
+
+            Label {
+                visible: text !== ""
+                text: transcript.session.statusNote
+                color: Theme.red
+                font.family: Theme.monoFamily
+                font.pixelSize: 11
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+            }
+
+            Item {
+                objectName: "bottom"
+                Layout.fillWidth: true
+                implicitHeight: 1
+            }
+        }
+    }
+}

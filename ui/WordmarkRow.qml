@@ -1,0 +1,112 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// The logo, the name, and the ⋯ menu with the links to the web site and the sheets.
+RowLayout {
+    id: row
+
+    required property ContentController content
+
+    spacing: 10
+
+    Image {
+        id: logo
+        source: "images/logo_white.png"
+        sourceSize.width: 80
+        sourceSize.height: 80
+        Layout.preferredWidth: 40
+        Layout.preferredHeight: 40
+        fillMode: Image.PreserveAspectFit
+        smooth: true
+        mipmap: true
+        // A missing or unreadable logo leaves the row starting with the name.
+        visible: status === Image.Ready
+        Accessible.ignored: true
+    }
+
+    Label {
+        text: "DRAVLIN"
+        color: "white"
+        font.family: Theme.fontFamily
+        font.pixelSize: 24
+        font.weight: Font.Black
+        font.letterSpacing: 1.5
+        Accessible.role: Accessible.Heading
+        Accessible.name: "Dravlin"
+    }
+
+    Item {
+        Layout.fillWidth: true
+    }
+
+    AbstractButton {
+        id: menuButton
+        Layout.preferredWidth: 28
+        Layout.preferredHeight: 28
+        hoverEnabled: true
+        contentItem: Item {
+            SymbolIcon {
+                anchors.centerIn: parent
+                symbol: "ellipsis"
+                size: 16
+                color: Theme.white(0.65)
+            }
+        }
+        background: Rectangle {
+            radius: width / 2
+            color: Theme.white(menuButton.down || menu.visible ? 0.16 : menuButton.hovered ? 0.12 : 0.08)
+        }
+        onClicked: menu.popup(menuButton, menuButton.width - menu.width, menuButton.height + 4)
+        HoverHandler {
+            cursorShape: Qt.PointingHandCursor
+        }
+        Accessible.role: Accessible.ButtonMenu
+        Accessible.name: "More"
+        Accessible.onPressAction: menuButton.clicked()
+    }
+
+    Menu {
+        id: menu
+        width: 230
+        font.family: Theme.fontFamily
+        font.pixelSize: 13
+
+        Instantiator {
+            model: row.content.menuEntries
+            delegate: MenuItem {
+                id: item
+                required property var modelData
+                readonly property bool divider: modelData.id === "divider"
+
+                text: modelData.text
+                enabled: !divider
+                height: divider ? 9 : implicitHeight
+                contentItem: divider ? dividerLine : itemText
+                onTriggered: row.content.activateMenuEntry(modelData.id)
+
+                Rectangle {
+                    id: dividerLine
+                    visible: item.divider
+                    implicitHeight: 1
+                    color: Theme.white(0.12)
+                }
+                Text {
+                    id: itemText
+                    visible: !item.divider
+                    text: item.text
+                    font: item.font
+                    color: "white"
+                    leftPadding: 4
+                    verticalAlignment: Text.AlignVCenter
+                }
+                Accessible.role: divider ? Accessible.Separator : Accessible.MenuItem
+                Accessible.name: divider ? "" : text
+                Accessible.onPressAction: if (!divider) { item.triggered(); menu.close() }
+            }
+            onObjectAdded: (index, object) => menu.insertItem(index, object)
+            onObjectRemoved: (index, object) => menu.removeItem(object)
+        }
+    }
+}

@@ -1,0 +1,298 @@
+#include "ui/contentcontroller.h"
+
+#include "account/dravlinaccount.h"
+#include "account/preferences.h"
+#include "account/serviceclient.h"
+#include "session/catalog.h"
+#include "session/drawsession.h"
+
+#include <QDesktopServices>
+#include <QFileInfo>
+#include <QUrlQuery>
+
+namespace {
+const QString kExamplesDismissedKey = QStringLiteral("DravlinExamplesDismissed");
+const QString kDivider = QStringLiteral("divider");
+
+std::function<void(const QUrl &)> &urlOpener()
+{
+    static std::function<void(const QUrl &)> opener = [](const QUrl &url) {
+        QDesktopServices::openUrl(url);
+    };
+    return opener;
+}
+
+QVariantMap entry(const QString &id, const QString &text)
+{
+    return {{QStringLiteral("id"), id}, {QStringLiteral("text"), text}};
+}
+
+QVariantMap pickerEntry(const QString &kind, const QString &text, const QString &value = QString())
+{
+    return {{QStringLiteral("kind"), kind}, {QStringLiteral("text"), text}, {QStringLiteral("value"), value}};
+}
+} // namespace
+
+ContentController::ContentController(QObject *parent)
+    : QObject(parent), m_session(new DrawSession(this)), m_account(new DravlinAccount(this))
+{
+    DrawSession *s = m_session;
+    DravlinAccount *a = m_account;
+    for (auto signal : {&DrawSession::modelsChanged, &DrawSession::cloudModelsChanged})
+        connect(s, signal, this, &ContentController::canDrawChanged);
+    connect(a, &DravlinAccount::signedInChanged, this, &ContentController::canDrawChanged);
+
+    connect(s, &DrawSession::updateVersionChanged, this, &ContentController::menuEntriesChanged);
+    for (auto signal : {&DravlinAccount::signedInChanged, &DravlinAccount::usernameChanged})
+        connect(a, signal, this, &ContentController::menuEntriesChanged);
+
+    for (auto signal : {&DrawSession::modelsChanged, &DrawSession::cloudModelsChanged})
+        connect(s, signal, this, &ContentController::pickerEntriesChanged);
+    for (auto signal : {&DravlinAccount::signedInChanged, &DravlinAccount::hasOpenRouterKeyChanged})
+        connect(a, signal, this, &ContentController::pickerEntriesChanged);
+
+    for (auto signal :
+         {&DravlinAccount::usernameChanged, &DravlinAccount::emailChanged, &DravlinAccount::signedInChanged})
+        connect(a, signal, this, &ContentController::accountTextsChanged);
+
+    for (auto signal : {&DrawSession::selectedModelChanged, &DrawSession::payWithChanged,
+                        &DrawSession::selectionDetailsChanged})
+        connect(s, signal, this, &ContentController::paymentChanged);
+    for (auto signal : {&DravlinAccount::creditsChanged, &DravlinAccount::hasOpenRouterKeyChanged})
+        connect(a, signal, this, &ContentController::paymentChanged);
+
+    connect(s, &DrawSession::publishedURLChanged, this, &ContentController::publishedLinkTextChanged);
+}
+
+ContentController::~ContentController() = default;
+
+bool ContentController::canDraw() const
+{
+    return !m_session->models().isEmpty() || (m_account->signedIn() && !m_session->cloudModels().isEmpty());
+}
+
+bool ContentController::examplesDismissed() const
+{
+    return Preferences::value(kExamplesDismissedKey, false).toBool();
+}
+
+void ContentController::setExamplesDismissed(bool dismissed)
+{
+    if (examplesDismissed() == dismissed)
+        return;
+    Preferences::setValue(kExamplesDismissedKey, dismissed);
+    emit examplesDismissedChanged();
+}
+
+void ContentController::setShowGetModels(bool show)
+{
+    if (m_showGetModels == show)
+        return;
+    m_showGetModels = show;
+    emit showGetModelsChanged();
+}
+
+void ContentController::setShowKeySheet(bool show)
+{
+    if (m_showKeySheet == show)
+        return;
+    m_showKeySheet = show;
+    emit showKeySheetChanged();
+}
+
+QStringList ContentController::examplePrompts()
+{
+    return {QStringLiteral("a lighthouse at sunset"), QStringLiteral("a sleeping fox curled up"),
+            QStringLiteral("a sailboat on choppy seas"), QStringLiteral("a bowl of ramen")};
+}
+
+QString ContentController::serviceHost()
+{
+    return ServiceClient::baseURL().host();
+}
+
+QVariantList ContentController::menuEntries() const
+{
+    QVariantList entries;
+    if (const std::optional<QString> version = m_session->updateVersion()) {
+        entries << entry(QStringLiteral("update"), QString::fromUtf16(u"\u2191 Update to ") + *version)
+                << entry(kDivider, QString());
+    }
+    entries << entry(QStringLiteral("getModels"), QString::fromUtf16(u"Get more models\u2026"))
+            << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
+            << entry(kDivider, QString());
+    const std::optional<QString> username = m_account->username();
+    if (m_account->signedIn() && username && !username->isEmpty())
+        entries << entry(QStringLiteral("profile"),
+                         QStringLiteral("My profile (@") + *username + QLatin1Char(')'));
+    entries << entry(QStringLiteral("drawings"), QStringLiteral("Drawings"))
+            << entry(QStringLiteral("models"), QStringLiteral("Models"));
+    return entries;
+}
+
+QVariantList ContentController::pickerEntries() const
+{
+    QVariantList entries;
+    const QList<OllamaModel> local = m_session->models();
+    if (!local.isEmpty()) {
+        entries << pickerEntry(QStringLiteral("section"), QStringLiteral("On this Mac"));
+        for (const OllamaModel &model : local)
+            entries << pickerEntry(QStringLiteral("model"), model.name, model.name);
+    }
+    const QList<CloudModel> cloud = m_session->cloudModels();
+    if ((m_account->signedIn() || m_account->hasOpenRouterKey()) && !cloud.isEmpty()) {
+        entries << pickerEntry(QStringLiteral("section"), QStringLiteral("Cloud"));
+        for (const CloudModel &model : cloud)
+            entries << pickerEntry(QStringLiteral("model"), model.name, model.id);
+    }
+    return entries;
+}
+
+QString ContentController::footerIdentity() const
+{
+    const QString username = m_account->username().value_or(QString());
+    const QString email = m_account->email().value_or(QString());
+    const QString who = !username.isEmpty() ? QLatin1Char('@') + username
+                        : !email.isEmpty()  ? email
+                                            : QStringLiteral("you");
+    return QStringLiteral("Publishing as ") + who;
+}
+
+QString ContentController::promptHeader() const
+{
+    const QString username = m_account->username().value_or(QString());
+    return username.isEmpty() ? QStringLiteral("Prompt") : QLatin1Char('@') + username;
+}
+
+bool ContentController::showPayment() const
+{
+    return m_session->selectedIsCloud();
+}
+
+QString ContentController::balanceText() const
+{
+    const std::optional<double> credits = m_account->credits();
+    if (m_session->payWith() != QLatin1String("credits") || !credits)
+        return QString();
+    return QString::asprintf("$%.2f", *credits);
+}
+
+bool ContentController::showKeyWarning() const
+{
+    return m_session->payWith() == QLatin1String("key") && !m_account->hasOpenRouterKey();
+}
+
+QString ContentController::publishedLinkText() const
+{
+    const QUrl url = m_session->publishedURL();
+    if (url.isEmpty())
+        return QString();
+    const QString host = url.host().isEmpty() ? serviceHost() : url.host();
+    return QString::fromUtf16(u"published \u2192 ") + host + url.path();
+}
+
+void ContentController::appear()
+{
+    if (m_appearing)
+        return;
+    m_appearing = true;
+    m_session->setAccount(m_account);
+    // Each step waits for the one before. The session and the account are ours, so a window that
+    // closes midway takes the remaining steps with it.
+    m_session->refreshModels([this] {
+        m_session->refreshRecommended([this] {
+            m_session->loadFavorites([this] {
+                connect(
+                    m_account, &DravlinAccount::creditsRefreshed, this,
+                    [this] {
+                        m_session->checkForUpdate();
+                        emit appeared();
+                    },
+                    Qt::SingleShotConnection);
+                m_account->refreshCredits();
+            });
+        });
+    });
+}
+
+void ContentController::activateMenuEntry(const QString &id)
+{
+    if (id == QLatin1String("update"))
+        openWeb({QStringLiteral("download"), QStringLiteral("mac")});
+    else if (id == QLatin1String("getModels"))
+        setShowGetModels(true);
+    else if (id == QLatin1String("openRouterKey"))
+        setShowKeySheet(true);
+    else if (id == QLatin1String("profile") && m_account->username())
+        openWeb({QLatin1Char('@') + *m_account->username()});
+    else if (id == QLatin1String("drawings"))
+        openWeb({QStringLiteral("drawings")});
+    else if (id == QLatin1String("models"))
+        openWeb({QStringLiteral("models")});
+}
+
+void ContentController::useExample(const QString &prompt)
+{
+    setExamplesDismissed(true);
+    m_session->start(prompt);
+}
+
+bool ContentController::isPickableImage(const QUrl &fileUrl)
+{
+    if (!fileUrl.isLocalFile())
+        return false;
+    static const QStringList kinds{QStringLiteral("png"), QStringLiteral("jpg"), QStringLiteral("jpeg"),
+                                   QStringLiteral("gif"), QStringLiteral("webp")};
+    return kinds.contains(QFileInfo(fileUrl.toLocalFile()).suffix().toLower());
+}
+
+bool ContentController::pickImage(const QUrl &fileUrl)
+{
+    return isPickableImage(fileUrl) && m_session->attachReference(fileUrl);
+}
+
+void ContentController::openLink(const QUrl &url)
+{
+    const QUrl web = ServiceClient::webAddress(url.toString(QUrl::FullyEncoded));
+    if (!web.isEmpty())
+        urlOpener()(web);
+}
+
+QUrl ContentController::webURL(const QUrl &base, const QStringList &segments)
+{
+    QStringList encoded;
+    for (const QString &segment : segments)
+        encoded << QString::fromLatin1(QUrl::toPercentEncoding(segment, "@"));
+    return ServiceClient::endpoint(base, encoded.join(QLatin1Char('/')));
+}
+
+void ContentController::openWeb(const QStringList &segments)
+{
+    openLink(webURL(ServiceClient::baseURL(), segments));
+}
+
+void ContentController::handleOpenURL(const QUrl &url)
+{
+    if (url.host() != QLatin1String("draw"))
+        return;
+    const QList<std::pair<QString, QString>> items = QUrlQuery(url).queryItems(QUrl::FullyDecoded);
+    const auto model = std::find_if(items.cbegin(), items.cend(),
+                                    [](const auto &item) { return item.first == QLatin1String("model"); });
+    if (model == items.cend() || model->second.isEmpty())
+        return;
+    const QList<OllamaModel> installed = m_session->models();
+    for (const OllamaModel &candidate : installed) {
+        // A name made only of colons has no family at all.
+        const bool onlyColons = candidate.name.count(QLatin1Char(':')) == candidate.name.size();
+        if (!onlyColons && Catalog::familyName(candidate.name) == model->second) {
+            m_session->setSelectedModel(candidate.name);
+            return;
+        }
+    }
+    setShowGetModels(true);
+}
+
+void ContentController::setUrlOpener(std::function<void(const QUrl &)> opener)
+{
+    urlOpener() = std::move(opener);
+}

@@ -1,0 +1,121 @@
+#pragma once
+
+#include <QObject>
+#include <QPointer>
+#include <QStringList>
+#include <QUrl>
+#include <QVariantList>
+#include <QtQml/qqmlregistration.h>
+
+#include <functional>
+
+class DrawSession;
+class DravlinAccount;
+
+// One main window's state and rules: it owns the window's drawing session and account, decides
+// what the sidebar shows (onboarding or controls, the menu's items, the picker's sections, the
+// payment line, the footer), runs the start-up loads in order, and opens links. The QML binds to
+// it; everything with a condition in it lives here, where tests reach it.
+class ContentController : public QObject
+{
+    Q_OBJECT
+    QML_ELEMENT
+
+    Q_PROPERTY(DrawSession *session READ session CONSTANT)
+    Q_PROPERTY(DravlinAccount *account READ account CONSTANT)
+    Q_PROPERTY(bool canDraw READ canDraw NOTIFY canDrawChanged)
+    Q_PROPERTY(bool examplesDismissed READ examplesDismissed WRITE setExamplesDismissed NOTIFY
+                   examplesDismissedChanged)
+    Q_PROPERTY(bool showGetModels READ showGetModels WRITE setShowGetModels NOTIFY showGetModelsChanged)
+    Q_PROPERTY(bool showKeySheet READ showKeySheet WRITE setShowKeySheet NOTIFY showKeySheetChanged)
+    Q_PROPERTY(QStringList examplePrompts READ examplePrompts CONSTANT)
+    Q_PROPERTY(QUrl ollamaURL READ ollamaURL CONSTANT)
+    Q_PROPERTY(QString serviceHost READ serviceHost CONSTANT)
+    Q_PROPERTY(QString signInLabel READ signInLabel CONSTANT)
+    Q_PROPERTY(QVariantList menuEntries READ menuEntries NOTIFY menuEntriesChanged)
+    Q_PROPERTY(QVariantList pickerEntries READ pickerEntries NOTIFY pickerEntriesChanged)
+    Q_PROPERTY(QString footerIdentity READ footerIdentity NOTIFY accountTextsChanged)
+    Q_PROPERTY(QString promptHeader READ promptHeader NOTIFY accountTextsChanged)
+    Q_PROPERTY(bool showPayment READ showPayment NOTIFY paymentChanged)
+    Q_PROPERTY(QString balanceText READ balanceText NOTIFY paymentChanged)
+    Q_PROPERTY(bool showKeyWarning READ showKeyWarning NOTIFY paymentChanged)
+    Q_PROPERTY(QString publishedLinkText READ publishedLinkText NOTIFY publishedLinkTextChanged)
+
+public:
+    explicit ContentController(QObject *parent = nullptr);
+    ~ContentController() override;
+
+    DrawSession *session() const { return m_session; }
+    DravlinAccount *account() const { return m_account; }
+
+    // The sidebar offers drawing once there is something to draw with: an installed local model,
+    // or, signed in, a cloud model.
+    bool canDraw() const;
+
+    bool examplesDismissed() const;
+    void setExamplesDismissed(bool dismissed);
+    bool showGetModels() const { return m_showGetModels; }
+    void setShowGetModels(bool show);
+    bool showKeySheet() const { return m_showKeySheet; }
+    void setShowKeySheet(bool show);
+
+    static QStringList examplePrompts();
+    static QUrl ollamaURL() { return QUrl(QStringLiteral("https://ollama.com/download")); }
+    static QString serviceHost();
+    static QString signInLabel() { return QStringLiteral("Sign in to ") + serviceHost(); }
+
+    // The ⋯ menu, in order: {"id", "text"} maps; a divider has the id "divider".
+    QVariantList menuEntries() const;
+    // The model picker: {"kind": "section"|"model", "text", "value"} maps in display order.
+    QVariantList pickerEntries() const;
+    QString footerIdentity() const;
+    QString promptHeader() const;
+    bool showPayment() const;
+    QString balanceText() const;
+    bool showKeyWarning() const;
+    QString publishedLinkText() const;
+
+    // The loads a window does when it is first shown, one after the other: the installed models,
+    // the catalog, the favourites, the balance, then the update check. Once per window.
+    Q_INVOKABLE void appear();
+
+    // What a menu entry does, by its id.
+    Q_INVOKABLE void activateMenuEntry(const QString &id);
+    // Chooses an example prompt: it starts drawing and the examples go away for good.
+    Q_INVOKABLE void useExample(const QString &prompt);
+    // A file chosen as the reference image; only PNG, JPEG, GIF and WebP by name are taken.
+    Q_INVOKABLE bool pickImage(const QUrl &fileUrl);
+    // Opens an address in the browser; only web addresses, whatever the caller passes.
+    Q_INVOKABLE void openLink(const QUrl &url);
+    // Opens a page of the service's web site; each segment stays one path segment, so a user
+    // name holding "/" or "?" cannot point somewhere else.
+    Q_INVOKABLE void openWeb(const QStringList &segments);
+    // A link of the app's own scheme: "draw" links choose an installed model by family name.
+    Q_INVOKABLE void handleOpenURL(const QUrl &url);
+
+    static QUrl webURL(const QUrl &base, const QStringList &segments);
+    static bool isPickableImage(const QUrl &fileUrl);
+
+    // Where opened addresses go; the desktop's browser unless a test captures them.
+    static void setUrlOpener(std::function<void(const QUrl &)> opener);
+
+signals:
+    void canDrawChanged();
+    void examplesDismissedChanged();
+    void showGetModelsChanged();
+    void showKeySheetChanged();
+    void menuEntriesChanged();
+    void pickerEntriesChanged();
+    void accountTextsChanged();
+    void paymentChanged();
+    void publishedLinkTextChanged();
+    // The start-up loads have all finished.
+    void appeared();
+
+private:
+    DrawSession *m_session;
+    DravlinAccount *m_account;
+    bool m_showGetModels = false;
+    bool m_showKeySheet = false;
+    bool m_appearing = false;
+};

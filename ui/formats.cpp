@@ -1,0 +1,31 @@
+#include "ui/formats.h"
+
+QString Formats::sizeLabel(const QString &svg)
+{
+    const qsizetype bytes = svg.toUtf8().size();
+    const double kib = double(bytes) / 1024.0;
+    if (kib >= 1.0)
+        return QString::asprintf("%.1f KB", kib);
+    return QString::number(bytes) + QStringLiteral(" B");
+}
+
+QString Formats::elapsed(qint64 seconds)
+{
+    if (seconds < 5)
+        return QString();
+    if (seconds < 60)
+        return QString::number(seconds) + QLatin1Char('s');
+    return QString::number(seconds / 60) + QStringLiteral("m ") + QString::number(seconds % 60) +
+           QLatin1Char('s');
+}
+
+bool Formats::drawEnabled(const QString &prompt, const QString &selectedModel)
+{
+    if (selectedModel.isEmpty())
+        return false;
+    for (const QChar c : prompt) {
+        if (c != QLatin1Char(' ') && c != QLatin1Char('\t'))
+            return true;
+    }
+    return false;
+}
