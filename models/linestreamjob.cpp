@@ -37,6 +37,11 @@ LineStreamJob::LineStreamJob(QNetworkReply *reply, qint64 totalLimitMs, QObject 
         return; // a stream that ends before it could be sent
     connect(reply, &QNetworkReply::readyRead, this, &LineStreamJob::onReadyRead);
     connect(reply, &QNetworkReply::finished, this, &LineStreamJob::onFinished);
+    m_idleLimit.setSingleShot(true);
+    connect(&m_idleLimit, &QTimer::timeout, this, [this] {
+        if (m_reply)
+            m_reply->abort(); // arrives in onFinished as a cancelled transfer
+    });
     if (totalLimitMs > 0) {
         m_totalLimit.setSingleShot(true);
         m_totalLimit.setInterval(std::chrono::milliseconds(totalLimitMs));
@@ -65,6 +70,7 @@ void LineStreamJob::end()
 {
     m_done = true;
     m_totalLimit.stop();
+    m_idleLimit.stop();
     releaseReply();
 }
 
@@ -90,10 +96,19 @@ void LineStreamJob::releaseReply()
 bool LineStreamJob::processLines(QByteArrayView bytes)
 {
     QPointer<LineStreamJob> self(this);
-    const bool ok =
-        m_splitter.feed(bytes, [&](QByteArrayView line) { return handleLine(line) && self && !m_done; });
+    const bool ok = m_splitter.feed(bytes, [&](QByteArrayView line) {
+        if (!m_sawLine) {
+            m_sawLine = true;
+            emit firstLine();
+            if (!self || m_done)
+                return false;
+        }
+        return handleLine(line) && self && !m_done;
+    });
     if (!self || m_done)
         return false;
+    if (m_sawLine && m_idleAfterFirstLineMs > 0)
+        m_idleLimit.start(std::chrono::milliseconds(m_idleAfterFirstLineMs));
     if (!ok && m_splitter.overflowed()) {
         fail({StreamFailure::Kind::LineTooLong, QStringLiteral("The reply line was too long (over %1 MiB).")
                                                     .arg(m_splitter.maxLineBytes() / (1024 * 1024))});

@@ -52,6 +52,14 @@ public:
     bool isCancelled() const { return m_cancelled; }
     bool isDone() const { return m_done; }
 
+    // Once the first line has arrived, the stream fails as timed out when no data comes for ms;
+    // before it, only the request's own idle limit applies. None unless set.
+    void setIdleLimitAfterFirstLine(qint64 ms) { m_idleAfterFirstLineMs = ms; }
+
+signals:
+    // The first line of the reply has arrived: the server has begun to answer.
+    void firstLine();
+
 protected:
     // Return false to stop reading (after calling end()).
     virtual bool handleLine(QByteArrayView line) = 0;
@@ -76,7 +84,10 @@ private:
 
     QPointer<QNetworkReply> m_reply;
     QTimer m_totalLimit;
+    QTimer m_idleLimit;
+    qint64 m_idleAfterFirstLineMs = 0;
     LineSplitter m_splitter;
+    bool m_sawLine = false;
     bool m_done = false;
     bool m_cancelled = false;
     bool m_started = false;

@@ -107,8 +107,9 @@ ChatStream *OllamaClient::streamChat(const QString &model, const QJsonArray &mes
 {
     QNetworkRequest request(endpoint(QStringLiteral("api/chat")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    // An idle limit, not a total one: a long generation lives as long as lines keep coming.
-    request.setTransferTimeout(int(m_limits.chatIdleMs));
+    // Idle limits, not a total one: a long generation lives as long as lines keep coming. Until the
+    // first line the wait is the model's load.
+    request.setTransferTimeout(int(m_limits.chatFirstLineMs));
     const QJsonObject body{
         {QStringLiteral("model"), model},
         {QStringLiteral("messages"), messages},
@@ -116,7 +117,9 @@ ChatStream *OllamaClient::streamChat(const QString &model, const QJsonArray &mes
         {QStringLiteral("keep_alive"), QStringLiteral("10m")},
     };
     QNetworkReply *reply = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    return new ChatStream(reply, m_limits.resourceMs, owner);
+    auto *stream = new ChatStream(reply, m_limits.resourceMs, owner);
+    stream->setIdleLimitAfterFirstLine(m_limits.chatIdleMs);
+    return stream;
 }
 
 // ---- model management ----
@@ -331,11 +334,11 @@ PullStream *OllamaClient::pull(const QString &model, QObject *owner)
 {
     QNetworkRequest request(endpoint(QStringLiteral("api/pull")));
     request.setHeader(QNetworkRequest::ContentTypeHeader, QStringLiteral("application/json"));
-    request.setTransferTimeout(int(m_limits.managementIdleMs));
+    request.setTransferTimeout(int(m_limits.pullIdleMs));
     QJsonObject body = modelBody(model);
     body.insert(QStringLiteral("stream"), true);
     QNetworkReply *reply = m_network.post(request, QJsonDocument(body).toJson(QJsonDocument::Compact));
-    return new PullStream(reply, m_limits.resourceMs, owner);
+    return new PullStream(reply, 0, owner);
 }
 
 DeleteModelJob *OllamaClient::deleteModel(const QString &model, QObject *owner)

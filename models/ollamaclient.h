@@ -112,13 +112,19 @@ public:
     static QUrl defaultBase() { return QUrl(QStringLiteral("http://localhost:11434")); }
 
     // Long local generations must not be cut short: requests without a shorter limit of their own
-    // may idle for half an hour, and no request may take more than two hours in all.
+    // may idle for half an hour, and no request but a download may take more than two hours in all.
     struct Limits
     {
         qint64 requestIdleMs = 1800 * 1000;
         qint64 resourceMs = 7200 * 1000;
+        // The server sends nothing while it loads the model, which from a slow disk takes minutes
+        // (its own load limit is five); after the first line, a minute of silence is a stall.
+        qint64 chatFirstLineMs = 300 * 1000;
         qint64 chatIdleMs = 60 * 1000;
-        qint64 managementIdleMs = 60 * 1000; // pull and delete
+        // A download of many gigabytes may take hours, and the server is silent while it verifies
+        // the digest of a large file.
+        qint64 pullIdleMs = 300 * 1000;
+        qint64 managementIdleMs = 60 * 1000; // delete
     };
 
     explicit OllamaClient(QObject *parent = nullptr, const QUrl &base = defaultBase());

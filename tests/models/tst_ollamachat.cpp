@@ -44,6 +44,8 @@ struct Outcome
 
 } // namespace
 
+Q_DECLARE_METATYPE(FakeResponse)
+
 class TestOllamaChat : public QObject
 {
     Q_OBJECT
@@ -250,16 +252,34 @@ private slots:
         QVERIFY(!outcome.error->description().isEmpty());
     }
 
-    void aStallEndsAtTheIdleLimitWithATimeout()
+    // Before its first line the server is loading the model, which takes long; after it, a short
+    // silence is a stall.
+    void silenceEndsTheStreamAtTheLimitOfItsPhase_data()
     {
+        QTest::addColumn<FakeResponse>("reply");
+        QTest::addColumn<QString>("content");
+        QTest::addColumn<bool>("timedOut");
+        QTest::newRow("a slow load is waited for")
+            << FakeResponse().pause(600).write(piece("a")).write(piece("b")).write(kDone) << "ab" << false;
+        QTest::newRow("no first line at all") << FakeResponse().hold() << "" << true;
+        QTest::newRow("a stall after the first line")
+            << FakeResponse().write(piece("slow")).hold() << "slow" << true;
+    }
+    void silenceEndsTheStreamAtTheLimitOfItsPhase()
+    {
+        QFETCH(FakeResponse, reply);
+        QFETCH(QString, content);
+        QFETCH(bool, timedOut);
         FakeHttpServer server;
-        server.route("POST", "/api/chat", FakeResponse().write(piece("slow")).hold());
+        server.route("POST", "/api/chat", reply);
         OllamaClient::Limits limits;
-        limits.chatIdleMs = 300;
+        limits.chatFirstLineMs = 1500;
+        limits.chatIdleMs = 200;
         const Outcome outcome = chat(server, limits);
-        QCOMPARE(outcome.contentText(), QStringLiteral("slow"));
-        QVERIFY(outcome.error);
-        QCOMPARE(outcome.error->description(), QStringLiteral("The request timed out."));
+        QCOMPARE(outcome.contentText(), content);
+        QCOMPARE(outcome.error.has_value(), timedOut);
+        if (timedOut)
+            QCOMPARE(outcome.error->description(), QStringLiteral("The request timed out."));
     }
 
     // Lines that keep coming keep an idle limit from firing; only the total limit ends it.
