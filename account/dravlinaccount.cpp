@@ -103,9 +103,20 @@ void DravlinAccount::refreshCredits()
         return;
     }
     m_refreshes.append(job);
-    connect(job, &JsonReplyJob::finished, this, [this, job](const JsonReply &reply) {
+    // Which sign-in was asked about: a refusal says nothing of a token stored since.
+    const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+    connect(job, &JsonReplyJob::finished, this, [this, job, token](const JsonReply &reply) {
         m_refreshes.removeAll(job);
-        applyBalance(reply);
+        if (reply.received && reply.httpStatus == 401) {
+            // The service no longer accepts the token (expired or revoked): signed in here would
+            // only make every cloud drawing and publish fail.
+            if (m_signedIn && Keychain::get(Keychain::apiTokenItem) == token) {
+                signOut();
+                setAuthError(QString::fromUtf16(u"Your sign-in has expired \u2014 sign in again."));
+            }
+        } else {
+            applyBalance(reply);
+        }
         emit creditsRefreshed();
     });
 }
@@ -250,8 +261,10 @@ void DravlinAccount::completeSignIn(const QUrl &callback)
 
 void DravlinAccount::exchange(const QString &code)
 {
-    if (m_exchange)
+    if (m_exchange) {
         m_exchange->cancel();
+        m_exchange->deleteLater();
+    }
     JsonReplyJob *job =
         JsonReplyJob::send(ServiceCalls::exchangeCode, this, QJsonObject{{QStringLiteral("code"), code}});
     m_exchange = job;
@@ -267,6 +280,8 @@ void DravlinAccount::exchange(const QString &code)
             emit signInFinished();
             return;
         }
+        // A balance or name still on its way belongs to whoever was signed in before.
+        cancelRefreshes();
         Keychain::set(Keychain::apiTokenItem, token.toString());
         const QJsonValue username = reply.object->value(kUsername);
         const QJsonValue email = reply.object->value(QStringLiteral("email"));

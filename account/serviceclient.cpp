@@ -3,6 +3,7 @@
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "models/linestreamjob.h"
+#include "models/replyjob.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>
@@ -138,16 +139,15 @@ QNetworkReply *ServiceClient::send(const ServiceCall &call, const std::optional<
     return network()->sendCustomRequest(*built, method);
 }
 
-JsonReplyJob::JsonReplyJob(QNetworkReply *reply, QObject *parent) : QObject(parent), m_reply(reply)
+JsonReplyJob::JsonReplyJob(QNetworkReply *reply, QObject *parent)
+    : QObject(parent), m_job(new ReplyJob(reply, 0, this))
 {
     qRegisterMetaType<JsonReply>();
-    connect(reply, &QNetworkReply::finished, this, &JsonReplyJob::onFinished);
+    connect(m_job, &ReplyJob::finished, this, &JsonReplyJob::onFinished);
 }
 
-JsonReplyJob::~JsonReplyJob()
-{
-    releaseReply();
-}
+// The reply job is a child: it closes the request as it goes.
+JsonReplyJob::~JsonReplyJob() = default;
 
 JsonReplyJob *JsonReplyJob::send(const ServiceCall &call, QObject *owner,
                                  const std::optional<QJsonObject> &body, std::optional<int> timeoutMs)
@@ -160,33 +160,23 @@ JsonReplyJob *JsonReplyJob::send(const ServiceCall &call, QObject *owner,
 
 void JsonReplyJob::cancel()
 {
-    releaseReply();
+    m_job->cancel();
 }
 
-void JsonReplyJob::releaseReply()
+void JsonReplyJob::onFinished(int status, const QByteArray &body, const std::optional<StreamFailure> &failure)
 {
-    ::releaseReply(m_reply, this);
-}
-
-void JsonReplyJob::onFinished()
-{
-    if (!m_reply)
-        return;
     JsonReply result;
-    const QVariant status = m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
-    result.httpStatus = status.isValid() ? status.toInt() : 0;
+    result.httpStatus = status;
     // An HTTP error status is an answer like any other: the service explains itself in the body.
-    const std::optional<StreamFailure> failure = transportFailure(m_reply);
     result.received = !failure;
     if (failure)
         result.errorDescription = failure->description;
     if (result.received) {
         QJsonParseError parseError;
-        const QJsonDocument document = QJsonDocument::fromJson(m_reply->readAll(), &parseError);
+        const QJsonDocument document = QJsonDocument::fromJson(body, &parseError);
         if (parseError.error == QJsonParseError::NoError && document.isObject())
             result.object = document.object();
     }
-    releaseReply();
     deleteLater();
     emit finished(result);
 }

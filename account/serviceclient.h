@@ -13,6 +13,8 @@
 #include <optional>
 
 class QNetworkAccessManager;
+class ReplyJob;
+struct StreamFailure;
 
 // One kind of call to the Dravlin service: its method, its path below the base URL, whether it
 // carries the account's token, and how long it may go without any data before it is given up.
@@ -112,9 +114,10 @@ struct JsonReply
     QString errorDescription;
 };
 
-// Owns one service reply and reads it whole: emits finished() once when it ends, then deletes
-// itself later. An HTTP error status is not a failure: the body is read and judged all the same.
-// Deleting the job or calling cancel() first closes the request; finished() is then never emitted.
+// Owns one service reply and reads it whole, up to the cap every reply has (a larger one is not
+// received): emits finished() once when it ends, then deletes itself later. An HTTP error status is
+// not a failure: the body is read and judged all the same. Deleting the job or calling cancel()
+// first closes the request; finished() is then never emitted.
 class JsonReplyJob : public QObject
 {
     Q_OBJECT
@@ -135,10 +138,9 @@ signals:
     void finished(const JsonReply &reply);
 
 private:
-    void onFinished();
-    void releaseReply();
+    void onFinished(int status, const QByteArray &body, const std::optional<StreamFailure> &failure);
 
-    QPointer<QNetworkReply> m_reply;
+    ReplyJob *m_job;
 };
 
 Q_DECLARE_METATYPE(JsonReply)

@@ -183,6 +183,41 @@ private slots:
         QCOMPARE(account.username(), std::nullopt);
     }
 
+    // The service refusing the token ends the sign-in here too; other answers leave it.
+    void aRefusedTokenSignsOut_data()
+    {
+        QTest::addColumn<int>("status");
+        QTest::addColumn<bool>("tokenReplaced");
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("401") << 401 << false << false;
+        QTest::newRow("403") << 403 << false << true;
+        QTest::newRow("401 for a token replaced meanwhile") << 401 << true << true;
+    }
+    void aRefusedTokenSignsOut()
+    {
+        QFETCH(int, status);
+        QFETCH(bool, tokenReplaced);
+        QFETCH(bool, signedIn);
+        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok")));
+        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
+        DravlinAccount account;
+        answerMe(FakeResponse(status, Framing::ContentLength).hold().write(R"({"error":"unauthorized"})"));
+        QSignalSpy received(m_server.get(), &FakeHttpServer::requestReceived);
+        QSignalSpy done(&account, &DravlinAccount::creditsRefreshed);
+        account.refreshCredits();
+        QVERIFY(received.wait());
+        if (tokenReplaced)
+            QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok-2")));
+        m_server->release();
+        QVERIFY(done.wait());
+        QCOMPARE(account.signedIn(), signedIn);
+        QCOMPARE(Keychain::get(Keychain::apiTokenItem).has_value(), signedIn);
+        QCOMPARE(account.username(), signedIn ? OptText("ada") : OptText());
+        QCOMPARE(account.authError(),
+                 signedIn ? OptText()
+                          : OptText(QString::fromUtf16(u"Your sign-in has expired \u2014 sign in again.")));
+    }
+
     // ---- the request ----
 
     void theRequestGoesBelowTheBaseURLWithTheTokenStoredWhenBuilt()
@@ -207,15 +242,18 @@ private slots:
         QCOMPARE(requests[1].header("Authorization"), QByteArray("Bearer second-token"));
     }
 
+    // An answer still on its way would land on whoever is signed in next.
     void endingTheAccountMidRequestClosesTheConnection_data()
     {
-        QTest::addColumn<bool>("deleteIt");
-        QTest::newRow("signed out") << false;
-        QTest::newRow("deleted") << true;
+        QTest::addColumn<QString>("ending");
+        QTest::newRow("signed out") << "signed out";
+        QTest::newRow("signed in anew") << "signed in anew";
+        QTest::newRow("deleted") << "deleted";
     }
     void endingTheAccountMidRequestClosesTheConnection()
     {
-        QFETCH(bool, deleteIt);
+        QFETCH(QString, ending);
+        const bool deleteIt = ending == QLatin1String("deleted");
         answerMe(FakeResponse(200, Framing::ContentLength).hold().write(R"({"credits": 5})"));
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok")));
         auto account = std::make_unique<DravlinAccount>();
@@ -224,10 +262,14 @@ private slots:
         QSignalSpy done(account.get(), &DravlinAccount::creditsRefreshed);
         account->refreshCredits();
         QVERIFY(received.wait());
-        if (deleteIt)
+        if (deleteIt) {
             account.reset();
-        else
+        } else if (ending == QLatin1String("signed out")) {
             account->signOut();
+        } else {
+            m_server->route("POST", "/api/v1/auth/exchange", FakeResponse::json(200, R"({"token":"t2"})"));
+            account->completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=c")));
+        }
         QVERIFY(disconnected.size() == 1 || disconnected.wait());
         QCOMPARE(done.size(), deleteIt ? 0 : 1);
     }

@@ -77,6 +77,8 @@ PublishedDrawing localDrawing()
 
 } // namespace
 
+Q_DECLARE_METATYPE(FakeResponse)
+
 class TestServiceOperations : public QObject
 {
     Q_OBJECT
@@ -181,18 +183,45 @@ private slots:
         QCOMPARE(Keychain::get(QStringLiteral("api_token")), std::nullopt);
     }
 
-    void anUnreachableExchangeSaysWhy()
+    void anExchangeNotReceivedWholeSaysWhy_data()
+    {
+        QTest::addColumn<FakeResponse>("reply");
+        QTest::addColumn<QString>("error");
+        QTest::newRow("cut off")
+            << FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"tok").drop().write("en\":1}")
+            << "Sign-in failed: The network connection was lost.";
+        // Whole, it would be a valid answer with a token; no reply is kept past 64 MiB.
+        FakeResponse huge;
+        huge.write("{\"token\":\"t\",\"pad\":\"");
+        for (int i = 0; i < 64; ++i)
+            huge.write(QByteArray(1024 * 1024, 'x'));
+        QTest::newRow("over 64 MiB") << huge.write("\"}") << "Sign-in failed: The reply was too large.";
+    }
+    void anExchangeNotReceivedWholeSaysWhy()
+    {
+        QFETCH(FakeResponse, reply);
+        QFETCH(QString, error);
+        ServiceHarness h(false);
+        h.server.route("POST", "/api/v1/auth/exchange", reply);
+        h.callback(QStringLiteral("dravlin-mac://auth?code=c"));
+        QCOMPARE(h.account->authError(), std::optional<QString>(error));
+        QVERIFY(!h.account->signedIn());
+    }
+
+    void aReplacedExchangeIsClosedAndLetGo()
     {
         ServiceHarness h(false);
-        h.server.route(
-            "POST", "/api/v1/auth/exchange",
-            FakeResponse(200, FakeResponse::Framing::ContentLength).write("{\"tok").drop().write("en\":1}"));
-        h.callback(QStringLiteral("dravlin-mac://auth?code=c"));
-        QVERIFY(h.account->authError());
-        QVERIFY2(h.account->authError()->startsWith(QStringLiteral("Sign-in failed: ")),
-                 qPrintable(*h.account->authError()));
-        QVERIFY(h.account->authError()->size() > QStringLiteral("Sign-in failed: ").size());
-        QVERIFY(!h.account->signedIn());
+        h.server.route("POST", "/api/v1/auth/exchange", FakeResponse().hold());
+        QSignalSpy received(&h.server, &FakeHttpServer::requestReceived);
+        QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
+        h.account->completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=first")));
+        QVERIFY(received.wait());
+        h.server.route("POST", "/api/v1/auth/exchange", FakeResponse::json(200, R"({"token":"t2"})"));
+        h.callback(QStringLiteral("dravlin-mac://auth?code=second"));
+        QVERIFY(h.account->signedIn());
+        QVERIFY(!disconnected.isEmpty() || disconnected.wait());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(h.account->findChildren<JsonReplyJob *>().isEmpty());
     }
 
     // ---- publishing ----
