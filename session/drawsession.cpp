@@ -16,6 +16,25 @@
 namespace {
 const QString kPayWithKey = QStringLiteral("DravlinPayWith");
 const QString kDefaultPayWith = QStringLiteral("credits");
+const QString kPublishLocalKey = QStringLiteral("DravlinPublishLocal");
+// Larger files are refused before they are read whole.
+constexpr qint64 kMaxReferenceBytes = 20'000'000;
+constexpr int kPreviewSide = 512;
+
+// A PNG of the picture no larger than the view needs, as a data URL: a URL of the whole file would
+// be megabytes of text to rebuild and to decode.
+QUrl previewSource(const QImage &image)
+{
+    const QImage preview =
+        (image.width() > kPreviewSide || image.height() > kPreviewSide)
+            ? image.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
+            : image;
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    preview.save(&buffer, "PNG");
+    return QUrl(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64()));
+}
 } // namespace
 
 // The handle of one run. Stopping sets the flag and runs whatever the run is waiting on has
@@ -37,6 +56,10 @@ public:
 
     bool cancelled = false;
     std::function<void()> onCancel;
+    // The model that draws and whether it is a cloud model, fixed when the run is accepted: the
+    // picker may change while it runs, and the drawing is published under the model that made it.
+    QString model;
+    bool cloud = false;
     // A local run keeps the answer text apart from everything it was sent: the drawing is looked
     // for in the answer first.
     QString answerText;
@@ -85,41 +108,67 @@ void DrawSession::setModels(const QList<OllamaModel> &models)
     emit selectionDetailsChanged();
 }
 
-QUrl DrawSession::referenceImageSource() const
+bool DrawSession::publishLocal() const
 {
-    if (!m_referenceData)
-        return {};
-    return QUrl(QStringLiteral("data:") + m_referenceData->contentType + QStringLiteral(";base64,") +
-                m_referenceData->base64);
+    return Preferences::value(kPublishLocalKey, true).toBool();
 }
 
-bool DrawSession::selectedIsVision() const
+void DrawSession::setPublishLocal(bool publish)
 {
-    if (isCloudModel(m_selectedModel)) {
+    if (publishLocal() == publish)
+        return;
+    Preferences::setValue(kPublishLocalKey, publish);
+    emit publishLocalChanged();
+}
+
+bool DrawSession::isInstalled(const QString &name) const
+{
+    return std::any_of(m_models.cbegin(), m_models.cend(),
+                       [&name](const OllamaModel &model) { return model.name == name; });
+}
+
+bool DrawSession::isCloudModel(const QString &id) const
+{
+    return !isInstalled(id) && id.contains(QLatin1Char('/'));
+}
+
+bool DrawSession::isVisionModel(const QString &id) const
+{
+    if (isCloudModel(id)) {
         const QList<CloudModel> offered = cloudModels();
         for (const CloudModel &model : offered) {
-            if (model.id == m_selectedModel)
+            if (model.id == id)
                 return model.vision.value_or(false);
         }
         return false;
     }
     for (const OllamaModel &model : m_models) {
-        if (model.name == m_selectedModel)
+        if (model.name == id)
             return model.vision;
     }
     return false;
 }
 
-QString DrawSession::selectedModelLabel() const
+QString DrawSession::modelLabel(const QString &id) const
 {
-    if (isCloudModel(m_selectedModel)) {
+    if (isCloudModel(id)) {
         const QList<CloudModel> offered = cloudModels();
         for (const CloudModel &model : offered) {
-            if (model.id == m_selectedModel)
+            if (model.id == id)
                 return model.name;
         }
     }
-    return m_selectedModel;
+    return id;
+}
+
+bool DrawSession::selectedIsVision() const
+{
+    return isVisionModel(m_selectedModel);
+}
+
+QString DrawSession::selectedModelLabel() const
+{
+    return modelLabel(m_selectedModel);
 }
 
 QString DrawSession::formatDuration(double seconds)
@@ -193,6 +242,22 @@ void DrawSession::setStatusNote(const std::optional<QString> &note)
     emit statusNoteChanged();
 }
 
+void DrawSession::setLoadingModel(bool loading)
+{
+    if (m_loadingModel == loading)
+        return;
+    m_loadingModel = loading;
+    emit loadingModelChanged();
+}
+
+void DrawSession::setReferenceError(const QString &error)
+{
+    if (m_referenceError == error)
+        return;
+    m_referenceError = error;
+    emit referenceErrorChanged();
+}
+
 void DrawSession::setTurnStartedAt(const QDateTime &at)
 {
     if (m_turnStartedAt == at && m_turnStartedAt.isValid() == at.isValid())
@@ -224,6 +289,8 @@ void DrawSession::start(const QString &prompt)
     setTurnStartedAt(QDateTime::currentDateTime());
 
     auto *task = new RunTask(this);
+    task->model = m_selectedModel;
+    task->cloud = isCloudModel(m_selectedModel);
     m_task = task;
     // Like any task, the run begins on a later turn of the event loop, never inside start().
     QTimer::singleShot(0, task, [this, task, trimmed] { run(task, trimmed); });
@@ -238,18 +305,18 @@ void DrawSession::stop()
 void DrawSession::run(RunTask *task, const QString &prompt)
 {
     auto done = [this, task] {
+        setLoadingModel(false);
         setRunning(false);
         setTurnStartedAt(QDateTime());
         task->deleteLater();
     };
     if (task->cancelled) {
         // Stopped before the run began: it would have seen the cancellation at its first check.
-        if (!isCloudModel(m_selectedModel))
-            setStatusNote(QStringLiteral("Stopped."));
+        setStatusNote(QStringLiteral("Stopped."));
         done();
         return;
     }
-    if (isCloudModel(m_selectedModel))
+    if (task->cloud)
         runCloud(task, prompt, done);
     else
         runLocal(task, prompt, done);
@@ -270,8 +337,8 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
         return;
     }
 
-    GenerationRequest request{prompt, m_selectedModel, selectedModelLabel(), payWith, std::nullopt};
-    if (selectedIsVision())
+    GenerationRequest request{prompt, task->model, modelLabel(task->model), payWith, std::nullopt};
+    if (isVisionModel(task->model))
         request.image = m_referenceData;
     GenerationStream *stream = m_account->streamGeneration(request, task);
     connect(stream, &GenerationStream::event, task, [this, task, stream](const QJsonObject &event) {
@@ -321,7 +388,7 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
     const QJsonValue svg = event.value(QStringLiteral("svg"));
     // The service's own cut wins; otherwise only a closed drawing counts (no open-ended fallback).
     const std::optional<QString> result =
-        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::closed(task->answerText);
+        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::cloudRun(task->answerText);
     m_canvas->finish(result);
     if (result)
         finish(*result);
@@ -335,11 +402,14 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
 void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<void()> done)
 {
     // The mode and the image are fixed now: attaching another image mid-run changes nothing.
-    const QJsonArray messages = (selectedIsVision() && m_referenceData)
+    const QJsonArray messages = (isVisionModel(task->model) && m_referenceData)
                                     ? Prompts::recreateMessages(prompt, *m_referenceData)
                                     : Prompts::drawMessages(prompt);
 
-    ChatStream *stream = m_client->streamChat(m_selectedModel, messages, task);
+    ChatStream *stream = m_client->streamChat(task->model, messages, task);
+    // The server answers nothing until the model is in memory, which can take minutes.
+    setLoadingModel(true);
+    connect(stream, &ChatStream::firstLine, task, [this] { setLoadingModel(false); });
     connect(stream, &ChatStream::element, task, [this, task, stream](const ChatElement &piece) {
         if (task->cancelled) {
             stream->cancel();
@@ -387,20 +457,20 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
     }
     m_canvas->finish(*svg);
     finish(*svg);
-    publishLocal(task, *svg, done);
+    publishDrawing(task, *svg, done);
 }
 
-void DrawSession::publishLocal(RunTask *task, const QString &svg, std::function<void()> done)
+void DrawSession::publishDrawing(RunTask *task, const QString &svg, std::function<void()> done)
 {
-    if (!m_account || !m_account->signedIn()) {
+    if (!m_account || !m_account->signedIn() || !publishLocal()) {
         done();
         return;
     }
     PublishedDrawing drawing;
     drawing.svg = svg;
     drawing.prompt = m_currentPrompt;
-    drawing.model = m_selectedModel;
-    drawing.modelLabel = m_selectedModel + QString::fromUtf16(u" \u00b7 local");
+    drawing.model = task->model;
+    drawing.modelLabel = task->model + QString::fromUtf16(u" \u00b7 local");
     drawing.provider = QStringLiteral("local");
     drawing.costUSD = 0;
     drawing.durationMs = m_startedAt.elapsed();
@@ -439,9 +509,13 @@ bool DrawSession::attachReference(const QUrl &fileUrl)
 bool DrawSession::attachReferenceFile(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    // One byte past the limit tells a file that is too large, whatever size it claims to have.
+    const QByteArray bytes =
+        file.open(QIODevice::ReadOnly) ? file.read(kMaxReferenceBytes + 1) : QByteArray();
+    if (bytes.size() > kMaxReferenceBytes) {
+        setReferenceError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
         return false;
-    const QByteArray bytes = file.readAll();
+    }
     QBuffer buffer;
     buffer.setData(bytes);
     buffer.open(QIODevice::ReadOnly);
@@ -449,20 +523,26 @@ bool DrawSession::attachReferenceFile(const QString &path)
     QImageReader reader(&buffer);
     reader.setDecideFormatFromContent(true);
     const QImage image = reader.read();
-    if (image.isNull())
+    if (image.isNull()) {
+        setReferenceError(QStringLiteral("That file couldn't be opened as an image."));
         return false;
+    }
     m_referenceImage = image;
     m_referenceData =
         ReferenceData{QString::fromLatin1(bytes.toBase64()), Prompts::contentTypeForFileName(path)};
+    m_referenceSource = previewSource(image);
+    setReferenceError(QString());
     emit referenceChanged();
     return true;
 }
 
 void DrawSession::clearReference()
 {
+    setReferenceError(QString());
     if (!m_referenceData && m_referenceImage.isNull())
         return;
     m_referenceImage = QImage();
     m_referenceData.reset();
+    m_referenceSource = QUrl();
     emit referenceChanged();
 }

@@ -46,6 +46,10 @@ class DrawSession : public QObject
     Q_PROPERTY(QUrl referenceImageSource READ referenceImageSource NOTIFY referenceChanged)
     Q_PROPERTY(bool selectedIsVision READ selectedIsVision NOTIFY selectionDetailsChanged)
     Q_PROPERTY(QString selectedModelLabel READ selectedModelLabel NOTIFY selectionDetailsChanged)
+    Q_PROPERTY(bool selectedIsCloud READ selectedIsCloud NOTIFY selectionDetailsChanged)
+    Q_PROPERTY(bool loadingModel READ loadingModel NOTIFY loadingModelChanged)
+    Q_PROPERTY(bool publishLocal READ publishLocal WRITE setPublishLocal NOTIFY publishLocalChanged)
+    Q_PROPERTY(QString referenceError READ referenceError NOTIFY referenceErrorChanged)
     Q_PROPERTY(CanvasController *canvas READ canvas CONSTANT)
 
     Q_PROPERTY(QVariantList models READ modelsForView NOTIFY modelsChanged)
@@ -77,6 +81,11 @@ public:
     QString payWith() const;
     void setPayWith(const QString &choice);
     QDateTime turnStartedAt() const { return m_turnStartedAt; }
+    // True while a local run waits for the first line of its reply: the server is loading the model.
+    bool loadingModel() const { return m_loadingModel; }
+    // Whether a signed-in user's local drawings are published when they finish; on unless turned off.
+    bool publishLocal() const;
+    void setPublishLocal(bool publish);
 
     // ---- model lists ----
     QList<OllamaModel> models() const { return m_models; }
@@ -132,16 +141,21 @@ public:
     bool hasReference() const { return m_referenceData.has_value(); }
     QImage referenceImage() const { return m_referenceImage; }
     std::optional<ReferenceData> referenceData() const { return m_referenceData; }
-    QUrl referenceImageSource() const;
+    // A small preview of the attached image, made once per attachment.
+    QUrl referenceImageSource() const { return m_referenceSource; }
+    // Why the last attempt to attach an image failed; empty after a success or a removal.
+    QString referenceError() const { return m_referenceError; }
 
     bool selectedIsVision() const;
     QString selectedModelLabel() const;
+    bool selectedIsCloud() const { return isCloudModel(m_selectedModel); }
 
     CanvasController *canvas() const { return m_canvas; }
     OllamaClient *client() const { return m_client; }
 
-    // A model identifier names a cloud model exactly when it contains "/".
-    static bool isCloudModel(const QString &id) { return id.contains(QLatin1Char('/')); }
+    // An installed local model is local whatever its name (the local server allows "owner/model:tag");
+    // any other identifier names a cloud model exactly when it contains "/".
+    Q_INVOKABLE bool isCloudModel(const QString &id) const;
     // "%.1fs": 12.34 s reads "12.3s", 75 s reads "75.0s".
     static QString formatDuration(double seconds);
 
@@ -169,6 +183,9 @@ signals:
     void payWithChanged();
     void turnStartedAtChanged();
     void referenceChanged();
+    void referenceErrorChanged();
+    void loadingModelChanged();
+    void publishLocalChanged();
     void selectionDetailsChanged();
     void modelsChanged();
     void ollamaUpChanged();
@@ -201,6 +218,11 @@ private:
     void setPublishedURL(const QUrl &url);
     void setStatusNote(const std::optional<QString> &note);
     void setTurnStartedAt(const QDateTime &at);
+    void setLoadingModel(bool loading);
+    void setReferenceError(const QString &error);
+    bool isInstalled(const QString &name) const;
+    bool isVisionModel(const QString &id) const;
+    QString modelLabel(const QString &id) const;
 
     QVariantList modelsForView() const;
     QVariantList recommendedForView() const;
@@ -225,7 +247,7 @@ private:
     void handleCloudEvent(RunTask *task, const QJsonObject &event);
     void concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
                        const std::function<void()> &done);
-    void publishLocal(RunTask *task, const QString &svg, std::function<void()> done);
+    void publishDrawing(RunTask *task, const QString &svg, std::function<void()> done);
     void finish(const QString &svg);
 
     QString m_activePrompt;
@@ -244,6 +266,9 @@ private:
     QElapsedTimer m_startedAt;
     QImage m_referenceImage;
     std::optional<ReferenceData> m_referenceData;
+    QUrl m_referenceSource;
+    QString m_referenceError;
+    bool m_loadingModel = false;
     QDateTime m_turnStartedAt;
 
     bool m_ollamaUp = true;

@@ -160,14 +160,13 @@ void DrawSession::refreshModels(std::function<void()> done)
                     setOllamaUp(false);
                     setModels({});
                 } else {
+                    // Judged by the list the selection was made from: an "owner/model:tag" that has
+                    // just been removed was a local model, not a cloud one.
+                    const bool cloud = isCloudModel(m_selectedModel);
                     setModels(models);
                     setOllamaUp(true);
                     reconcilePulls();
-                    const bool keep =
-                        !m_selectedModel.isEmpty() &&
-                        (isCloudModel(m_selectedModel) ||
-                         std::any_of(m_models.cbegin(), m_models.cend(),
-                                     [this](const OllamaModel &m) { return m.name == m_selectedModel; }));
+                    const bool keep = !m_selectedModel.isEmpty() && (cloud || isInstalled(m_selectedModel));
                     if (!keep)
                         setSelectedModel(m_models.isEmpty() ? QString() : m_models.first().name);
                 }
@@ -437,6 +436,9 @@ void DrawSession::reconcilePulls()
 
 void DrawSession::cancelPull(const QString &name)
 {
+    // Too late once the download has ended: the model it installed stays.
+    if (!m_pulling.contains(name))
+        return;
     endPullTask(name);
     if (m_pulling.remove(name) > 0)
         emit pullingChanged();

@@ -22,10 +22,19 @@ std::optional<QString> openEnded(QStringView text);
 // A local reply: the closed match, else the open-ended one.
 std::optional<QString> local(QStringView text);
 
-// A local run's result. The answer text is searched first: thinking often mentions "<svg" while
-// planning, and a match starting there would wrap the real drawing in a broken outer element. Only
-// an answer without any "<svg" falls back to the whole reply (thinking and answer in arrival order),
-// for models that wrote their drawing while thinking.
+// The content of the first fenced code block that holds "<svg", from just after its opening
+// backticks to its closing fence (or to the end of the text when it never closes). Narration often
+// names the tag ("a single <svg> with a viewBox") before the fenced drawing; a search from that
+// mention would wrap the drawing in a broken outer element.
+std::optional<QStringView> fencedDrawing(QStringView text);
+
+// A local run's result. The answer text is searched first, inside its fenced drawing when it has
+// one: thinking often mentions "<svg" while planning. Only an answer without any "<svg" falls back
+// to the whole reply (thinking and answer in arrival order), for models that wrote their drawing
+// while thinking.
 std::optional<QString> localRun(QStringView answer, QStringView wholeReply);
+
+// A cloud run's own search of its answer text: the closed match, inside the fenced drawing first.
+std::optional<QString> cloudRun(QStringView answer);
 
 } // namespace SvgExtract

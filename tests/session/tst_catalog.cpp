@@ -45,6 +45,15 @@ private slots:
         h.installed(R"([{"name":"alpha:8b"}])");
         QVERIFY(h.refreshModels());
         QCOMPARE(h.session->selectedModel(), QStringLiteral("alpha:8b"));
+        // A namespaced local model stays while installed and is no cloud model once removed.
+        h.installed(R"([{"name":"alpha:8b"},{"name":"hf.co/org/repo:Q4_K_M"}])");
+        QVERIFY(h.refreshModels());
+        h.session->setSelectedModel(QStringLiteral("hf.co/org/repo:Q4_K_M"));
+        QVERIFY(h.refreshModels());
+        QCOMPARE(h.session->selectedModel(), QStringLiteral("hf.co/org/repo:Q4_K_M"));
+        h.installed(R"([{"name":"alpha:8b"}])");
+        QVERIFY(h.refreshModels());
+        QCOMPARE(h.session->selectedModel(), QStringLiteral("alpha:8b"));
         h.installed("[]");
         QVERIFY(h.refreshModels());
         QCOMPARE(h.session->selectedModel(), QString());

@@ -67,6 +67,11 @@ private slots:
         const RecordedRequest request = h.server.requests().first();
         QCOMPARE(QJsonDocument::fromJson(request.body).object().value("model").toString(),
                  QStringLiteral("alpha:4b"));
+
+        // A cancel that comes after the end must not remove the model just installed.
+        h.session->cancelPull(QStringLiteral("alpha:4b"));
+        QVERIFY(h.refreshModels());
+        QCOMPARE(h.requestsTo("DELETE", "/api/delete"), 0);
     }
 
     void startingTheSameDownloadTwiceStartsOne()

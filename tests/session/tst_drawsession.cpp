@@ -2,6 +2,7 @@
 #include "sessionharness.h"
 #include "testenvironment.h"
 
+#include <QJsonDocument>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -122,27 +123,36 @@ private slots:
         QVERIFY(!h.session.running());
     }
 
+    // An installed model is local whatever its name; anything else is cloud exactly with a slash.
     void theSlashDecidesLocalOrCloud_data()
     {
         QTest::addColumn<QString>("model");
+        QTest::addColumn<bool>("installed");
         QTest::addColumn<bool>("cloud");
-        QTest::newRow("local name with tag") << QStringLiteral("llama3.2:3b") << false;
-        QTest::newRow("local name without tag") << QStringLiteral("gemma3") << false;
-        QTest::newRow("cloud id") << QStringLiteral("anthropic/claude-sonnet-4") << true;
-        QTest::newRow("slash anywhere") << QStringLiteral("a/") << true;
+        QTest::newRow("local name with tag") << QStringLiteral("llama3.2:3b") << false << false;
+        QTest::newRow("local name without tag") << QStringLiteral("gemma3") << false << false;
+        QTest::newRow("cloud id") << QStringLiteral("anthropic/claude-sonnet-4") << false << true;
+        QTest::newRow("slash anywhere") << QStringLiteral("a/") << false << true;
+        QTest::newRow("installed namespaced model") << QStringLiteral("someone/model:tag") << true << false;
+        QTest::newRow("installed from a hub") << QStringLiteral("hf.co/org/repo:Q4_K_M") << true << false;
     }
     void theSlashDecidesLocalOrCloud()
     {
         QFETCH(QString, model);
+        QFETCH(bool, installed);
         QFETCH(bool, cloud);
-        QCOMPARE(DrawSession::isCloudModel(model), cloud);
-
         SessionHarness h;
+        if (installed)
+            h.session.setModels({OllamaModel{model, true, false, 1, {}}});
+        QCOMPARE(h.session.isCloudModel(model), cloud);
         h.server.route("POST", "/api/chat", FakeResponse().write(chatDone()));
         h.session.setSelectedModel(model);
+        QCOMPARE(h.session.selectedIsCloud(), cloud);
         QCOMPARE(h.session.selectedModelLabel(), model);
         QVERIFY(h.draw());
         QCOMPARE(h.server.requests().size(), cloud ? 0 : 1);
+        if (!cloud)
+            QCOMPARE(QJsonDocument::fromJson(h.server.requests().first().body)["model"].toString(), model);
         QVERIFY(!h.session.running());
         QVERIFY(!h.session.turnStartedAt().isValid());
     }

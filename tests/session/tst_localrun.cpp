@@ -68,6 +68,10 @@ private slots:
             << QStringLiteral("<svg id=\"a\"></svg>");
         QTest::newRow("upper case tags")
             << QList<QByteArray>{"<SVG><RECT/></S", "VG>"} << QStringLiteral("<SVG><RECT/></SVG>");
+        QTest::newRow("a mention before the fence")
+            << QList<QByteArray>{"A single <svg> it is.\\n```svg\\n<svg viewBox=\\\"0 0 1 1\\\">",
+                                 "<rect/></svg>\\n```"}
+            << QStringLiteral("<svg viewBox=\"0 0 1 1\"><rect/></svg>");
         QTest::newRow("cut inside: runs to the end")
             << QList<QByteArray>{"Plan. <svg viewBox=\\\"0 0 1 1\\\"><path d=\\\"M0"}
             << QStringLiteral("<svg viewBox=\"0 0 1 1\"><path d=\"M0");
@@ -259,7 +263,27 @@ private slots:
         QVERIFY(h.session.narration().isEmpty());
         QCOMPARE(h.session.resultSVG(), std::nullopt);
         QCOMPARE(h.view.scripts, QStringList{kReset});
+        QVERIFY(!h.session.loadingModel());
         QVERIFY(disconnected.count() == 1 || disconnected.wait());
+    }
+
+    // The server says nothing while it loads the model; its first line ends that wait.
+    void waitingForTheFirstLineIsLoadingTheModel()
+    {
+        SessionHarness h;
+        h.server.route("POST", "/api/chat",
+                       FakeResponse().hold().write(chatLine("Plan")).hold().write(chatDone()));
+        QSignalSpy received(&h.server, &FakeHttpServer::requestReceived);
+        h.session.start(QStringLiteral("a fox"));
+        QVERIFY(received.wait());
+        QVERIFY(h.session.loadingModel());
+        QSignalSpy loading(&h.session, &DrawSession::loadingModelChanged);
+        h.server.release();
+        QVERIFY(loading.wait());
+        QVERIFY(!h.session.loadingModel());
+        h.server.release();
+        QVERIFY(h.waitForEnd());
+        QCOMPARE(loading.size(), 1);
     }
 
     void stoppingMidDrawingKeepsTheCanvasButRecordsNothing()
@@ -441,8 +465,8 @@ private slots:
         QVERIFY(!session.referenceData()->base64.contains(QLatin1Char('\n')));
         QCOMPARE(session.referenceData()->contentType, type);
         QCOMPARE(session.referenceImage().size(), QSize(8, 6));
-        QVERIFY(session.referenceImageSource().toString().startsWith(QStringLiteral("data:") + type +
-                                                                     ";base64,"));
+        QVERIFY(
+            session.referenceImageSource().toString().startsWith(QStringLiteral("data:image/png;base64,")));
         session.clearReference();
         QVERIFY(!session.referenceData());
         QVERIFY(session.referenceImage().isNull());
@@ -462,10 +486,39 @@ private slots:
         file.close();
         QSignalSpy changed(&session, &DrawSession::referenceChanged);
         QVERIFY(!session.attachReferenceFile(fake));
+        QCOMPARE(session.referenceError(), QStringLiteral("That file couldn't be opened as an image."));
         QVERIFY(!session.attachReferenceFile(dir.filePath(QStringLiteral("missing.png"))));
         QVERIFY(!session.attachReference(QUrl(QStringLiteral("https://example.com/a.png"))));
         QVERIFY(changed.isEmpty());
         QCOMPARE(*session.referenceData(), kept);
+    }
+
+    // Up to 20 MB attaches and is shown by a small preview; one byte more is refused unread.
+    void aPictureOver20MBIsRefused()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("big.png"));
+        QImage image(1200, 600, QImage::Format_RGB32);
+        image.fill(Qt::darkCyan);
+        QVERIFY(image.save(path, "PNG"));
+        QFile file(path);
+        QVERIFY(file.resize(20'000'000)); // zeros after the end of the picture
+        DrawSession session;
+        QVERIFY(session.attachReferenceFile(path));
+        QCOMPARE(session.referenceError(), QString());
+        QImage preview;
+        QVERIFY(preview.loadFromData(
+            QByteArray::fromBase64(session.referenceImageSource().toString().section(',', 1).toLatin1())));
+        QCOMPARE(preview.size(), QSize(512, 256));
+
+        QVERIFY(file.resize(20'000'001));
+        QSignalSpy changed(&session, &DrawSession::referenceChanged);
+        QVERIFY(!session.attachReferenceFile(path));
+        QCOMPARE(session.referenceError(),
+                 QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
+        QVERIFY(changed.isEmpty());
+        session.clearReference();
+        QCOMPARE(session.referenceError(), QString());
     }
 };
 

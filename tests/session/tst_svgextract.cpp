@@ -82,6 +82,42 @@ private slots:
         QFETCH(OptionalText, result);
         QCOMPARE(SvgExtract::localRun(answer, thinking + answer), result);
     }
+
+    // Narration that names the tag before the fenced drawing must not start the result.
+    void aFencedDrawingWinsOverAMentionOfTheTag_data()
+    {
+        QTest::addColumn<QString>("answer");
+        QTest::addColumn<OptionalText>("local");
+        QTest::addColumn<OptionalText>("cloud");
+        const QString drawing = QStringLiteral("<svg viewBox=\"0 0 2 2\"><rect/></svg>");
+        QTest::newRow("fence on its own line")
+            << QStringLiteral("I'll use a single <svg> with a viewBox.\n```svg\n") + drawing +
+                   QStringLiteral("\n```\nDone.")
+            << OptionalText(drawing) << OptionalText(drawing);
+        QTest::newRow("fence mid-line")
+            << QStringLiteral("A single <svg> it is. ```svg ") + drawing + QStringLiteral("```")
+            << OptionalText(drawing) << OptionalText(drawing);
+        QTest::newRow("a fence named in the narration too")
+            << QStringLiteral("One <svg> in a ```svg block.\n```svg\n") + drawing + QStringLiteral("\n```")
+            << OptionalText(drawing) << OptionalText(drawing);
+        QTest::newRow("cut off inside the fence")
+            << QStringLiteral("A single <svg> it is.\n```svg\n<svg><rect") << OptionalText("<svg><rect")
+            << OptionalText();
+        QTest::newRow("no closing tag inside a closed fence")
+            << QStringLiteral("```svg\n<svg><rect/>\n```\nThat's it.") << OptionalText("<svg><rect/>\n")
+            << OptionalText();
+        QTest::newRow("a fence without a drawing: searched as before")
+            << QStringLiteral("Plan:\n```\nsky, sea\n```\n") + drawing << OptionalText(drawing)
+            << OptionalText(drawing);
+    }
+    void aFencedDrawingWinsOverAMentionOfTheTag()
+    {
+        QFETCH(QString, answer);
+        QFETCH(OptionalText, local);
+        QFETCH(OptionalText, cloud);
+        QCOMPARE(SvgExtract::localRun(answer, answer), local);
+        QCOMPARE(SvgExtract::cloudRun(answer), cloud);
+    }
 };
 
 QTEST_GUILESS_MAIN(TestSvgExtract)
