@@ -13,6 +13,8 @@
 #include <QJsonObject>
 #include <QTimer>
 
+#include <algorithm>
+
 namespace {
 const QString kPayWithKey = QStringLiteral("DravlinPayWith");
 const QString kDefaultPayWith = QStringLiteral("credits");
@@ -509,9 +511,13 @@ bool DrawSession::attachReference(const QUrl &fileUrl)
 bool DrawSession::attachReferenceFile(const QString &path)
 {
     QFile file(path);
-    // One byte past the limit tells a file that is too large, whatever size it claims to have.
+    // Never more than one byte past the limit, whatever size the file claims to have: a device or
+    // a pipe has none.
+    const qint64 readLimit = kMaxReferenceBytes + 1;
     const QByteArray bytes =
-        file.open(QIODevice::ReadOnly) ? file.read(kMaxReferenceBytes + 1) : QByteArray();
+        file.open(QIODevice::ReadOnly)
+            ? file.read(file.isSequential() ? readLimit : std::min(file.size() + 1, readLimit))
+            : QByteArray();
     if (bytes.size() > kMaxReferenceBytes) {
         setReferenceError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
         return false;
