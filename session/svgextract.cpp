@@ -25,11 +25,108 @@ qsizetype findTag(QStringView text, QStringView needle, qsizetype from)
     return -1;
 }
 
+bool isMarkupSpace(QChar c)
+{
+    return c == u' ' || c == u'\n' || c == u'\t' || c == u'\r' || c == u'\f';
+}
+
+// Whether the tag name that started before at is over there: "<svga" and "<svgfoo" are other
+// elements. The end of the text may still bring the rest, so an open tag there counts.
+bool tagNameEndsAt(QStringView text, qsizetype at)
+{
+    return at >= text.size() || isMarkupSpace(text[at]) || text[at] == u'/' || text[at] == u'>';
+}
+
+bool startsWithAt(QStringView text, qsizetype at, QStringView prefix)
+{
+    return text.sliced(at).startsWith(prefix);
+}
+
+// Whether the tag needle (lower-case ASCII) stands at at, in any letter case.
+bool tagAt(QStringView text, qsizetype at, QStringView needle)
+{
+    if (text.size() - at < needle.size())
+        return false;
+    for (qsizetype k = 0; k < needle.size(); ++k) {
+        if (lowerAscii(text[at + k].unicode()) != needle[k].unicode())
+            return false;
+    }
+    return true;
+}
+
+// The '>' that ends the tag whose attributes start at i, passing over quoted values the way the
+// canvas reads them; -1 when the text ends first.
+qsizetype tagEnd(QStringView text, qsizetype i)
+{
+    while (i < text.size()) {
+        if (text[i] == u'>')
+            return i;
+        if (text[i] != u'=') {
+            ++i;
+            continue;
+        }
+        ++i;
+        while (i < text.size() && isMarkupSpace(text[i]))
+            ++i;
+        if (i < text.size() && (text[i] == u'"' || text[i] == u'\'')) {
+            const qsizetype close = text.indexOf(text[i], i + 1);
+            if (close < 0)
+                return -1;
+            i = close + 1;
+        }
+    }
+    return -1;
+}
+
+// Just past the end of the <svg> element that starts at start: the "</svg>" that closes it, not one
+// of an <svg> nested inside it (a self-closing <svg …/> opens nothing). Comments and CDATA sections
+// are passed over whole, as the canvas passes over them. -1 when the element never closes.
+qsizetype svgElementEnd(QStringView text, qsizetype start)
+{
+    constexpr QStringView close = u"</svg>";
+    int open = 0;
+    for (qsizetype i = start; i < text.size();) {
+        if (text[i] != u'<') {
+            ++i;
+        } else if (startsWithAt(text, i, u"<!--")) {
+            const qsizetype end = text.indexOf(u"-->", i + 4);
+            if (end < 0)
+                return -1;
+            i = end + 3;
+        } else if (startsWithAt(text, i, u"<![CDATA[")) {
+            const qsizetype end = text.indexOf(u"]]>", i + 9);
+            if (end < 0)
+                return -1;
+            i = end + 3;
+        } else if (tagAt(text, i, close)) {
+            i += close.size();
+            if (--open == 0)
+                return i;
+        } else if (tagAt(text, i, u"<svg") && tagNameEndsAt(text, i + 4)) {
+            const qsizetype end = tagEnd(text, i + 4);
+            if (end < 0)
+                return -1;
+            if (text[end - 1] != u'/')
+                ++open;
+            else if (open == 0)
+                return end + 1; // the drawing itself is a self-closing <svg …/>
+            i = end + 1;
+        } else {
+            ++i;
+        }
+    }
+    return -1;
+}
+
 } // namespace
 
 qsizetype SvgExtract::findOpen(QStringView text, qsizetype from)
 {
-    return findTag(text, u"<svg", from);
+    for (qsizetype at = findTag(text, u"<svg", from); at >= 0; at = findTag(text, u"<svg", at + 1)) {
+        if (tagNameEndsAt(text, at + 4))
+            return at;
+    }
+    return -1;
 }
 
 std::optional<QString> SvgExtract::closed(QStringView text)
@@ -37,11 +134,10 @@ std::optional<QString> SvgExtract::closed(QStringView text)
     const qsizetype start = findOpen(text);
     if (start < 0)
         return std::nullopt;
-    constexpr QStringView close = u"</svg>";
-    const qsizetype end = findTag(text, close, start + 4);
+    const qsizetype end = svgElementEnd(text, start);
     if (end < 0)
         return std::nullopt;
-    return text.mid(start, end + close.size() - start).toString();
+    return text.mid(start, end - start).toString();
 }
 
 std::optional<QString> SvgExtract::openEnded(QStringView text)

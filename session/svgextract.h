@@ -10,10 +10,12 @@
 // text, whatever the text holds.
 namespace SvgExtract {
 
-// Position of the first "<svg" at or after from, or -1.
+// Position of the first <svg> start tag at or after from, or -1: "<svg" followed by white space,
+// "/", ">" or the end of the text ("<svga" is another element).
 qsizetype findOpen(QStringView text, qsizetype from = 0);
 
-// From the first "<svg" to the nearest "</svg>" after it, both included.
+// From the first <svg> start tag to the "</svg>" that closes that element, both included: an <svg>
+// nested inside the drawing does not end it.
 std::optional<QString> closed(QStringView text);
 
 // From the first "<svg" to the end of the text: an SVG whose closing tag never arrived.

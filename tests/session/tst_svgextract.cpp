@@ -36,15 +36,27 @@ private slots:
             << QStringLiteral("</svg> then <svg>x") << OptionalText() << OptionalText("<svg>x");
         QTest::newRow("the close must come after the open tag")
             << QStringLiteral("<svg/svg>") << OptionalText() << OptionalText("<svg/svg>");
-        QTest::newRow("shortest open")
-            << QStringLiteral("<svg</svg>") << OptionalText("<svg</svg>") << OptionalText("<svg</svg>");
+        QTest::newRow("a name that only starts with svg is another element")
+            << QStringLiteral("<svg</svg> <svga> <SVGfoo x> <svg\t/>") << OptionalText("<svg\t/>")
+            << OptionalText("<svg\t/>");
+        QTest::newRow("a nested drawing does not end the outer one")
+            << QStringLiteral("<svg><svg x=\"1\"><rect/></svg><svg a=\"/>\"/><circle/></SVG> <svg></svg>")
+            << OptionalText("<svg><svg x=\"1\"><rect/></svg><svg a=\"/>\"/><circle/></SVG>")
+            << OptionalText("<svg><svg x=\"1\"><rect/></svg><svg a=\"/>\"/><circle/></SVG>");
+        QTest::newRow("tags in comments and CDATA do not count")
+            << QStringLiteral("<svg><!-- <svg> --><style><![CDATA[</svg>]]></style></svg>")
+            << OptionalText("<svg><!-- <svg> --><style><![CDATA[</svg>]]></style></svg>")
+            << OptionalText("<svg><!-- <svg> --><style><![CDATA[</svg>]]></style></svg>");
+        QTest::newRow("a nested drawing left open leaves the outer one open")
+            << QStringLiteral("<svg><svg><rect/></svg>") << OptionalText()
+            << OptionalText("<svg><svg><rect/></svg>");
         QTest::newRow("newlines inside")
             << QStringLiteral("<svg>\n\r\n</svg>\n") << OptionalText("<svg>\n\r\n</svg>")
             << OptionalText("<svg>\n\r\n</svg>");
         QTest::newRow("only an open tag at the very end")
             << QStringLiteral("text <svg") << OptionalText() << OptionalText("<svg");
         QTest::newRow("almost a tag")
-            << QStringLiteral("<sv <svgx </svg") << OptionalText() << OptionalText("<svgx </svg");
+            << QStringLiteral("<sv <svgx </svg") << OptionalText() << OptionalText();
         QTest::newRow("non-ASCII letters are not folded")
             << QString::fromUtf16(u"<\u017Fvg></svg>") << OptionalText() << OptionalText();
     }
