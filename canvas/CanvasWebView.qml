@@ -22,13 +22,63 @@ WebEngineView {
     settings.linksIncludedInFocusChain: false
     settings.navigateOnDropEnabled: false
 
+    // A page that has not answered a ping for this long has stopped answering: a drawing too
+    // heavy to lay out or paint keeps it busy in one task that may never end.
+    property int unresponsiveAfterMs: 8000
+
+    // The page keeps each drawing within a budget, but whatever still brings it down must not
+    // leave the canvas blank or frozen for the rest of the window's life: when its render process
+    // ends, or the page stops answering and its process is ended, the page is loaded afresh.
+    property bool reloadingPage: false
+    property double pingSentAt: 0 // 0 while no ping is on its way
+
     onControllerChanged: if (controller) controller.setWebView(view)
 
     onNavigationRequested: function(request) {
-        // The first load of the page itself is the only navigation there will ever be.
-        if (request.url !== view.pageUrl || !request.isMainFrame
-                || request.navigationType !== WebEngineNavigationRequest.TypedNavigation)
+        // The first load of the page itself is the only navigation there will ever be, apart from
+        // loading it again after its process ended.
+        const allowed = request.navigationType === WebEngineNavigationRequest.TypedNavigation
+                || (view.reloadingPage && request.navigationType === WebEngineNavigationRequest.ReloadNavigation)
+        if (request.url !== view.pageUrl || !request.isMainFrame || !allowed)
             request.reject()
+    }
+    onRenderProcessTerminated: function(terminationStatus, exitCode) {
+        view.pingSentAt = 0
+        view.reloadingPage = true
+        if (controller)
+            controller.reportRenderProcessEnded()
+        // Not from within the engine's own notification.
+        reloadTimer.start()
+    }
+    onLoadingChanged: function(info) {
+        if (info.status !== WebEngineView.LoadStartedStatus)
+            view.reloadingPage = false
+    }
+
+    Timer {
+        id: reloadTimer
+        interval: 0
+        onTriggered: view.reload()
+    }
+    Timer {
+        // The ping goes the way the commands go, so it answers only once the page has done all
+        // that was sent before it, drawing included.
+        interval: 500
+        repeat: true
+        running: view.controller !== null && !view.loading
+        onTriggered: {
+            if (view.pingSentAt === 0) {
+                const sentAt = Date.now()
+                view.pingSentAt = sentAt
+                view.runJavaScript("0", function() {
+                    if (view.pingSentAt === sentAt)
+                        view.pingSentAt = 0
+                })
+            } else if (Date.now() - view.pingSentAt >= view.unresponsiveAfterMs) {
+                view.pingSentAt = 0
+                view.controller.endRenderProcess(view.renderProcessPid)
+            }
+        }
     }
     onNewWindowRequested: function(request) {
         // Left unhandled, the request opens nothing.

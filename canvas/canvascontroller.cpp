@@ -7,6 +7,11 @@
 #include <QLoggingCategory>
 #include <QMetaObject>
 
+#ifdef Q_OS_UNIX
+#include <signal.h>
+#include <sys/types.h>
+#endif
+
 Q_LOGGING_CATEGORY(lcCanvas, "dravlin.canvas")
 
 CanvasController::CanvasController(QObject *parent) : QObject(parent)
@@ -66,6 +71,7 @@ void CanvasController::resetCanvas()
     // Pieces held back belong to the drawing being cleared.
     m_pending.clear();
     m_frame.stop();
+    m_pageLost = false;
     evaluate(QStringLiteral("window.resetCanvas && window.resetCanvas()"));
 }
 
@@ -116,9 +122,28 @@ QString CanvasController::js(const QString &text)
     return QString::fromUtf8(json.constData() + 1, json.size() - 2);
 }
 
+void CanvasController::reportRenderProcessEnded()
+{
+    m_pending.clear();
+    m_frame.stop();
+    m_pageLost = true;
+    emit renderProcessEnded();
+}
+
+void CanvasController::endRenderProcess(qint64 pid)
+{
+#ifdef Q_OS_UNIX
+    // Never this process: with the engine in single-process mode the page runs inside it.
+    if (pid > 0 && pid != QCoreApplication::applicationPid())
+        ::kill(pid_t(pid), SIGKILL);
+#else
+    Q_UNUSED(pid);
+#endif
+}
+
 void CanvasController::evaluate(const QString &script)
 {
-    if (!m_webView)
+    if (!m_webView || m_pageLost)
         return;
     QMetaObject::invokeMethod(m_webView.data(), "runJavaScript", Qt::DirectConnection,
                               Q_ARG(QString, script));

@@ -45,9 +45,22 @@ public:
     void setFrameIntervalMs(int ms);
     int frameIntervalMs() const { return m_frame.interval(); }
 
+    // From the view: the page's render process has ended (crashed, was killed, or was ended for not
+    // answering) and the page is loading again, empty. The rest of the run that brought it down is
+    // not sent: its final drawing would only end the new page the same way. The next reset sends
+    // again.
+    Q_INVOKABLE void reportRenderProcessEnded();
+    // Ends the page's render process, which has stopped answering: a page busy in one endless task
+    // reads nothing sent to it any more, so only ending its process frees the canvas.
+    Q_INVOKABLE void endRenderProcess(qint64 pid);
+
     // The text as a complete JavaScript string literal (a JSON string, quotes included), so any
     // model text — quotes, backslashes, line breaks, "</script>" — is inert data in the command.
     static QString js(const QString &text);
+
+signals:
+    // The drawing was lost with the page's render process: too heavy to show.
+    void renderProcessEnded();
 
 private:
     void evaluate(const QString &script);
@@ -57,4 +70,5 @@ private:
     QPointer<QObject> m_webView;
     QTimer m_frame;
     QString m_pending;
+    bool m_pageLost = false;
 };

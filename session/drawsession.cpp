@@ -75,6 +75,9 @@ DrawSession::DrawSession(QObject *parent)
       m_ramGB(physicalMemoryGB())
 {
     m_startedAt.start();
+    // The canvas comes back empty by itself; the transcript and the result are still the run's.
+    connect(m_canvas, &CanvasController::renderProcessEnded, this,
+            [this] { setStatusNote(QStringLiteral("The drawing was too heavy to show.")); });
 }
 
 DrawSession::~DrawSession() = default;

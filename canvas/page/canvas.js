@@ -64,6 +64,54 @@
     // What fades in as it lands; containers and paint servers simply appear.
     const FADE_THRESHOLD = 40;
 
+    // What one drawing may ask of the engine that shows it. A few hundred bytes of markup can ask
+    // for more than the page can ever lay out and paint: <use> elements pointing at groups of <use>
+    // elements multiply ("billion laughs"), nesting thousands deep overflows the engine's stack, and
+    // every filter or mask is one more pass over the pixels it covers. The page keeps these counts
+    // while it builds the tree, in constant time per element, and leaves out what would go over;
+    // the rest of the drawing stays. Chosen on a slow machine busy with builds, where what each
+    // allows is laid out and painted in about half a second (a command waits for that), and where
+    // ten times as much froze the page for tens of seconds or crashed it.
+    const BUDGET = Object.freeze({
+        // Elements built from the markup: building 50,000 at once took 4.4 s.
+        elements: 20000,
+        // What references add on top: each <use> its target's content again, each mask its
+        // content, each marker its content at every vertex it marks; references within that
+        // content included, every element counting one more per SIZE_UNIT characters of its
+        // attributes and text.
+        instances: 10000,
+        // Levels from the root to the deepest element shown, through references into their content.
+        // 6,000 overflowed the engine's stack.
+        depth: 256,
+        // Filters and masks, copies included: each is a pass over the pixels of what it applies
+        // to, about 0.1 s for a large blurred shape there.
+        layers: 32,
+    });
+    // Long path data or text costs in proportion to its length, in a copy as anywhere.
+    const SIZE_UNIT = 64;
+    // What an id names while its element is still open: one of the new element's ancestors.
+    const OPEN_TARGET = null;
+    // What a filter reference adds besides its pass over pixels.
+    const NO_CONTENT = Object.freeze({ weight: 0, height: 0, layers: 0 });
+    // The properties that draw something again for the element they are set on. Patterns and clip
+    // paths do too, but the engine draws those once and reuses them: measured harmless.
+    const PAINTED_REFERENCES = ['filter', 'mask', 'marker-start', 'marker-mid', 'marker-end', 'marker'];
+    const PAINTED_PROPERTY = /filter|mask|marker/i;
+
+    // The fragment of the first url(#…) in a property value, or null.
+    function urlTarget(value) {
+        const match = /url\(\s*['"]?#([^'")\s]*)/i.exec(value);
+        return match === null ? null : match[1];
+    }
+
+    // How many vertices a marker-mid may be drawn at: never fewer than the shape has, since each
+    // vertex but the first takes a number ("h5") or a close ("z").
+    function vertexCount(node) {
+        const data = node.getAttribute('d') || node.getAttribute('points') || '';
+        const steps = data.match(/[0-9]+|[zZ]/g);
+        return steps === null ? 1 : steps.length + 1;
+    }
+
     const NAMED_REFERENCES = new Map(Object.entries({
         amp: '&', lt: '<', gt: '>', quot: '"', apos: "'", nbsp: '\u00a0', shy: '\u00ad',
         copy: '\u00a9', reg: '\u00ae', trade: '\u2122', hellip: '\u2026', mdash: '\u2014',
@@ -256,7 +304,7 @@
             this.onCreated = onCreated;
             this.state = DATA;
             this.closed = false; // the root's end tag has been seen: the drawing is complete
-            this.stack = []; // open elements: { name, node (null while skipped), text, sheet }
+            this.stack = []; // open elements: { name, node (null while skipped), text, sheet, cost }
             this.pendingText = '';
             this.reference = '';
             this.tagName = '';
@@ -268,6 +316,14 @@
             this.brackets = 0;
             this.rawEnd = '';
             this.rawMatched = 0;
+            // Against the budget: elements created, instances references added, passes over pixels.
+            this.elements = 0;
+            this.instances = 0;
+            this.layers = 0;
+            // What each id's element shows once complete ({ weight, height, layers }), or
+            // OPEN_TARGET while it is still open. The first element with an id is the one a
+            // reference reaches, and since the tree only grows at its end, it stays the first.
+            this.targets = new Map();
         }
 
         // Consumes a piece; returns where in it the root element closed, or -1 while it is open.
@@ -623,7 +679,9 @@
             if (text === '')
                 return;
             this.pendingText = '';
-            const node = this.top().node;
+            const frame = this.top();
+            frame.cost.chars += text.length;
+            const node = frame.node;
             const last = node.lastChild;
             if (last !== null && last.nodeType === Node.TEXT_NODE && last.length < TEXT_NODE_SIZE) {
                 const cut = safeCut(text, TEXT_NODE_SIZE - last.length);
@@ -642,7 +700,11 @@
             const name = elementName(this.tagName);
             const parent = this.top();
             let node = null;
-            if (parent === null || parent.node !== null) {
+            let cost = null;
+            // An element over the budget is left out with everything inside it, like one that is
+            // not allowed.
+            if ((parent === null || parent.node !== null) && this.elements < BUDGET.elements
+                && this.stack.length < BUDGET.depth) {
                 // A link is not followed but its content is still drawing: it becomes a group
                 // (or a text span inside text).
                 let tag = name;
@@ -651,7 +713,10 @@
                 if (parent === null ? tag === 'svg' : DRAWING_ELEMENTS.has(tag)) {
                     node = document.createElementNS(SVG_NS, tag);
                     copyAttributes(node, this.attributes, name === 'a');
-                    if (parent === null) {
+                    cost = this.admit(node);
+                    if (cost === null) {
+                        node = null;
+                    } else if (parent === null) {
                         fitToView(node);
                         this.host.appendChild(node);
                     } else {
@@ -665,6 +730,8 @@
             if (selfClosing) {
                 if (parent === null)
                     this.closed = true;
+                else if (cost !== null)
+                    this.complete(cost, parent.cost);
                 return;
             }
             const raw = RAW_TEXT.has(name);
@@ -673,6 +740,7 @@
                 node: node,
                 text: node !== null && TEXT_HOLDERS.has(node.localName),
                 sheet: raw && node !== null ? [] : null,
+                cost: cost,
             });
             if (raw) {
                 this.state = RAW;
@@ -693,19 +761,107 @@
                     const frame = this.stack.pop();
                     if (frame.sheet !== null)
                         frame.node.textContent = cleanStyleSheet(frame.sheet.join(''));
+                    if (frame.cost !== null)
+                        this.complete(frame.cost, this.stack.length > 0 ? this.top().cost : null);
                 }
                 if (k === 0)
                     this.closed = true;
                 return;
             }
         }
+
+        // Counts a new element (attributes copied, not yet in the tree) against the budget and
+        // returns what it shows so far, or null when it would go over. A <use> shows its target's
+        // subtree once more, so it needs the target's totals: a target that is not complete yet
+        // (the <use> itself, an ancestor, or an element still to come) has none, and that <use>
+        // is left out.
+        admit(node) {
+            const cost = { weight: 0, height: 1, layers: 0, chars: 0, id: null };
+            for (let k = 1; k < this.attributes.length; k += 2)
+                cost.chars += this.attributes[k].length;
+            const href = node.localName === 'use' ? node.getAttribute('href') : null;
+            if (href !== null && !this.charge(cost, this.target(href), 1, 0))
+                return null;
+            // A style attribute is read through the engine only when it may hold such a reference.
+            const style = node.getAttribute('style');
+            const styled = style !== null && PAINTED_PROPERTY.test(style);
+            for (const property of PAINTED_REFERENCES) {
+                const value = styled ? node.style.getPropertyValue(property) || node.getAttribute(property)
+                    : node.getAttribute(property);
+                if (value === null || value === '' || value === 'none')
+                    continue;
+                const layer = property === 'filter' || property === 'mask' ? 1 : 0;
+                // A filter draws nothing of its own; a mask or marker draws its content again.
+                const target = property === 'filter' ? NO_CONTENT : this.target(urlTarget(value));
+                const copies = property === 'marker-mid' || property === 'marker' ? vertexCount(node) : 1;
+                if (!this.charge(cost, target, copies, layer)) {
+                    // Drawn all the same, only without it.
+                    node.removeAttribute(property);
+                    if (styled)
+                        node.style.removeProperty(property);
+                }
+            }
+            this.elements++;
+            const id = node.getAttribute('id');
+            if (id !== null && !this.targets.has(id)) {
+                this.targets.set(id, OPEN_TARGET);
+                cost.id = id;
+            }
+            return cost;
+        }
+
+        // What a reference ("#id" or a bare id) reaches, if that element is complete.
+        target(reference) {
+            if (reference === null)
+                return undefined;
+            const id = reference.charCodeAt(0) === 35 /* # */ ? reference.slice(1) : reference;
+            // The engine decodes %-escapes in the fragment; such a name is not worth guessing.
+            return id.indexOf('%') < 0 ? this.targets.get(id) : undefined;
+        }
+
+        // Adds copies of the target's content and passes over pixels to the element's cost, when
+        // the drawing stays within the budget.
+        charge(cost, target, copies, layers) {
+            if (!target)
+                return false;
+            const weight = copies * target.weight;
+            const passes = copies * target.layers + layers;
+            if (this.instances + weight > BUDGET.instances || this.layers + passes > BUDGET.layers
+                || this.stack.length + 1 + target.height > BUDGET.depth)
+                return false;
+            this.instances += weight;
+            this.layers += passes;
+            cost.weight += weight;
+            cost.layers += passes;
+            cost.height = Math.max(cost.height, 1 + target.height);
+            return true;
+        }
+
+        // An element is complete: what it shows is final, and it adds that to its parent.
+        complete(cost, parentCost) {
+            cost.weight += 1 + Math.floor(cost.chars / SIZE_UNIT);
+            if (cost.id !== null)
+                this.targets.set(cost.id, cost);
+            if (parentCost !== null) {
+                parentCost.weight += cost.weight;
+                parentCost.layers += cost.layers;
+                parentCost.height = Math.max(parentCost.height, cost.height + 1);
+            }
+        }
     }
 
-    // Position of the first "<svg" in any letter case, or -1.
-    function findSvgOpen(s) {
+    // Position of the first <svg> start tag in any letter case, or -1: "<svg" followed by white
+    // space, '/' or '>' ("<svga" is another element). Where s ends right after "<svg", the tag
+    // counts only when atEnd says no more text is coming.
+    function findSvgOpen(s, atEnd) {
         for (let at = s.indexOf('<'); at >= 0 && at + 3 < s.length; at = s.indexOf('<', at + 1)) {
-            if ((s.charCodeAt(at + 1) | 0x20) === 115 && (s.charCodeAt(at + 2) | 0x20) === 118
-                && (s.charCodeAt(at + 3) | 0x20) === 103)
+            if ((s.charCodeAt(at + 1) | 0x20) !== 115 || (s.charCodeAt(at + 2) | 0x20) !== 118
+                || (s.charCodeAt(at + 3) | 0x20) !== 103)
+                continue;
+            if (at + 4 === s.length)
+                return atEnd ? at : -1;
+            const c = s.charCodeAt(at + 4);
+            if (isSpace(c) || c === 47 || c === 62)
                 return at;
         }
         return -1;
@@ -778,7 +934,7 @@
 
     let builder = new SvgBuilder(drawing, noteArrival);
     let started = false; // the first "<svg" has been seen
-    let seekTail = ''; // the last few characters before it, for a "<svg" split across pieces
+    let seekTail = ''; // the last few characters before it, for a "<svg " split across pieces
     let streamed = new StreamedText();
     let finished = false;
 
@@ -800,9 +956,9 @@
         if (!started) {
             // Narration, a code fence, thinking: everything before the first "<svg" is not drawing.
             const joined = seekTail + text;
-            const at = findSvgOpen(joined);
+            const at = findSvgOpen(joined, false);
             if (at < 0) {
-                seekTail = joined.slice(-3);
+                seekTail = joined.slice(-4);
                 return;
             }
             started = true;
@@ -819,7 +975,7 @@
             return;
         finished = true;
         // No SVG at the end of the run: what was drawn stays, partial or not.
-        const at = findSvgOpen(svg);
+        const at = findSvgOpen(svg, true);
         if (at < 0)
             return;
         const sofar = streamed.text();

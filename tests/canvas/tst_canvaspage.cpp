@@ -1,11 +1,16 @@
 #include "fakehttpserver.h"
 #include "pageharness.h"
+#include "session/drawsession.h"
+#include "session/svgextract.h"
 #include "testenvironment.h"
 
 #include <QColor>
+#include <QElapsedTimer>
 #include <QImage>
 #include <QRandomGenerator>
 #include <QTest>
+
+#include <signal.h>
 
 // The class comes first and the test bodies after it: moc reads this file too, and it loses its
 // way in raw string literals that hold an odd number of quotes.
@@ -48,6 +53,12 @@ private slots:
     void theDrawingIsScaledToFitAndCentred();
     void newElementsFadeInUnlessManyLandAtOnce();
     void aModelStyleSheetStaysInsideTheDrawing();
+
+    // --- Drawings too heavy to show --------------------------------------------------------------
+    void aDrawingTooHeavyToShowIsCutToItsBudget_data();
+    void aDrawingTooHeavyToShowIsCutToItsBudget();
+    void theCanvasComesBackWhenItsPageIsLost_data();
+    void theCanvasComesBackWhenItsPageIsLost();
 };
 
 namespace {
@@ -93,12 +104,10 @@ QString tree(PageHarness &page)
     return page.eval(kTree).toString();
 }
 
-// The SVG the app hands to finish(): from the first "<svg" to the first "</svg>" after it.
+// The SVG the app hands to finish() at the end of a run.
 QString finalSvgOf(const QString &reply)
 {
-    const qsizetype start = reply.indexOf(QLatin1String("<svg"), 0, Qt::CaseInsensitive);
-    const qsizetype end = reply.indexOf(QLatin1String("</svg>"), start, Qt::CaseInsensitive);
-    return reply.mid(start, end + 6 - start);
+    return SvgExtract::closed(reply).value_or(QString());
 }
 
 const QString kFencedReply = QStringLiteral(
@@ -164,6 +173,88 @@ const QString kLongTextShown =
 QString fencedReply()
 {
     return QString(kFencedReply).replace(QLatin1String("LONG"), kLongText);
+}
+
+// Heavy drawings: a blue square near the top left, drawn by the part that fits the budget, and
+// after the heavy part a red disc near the bottom right.
+const QString kHeavyHead = QStringLiteral("<svg viewBox=\"0 0 100 100\"><defs><filter id=\"f\" x=\"-50%\" "
+                                          "y=\"-50%\" width=\"200%\" height=\"200%\"><feGaussianBlur "
+                                          "stdDeviation=\"2\"/></filter>");
+const QString kHeavyTail = QStringLiteral("<circle cx=\"75\" cy=\"75\" r=\"20\" fill=\"#f00\"/></svg>");
+
+// "Billion laughs" with <use>: each level shows base copies of the one below, base^levels squares.
+QString useBomb(int base, int levels)
+{
+    QString svg =
+        kHeavyHead +
+        QStringLiteral("</defs><g id=\"l0\"><rect width=\"40\" height=\"40\" fill=\"#00f\"/></g><defs>");
+    for (int level = 1; level <= levels; ++level) {
+        svg += QStringLiteral("<g id=\"l%1\">").arg(level);
+        for (int k = 0; k < base; ++k)
+            svg += QStringLiteral("<use href=\"#l%1\"/>").arg(level - 1);
+        svg += QStringLiteral("</g>");
+    }
+    return svg + QStringLiteral("</defs><use href=\"#l%1\"/>").arg(levels) + kHeavyTail;
+}
+
+QString nestedGroups(int depth)
+{
+    return kHeavyHead + QStringLiteral("</defs><g><rect width=\"40\" height=\"40\" fill=\"#00f\"/>") +
+           QStringLiteral("<g>").repeated(depth - 1) + QStringLiteral("<rect width=\"1\" height=\"1\"/>") +
+           QStringLiteral("</g>").repeated(depth) + kHeavyTail;
+}
+
+QString filteredShapes(int count)
+{
+    QString svg = kHeavyHead + QStringLiteral("</defs>");
+    for (int k = 0; k < count; ++k)
+        svg += QStringLiteral("<rect x=\"%1\" width=\"20\" height=\"20\" fill=\"#00f\" filter=\"url(#f)\"/>")
+                   .arg(k % 2);
+    return svg + kHeavyTail;
+}
+
+// Each mask's content is base shapes masked by the mask below.
+QString maskedMasks(int base, int levels)
+{
+    QString svg = kHeavyHead +
+                  QStringLiteral("<mask id=\"m0\"><rect width=\"90\" height=\"90\" fill=\"#fff\"/></mask>");
+    for (int level = 1; level <= levels; ++level) {
+        svg += QStringLiteral("<mask id=\"m%1\">").arg(level);
+        for (int k = 0; k < base; ++k)
+            svg += QStringLiteral("<rect width=\"90\" height=\"90\" fill=\"#fff\" mask=\"url(#m%1)\"/>")
+                       .arg(level - 1);
+        svg += QStringLiteral("</mask>");
+    }
+    return svg +
+           QStringLiteral("</defs><rect width=\"40\" height=\"40\" fill=\"#00f\" mask=\"url(#m%1)\"/>")
+               .arg(levels) +
+           kHeavyTail;
+}
+
+// A path of many vertices marked by markers whose content is marked by markers, levels deep; the
+// first vertex shows the blue square.
+QString markedMarkers(int vertices, int levels)
+{
+    const auto path = [](int count, const QString &mid) {
+        QString data = QStringLiteral("M75 75");
+        for (int k = 0; k < count; ++k)
+            data += QStringLiteral(" l%1 %2").arg(k % 3 - 1).arg(k % 2 ? 1 : -1);
+        return QStringLiteral(
+                   "<path d=\"%1\" fill=\"none\" marker-start=\"url(#k0)\" marker-mid=\"url(#%2)\"/>")
+            .arg(data, mid);
+    };
+    QString svg = kHeavyHead + QStringLiteral("<marker id=\"k0\" markerUnits=\"userSpaceOnUse\" refX=\"75\" "
+                                              "refY=\"75\" overflow=\"visible\"><rect width=\"40\" "
+                                              "height=\"40\" fill=\"#00f\"/></marker>");
+    for (int level = 1; level <= levels; ++level)
+        svg += QStringLiteral("<marker id=\"k%1\">").arg(level) +
+               path(10, QStringLiteral("k%1").arg(level - 1)) + QStringLiteral("</marker>");
+    return svg + QStringLiteral("</defs>") + path(vertices, QStringLiteral("k%1").arg(levels)) + kHeavyTail;
+}
+
+bool near(const QColor &color, int r, int g, int b)
+{
+    return qAbs(color.red() - r) < 16 && qAbs(color.green() - g) < 16 && qAbs(color.blue() - b) < 16;
 }
 
 } // namespace
@@ -278,6 +369,17 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
         << "svg[width=200px,height=100,viewBox=0 0 200 100](rect[]())";
     QTest::newRow("no svg at all draws nothing") << "I can't draw that, sorry. Use <sv g> next time."
                                                  << "";
+    QTest::newRow("a name that only starts with svg is another element")
+        << "Not <svga> nor <SVGfoo x=\"1\">, but <svg\nviewBox=\"0 0 1 1\"><rect/></svg>"
+        << "svg[viewBox=0 0 1 1](rect[]())";
+    QTest::newRow("a nested svg does not end the drawing")
+        << "<svg viewBox=\"0 0 4 4\"><svg x=\"1\"><rect/></svg><svg/><circle r=\"1\"/></svg><svg><g/></svg>"
+        << "svg[viewBox=0 0 4 4](svg[x=1](rect[]()),svg[](),circle[r=1]())";
+    // Only a target complete before the <use> has a known cost.
+    QTest::newRow("a <use> of itself, an ancestor or what comes later is not created")
+        << "<svg><use id=\"u\" href=\"#u\"/><g id=\"a\"><use href=\"#a\"/><rect/></g><use href=\"#b\"/>"
+           "<circle id=\"b\"/><use href=\"#a\"/><use href=\"#b\"/><use href=\"#%62\"/></svg>"
+        << "svg[](g[id=a](rect[]()),circle[id=b](),use[href=#a](),use[href=#b]())";
 }
 
 void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg()
@@ -287,7 +389,11 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg()
     PageHarness page;
     QVERIFY(page.load());
     page.controller.resetCanvas();
-    stream(page, reply);
+    // A character at a time, so every tag is also seen cut short.
+    stream(page, reply, 1, 1);
+    QCOMPARE(tree(page), drawing);
+    // The app finds the same drawing in the reply, so finishing the run changes nothing.
+    page.controller.finish(SvgExtract::local(reply));
     QCOMPARE(tree(page), drawing);
 }
 
@@ -579,9 +685,6 @@ void TestCanvasPage::fragmentReferencesSurviveAndRender()
         return QColor(shot.pixel(int((box.left() + box.width() * x / 100) * ratio),
                                  int((box.top() + box.height() * y / 100) * ratio)));
     };
-    const auto near = [](const QColor &color, int r, int g, int b) {
-        return qAbs(color.red() - r) < 16 && qAbs(color.green() - g) < 16 && qAbs(color.blue() - b) < 16;
-    };
     QVERIFY2(near(at(25, 25), 255, 0, 0), "the gradient fill");
     QVERIFY2(near(at(25, 75), 0, 0, 255), "the <use> of a rect in <defs>");
     QVERIFY2(near(at(75, 25), 0, 255, 0), "inside the clip path");
@@ -692,6 +795,103 @@ void TestCanvasPage::aModelStyleSheetStaysInsideTheDrawing()
     page.controller.resetCanvas();
     stream(page, QStringLiteral("<svg><style>:host { display: none }</style></svg>"));
     QCOMPARE(tree(page), QStringLiteral("svg[](style[]())"));
+}
+
+void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
+{
+    QTest::addColumn<QString>("svg");
+    // What a page shows of it: at least, and fewer than the markup asks for.
+    QTest::addColumn<QString>("what");
+    QTest::addColumn<int>("atLeast");
+    QTest::addColumn<int>("written");
+    QTest::newRow("10^5 <use>") << useBomb(10, 5) << "use" << 10 << 51;
+    QTest::newRow("10^6 <use>") << useBomb(10, 6) << "use" << 10 << 61;
+    QTest::newRow("10^8 <use>") << useBomb(10, 8) << "use" << 10 << 81;
+    QTest::newRow("100^3 <use>") << useBomb(100, 3) << "use" << 100 << 301;
+    QTest::newRow("6,000 nested groups") << nestedGroups(6000) << "g" << 100 << 6000;
+    QTest::newRow("a thousand filtered shapes") << filteredShapes(1000) << "[filter]" << 1 << 1000;
+    QTest::newRow("10^3 masks") << maskedMasks(10, 3) << "[mask]" << 10 << 31;
+    QTest::newRow("markers on markers, 10^3 at each of 1,000 vertices")
+        << markedMarkers(1000, 3) << "[marker-mid]" << 1 << 4;
+}
+
+// Each streamed and then finished at once: the page keeps answering, shows the part within its
+// budget and what follows it, and the next drawing is drawn as usual.
+void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget()
+{
+    QFETCH(QString, svg);
+    QFETCH(QString, what);
+    QFETCH(int, atLeast);
+    QFETCH(int, written);
+    PageHarness page;
+    QVERIFY(page.load(400, 400));
+    for (const bool streamed : {true, false}) {
+        page.controller.resetCanvas();
+        if (streamed) {
+            stream(page, QStringLiteral("Here:\n```svg\n") + svg, 20, 60);
+            page.eval(QStringLiteral("0"));
+        }
+        QElapsedTimer answered;
+        answered.start();
+        page.controller.finish(svg);
+        QVERIFY(page.settle(2));
+        QVERIFY2(answered.elapsed() < 1000, qPrintable(QString::number(answered.elapsed())));
+
+        const int shown =
+            page.eval(kDrawing + QStringLiteral(".querySelectorAll('%1').length").arg(what)).toInt();
+        QVERIFY2(shown >= atLeast && shown < written, qPrintable(QString::number(shown)));
+        QVERIFY(page.waitUntilStill());
+        const QImage shot = page.grab();
+        const qreal ratio = shot.devicePixelRatio();
+        QVERIFY2(near(shot.pixel(QPoint(60, 60) * ratio), 0, 0, 255), "the part within the budget");
+        QVERIFY2(near(shot.pixel(QPoint(300, 300) * ratio), 255, 0, 0), "what follows it");
+    }
+
+    page.controller.resetCanvas();
+    page.controller.finish(QStringLiteral("<svg viewBox=\"0 0 1 1\"><rect width=\"1\" height=\"1\"/></svg>"));
+    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](rect[width=1,height=1]())"));
+}
+
+void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost_data()
+{
+    QTest::addColumn<bool>("stopsAnswering");
+    QTest::newRow("its render process is killed") << false;
+    QTest::newRow("it stops answering") << true;
+}
+
+void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost()
+{
+    QFETCH(bool, stopsAnswering);
+    PageHarness page;
+    QVERIFY(page.load());
+    // The session's own canvas drives the page, as in the window.
+    DrawSession session;
+    CanvasController &canvas = *session.canvas();
+    page.view->setProperty("controller", QVariant::fromValue(&canvas));
+    const QString drawing = QStringLiteral("<svg viewBox=\"0 0 1 1\"><circle r=\"1\"/></svg>");
+    canvas.resetCanvas();
+    canvas.applyDelta(drawing);
+    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](circle[r=1]())"));
+
+    QSignalSpy reloaded(page.window, SIGNAL(pageLoaded(bool)));
+    if (stopsAnswering) {
+        page.view->setProperty("unresponsiveAfterMs", 1500);
+        QMetaObject::invokeMethod(page.view, "runJavaScript", Q_ARG(QString, QStringLiteral("for (;;) {}")));
+    } else {
+        QVERIFY(::kill(pid_t(page.view->property("renderProcessPid").toLongLong()), SIGKILL) == 0);
+    }
+    QVERIFY(reloaded.wait(30000));
+    QCOMPARE(reloaded.first().first().toBool(), true);
+    QCOMPARE(session.statusNote(),
+             std::optional<QString>(QStringLiteral("The drawing was too heavy to show.")));
+    QCOMPARE(tree(page), QString());
+
+    // The rest of the lost run is not sent again; the next run draws.
+    canvas.finish(drawing);
+    QCOMPARE(tree(page), QString());
+    canvas.resetCanvas();
+    canvas.finish(QStringLiteral("<svg><rect/></svg>"));
+    QCOMPARE(tree(page), QStringLiteral("svg[](rect[]())"));
 }
 
 QTEST_MAIN(TestCanvasPage)
