@@ -7,7 +7,9 @@ import Dravlin
 Item {
     id: root
 
-    property ContentController content: ContentController {}
+    property ContentController content: ContentController {
+        objectName: "content"
+    }
     readonly property DrawSession session: content.session
 
     RowLayout {
@@ -33,6 +35,7 @@ Item {
 
                 DrawingControls {
                     id: controls
+                    objectName: "controls"
                     visible: root.content.canDraw
                     content: root.content
                     Layout.fillWidth: true
@@ -55,6 +58,7 @@ Item {
                 }
 
                 Onboarding {
+                    objectName: "onboarding"
                     visible: !root.content.canDraw
                     content: root.content
                     Layout.fillWidth: true
@@ -79,6 +83,7 @@ Item {
 
         CanvasWebView {
             id: canvas
+            objectName: "canvas"
             controller: root.session.canvas
             Layout.fillWidth: true
             Layout.fillHeight: true

@@ -116,6 +116,7 @@ ColumnLayout {
         }
         TextField {
             id: field
+            objectName: "prompt"
             anchors.left: parent.left
             anchors.right: parent.right
             enabled: !controls.session.running
@@ -253,6 +254,14 @@ ColumnLayout {
         Accessible.role: Accessible.Button
         Accessible.name: "Add a reference image"
         Accessible.onPressAction: if (enabled) addImage.clicked()
+    }
+    Label {
+        visible: controls.session.selectedIsVision && text !== ""
+        text: controls.session.referenceError
+        color: Theme.red
+        font.pixelSize: Theme.caption2
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
     }
     FileDialog {
         id: imageDialog

@@ -39,7 +39,6 @@ AbstractButton {
     opacity: enabled ? 1 : 0.5
     onClicked: popup.open()
 
-    Accessible.role: Accessible.ComboBox
     Accessible.name: "Model"
     Accessible.description: picker.session.selectedModelLabel
     Accessible.onPressAction: if (picker.enabled) popup.open()

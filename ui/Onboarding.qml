@@ -96,6 +96,7 @@ ColumnLayout {
                 onClicked: onboarding.content.openLink(onboarding.content.ollamaURL)
             }
             DButton {
+                objectName: "retry"
                 kind: "bordered"
                 text: "Retry"
                 onClicked: onboarding.content.session.refreshModels()

@@ -30,6 +30,7 @@ Rectangle {
 
         AbstractButton {
             id: header
+            objectName: "codeBoxHeader"
             width: parent.width
             padding: 10
             hoverEnabled: true

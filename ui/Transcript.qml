@@ -130,11 +130,18 @@ Item {
                     visible: transcript.session.durationText === "" && transcript.session.running
                     size: 10
                 }
+                Label {
+                    visible: transcript.session.loadingModel
+                    text: "Loading the model…"
+                    color: Theme.secondary
+                    font.pixelSize: 11
+                }
             }
 
             // What the model said before it began to draw.
             TextEdit {
                 id: narrationText
+                objectName: "narration"
                 visible: !narration.empty
                 Layout.fillWidth: true
                 readOnly: true
@@ -156,6 +163,7 @@ Item {
             }
 
             Loader {
+                objectName: "codeBox"
                 Layout.fillWidth: true
                 active: transcript.session.resultSVG !== ""
                 visible: active
@@ -174,6 +182,7 @@ Item {
                     color: Theme.green
                 }
                 Label {
+                    objectName: "done"
                     text: "Done in " + transcript.session.durationText
                     color: Theme.green
                     font.pixelSize: 12

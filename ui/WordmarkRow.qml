@@ -62,7 +62,6 @@ RowLayout {
         HoverHandler {
             cursorShape: Qt.PointingHandCursor
         }
-        Accessible.role: Accessible.ButtonMenu
         Accessible.name: "More"
         Accessible.onPressAction: menuButton.clicked()
     }
@@ -81,6 +80,8 @@ RowLayout {
                 readonly property bool divider: modelData.id === "divider"
 
                 text: modelData.text
+                checkable: modelData.checked !== undefined
+                checked: modelData.checked === true
                 enabled: !divider
                 height: divider ? 9 : implicitHeight
                 contentItem: divider ? dividerLine : itemText
@@ -98,7 +99,7 @@ RowLayout {
                     text: item.text
                     font: item.font
                     color: "white"
-                    leftPadding: 4
+                    leftPadding: item.checkable ? item.indicator.width + 6 : 4
                     verticalAlignment: Text.AlignVCenter
                 }
                 Accessible.role: divider ? Accessible.Separator : Accessible.MenuItem

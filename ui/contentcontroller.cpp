@@ -22,9 +22,12 @@ std::function<void(const QUrl &)> &urlOpener()
     return opener;
 }
 
-QVariantMap entry(const QString &id, const QString &text)
+QVariantMap entry(const QString &id, const QString &text, std::optional<bool> checked = std::nullopt)
 {
-    return {{QStringLiteral("id"), id}, {QStringLiteral("text"), text}};
+    QVariantMap map{{QStringLiteral("id"), id}, {QStringLiteral("text"), text}};
+    if (checked)
+        map.insert(QStringLiteral("checked"), *checked);
+    return map;
 }
 
 QVariantMap pickerEntry(const QString &kind, const QString &text, const QString &value = QString())
@@ -42,7 +45,8 @@ ContentController::ContentController(QObject *parent)
         connect(s, signal, this, &ContentController::canDrawChanged);
     connect(a, &DravlinAccount::signedInChanged, this, &ContentController::canDrawChanged);
 
-    connect(s, &DrawSession::updateVersionChanged, this, &ContentController::menuEntriesChanged);
+    for (auto signal : {&DrawSession::updateVersionChanged, &DrawSession::publishLocalChanged})
+        connect(s, signal, this, &ContentController::menuEntriesChanged);
     for (auto signal : {&DravlinAccount::signedInChanged, &DravlinAccount::usernameChanged})
         connect(a, signal, this, &ContentController::menuEntriesChanged);
 
@@ -125,6 +129,10 @@ QVariantList ContentController::menuEntries() const
     if (m_account->signedIn() && username && !username->isEmpty())
         entries << entry(QStringLiteral("profile"),
                          QStringLiteral("My profile (@") + *username + QLatin1Char(')'));
+    // Someone who draws locally for privacy can keep those drawings on the machine.
+    if (m_account->signedIn())
+        entries << entry(QStringLiteral("publishLocal"), QStringLiteral("Publish local drawings"),
+                         m_session->publishLocal());
     entries << entry(QStringLiteral("drawings"), QStringLiteral("Drawings"))
             << entry(QStringLiteral("models"), QStringLiteral("Models"));
     return entries;
@@ -225,6 +233,8 @@ void ContentController::activateMenuEntry(const QString &id)
         setShowKeySheet(true);
     else if (id == QLatin1String("profile") && m_account->username())
         openWeb({QLatin1Char('@') + *m_account->username()});
+    else if (id == QLatin1String("publishLocal"))
+        m_session->setPublishLocal(!m_session->publishLocal());
     else if (id == QLatin1String("drawings"))
         openWeb({QStringLiteral("drawings")});
     else if (id == QLatin1String("models"))

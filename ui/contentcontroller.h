@@ -64,7 +64,8 @@ public:
     static QString serviceHost();
     static QString signInLabel() { return QStringLiteral("Sign in to ") + serviceHost(); }
 
-    // The ⋯ menu, in order: {"id", "text"} maps; a divider has the id "divider".
+    // The ⋯ menu, in order: {"id", "text"} maps, with "checked" for an item that is a choice; a
+    // divider has the id "divider".
     QVariantList menuEntries() const;
     // The model picker: {"kind": "section"|"model", "text", "value"} maps in display order.
     QVariantList pickerEntries() const;

@@ -42,7 +42,7 @@ struct Window
     {
         Keychain::useInMemoryStoreForTesting();
         for (const char *key : {"DravlinEnabledCloud", "DravlinUsername", "DravlinEmail", "DravlinPayWith",
-                                "DravlinExamplesDismissed"})
+                                "DravlinExamplesDismissed", "DravlinPublishLocal"})
             Preferences::remove(QString::fromLatin1(key));
         Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
         ServiceClient::resetBaseURLForTesting();
@@ -114,6 +114,7 @@ private slots:
         QTest::addColumn<QString>("header");
 
         const QStringList plainMenu{kGet, kKey, QString(), "Drawings", "Models"};
+        const QStringList signedInMenu{kGet, kKey, QString(), "Publish local drawings", "Drawings", "Models"};
         QTest::newRow("a newcomer") << QByteArray("[]") << kFeatured << false << ""
                                     << "" << false << false << false << QStringList() << plainMenu
                                     << "Publishing as you"
@@ -130,12 +131,12 @@ private slots:
             << "Prompt";
         QTest::newRow("signed in with nothing offered")
             << QByteArray("[]") << kNoneFeatured << true << ""
-            << "" << false << false << false << QStringList() << plainMenu << "Publishing as you"
+            << "" << false << false << false << QStringList() << signedInMenu << "Publishing as you"
             << "Prompt";
         QTest::newRow("signed in, known by e-mail only")
             << QByteArray("[]") << kFeatured << true << ""
             << "ada@example.org" << false << false << true << QStringList{"Cloud", "Plain", "Seer"}
-            << plainMenu << "Publishing as ada@example.org"
+            << signedInMenu << "Publishing as ada@example.org"
             << "Prompt";
         QTest::newRow("signed in by name, with an update")
             << QByteArray(R"([{"name":"alpha:8b"}])") << kFeatured << true << "ada"
@@ -147,6 +148,7 @@ private slots:
                            kKey,
                            QString(),
                            "My profile (@ada)",
+                           "Publish local drawings",
                            "Drawings",
                            "Models"}
             << "Publishing as @ada"
@@ -318,6 +320,8 @@ private slots:
                                         QUrl(QStringLiteral("http://x.example/d/1"))}));
         QVERIFY(w.opened.first().toString(QUrl::FullyEncoded).endsWith(QLatin1String("/@x%2Fy%3Fz")));
         QVERIFY(w.content->showGetModels() && w.content->showKeySheet());
+        w.content->activateMenuEntry(QStringLiteral("publishLocal"));
+        QVERIFY(!w.content->session()->publishLocal());
     }
 
     // An example starts drawing and the examples stay away, also for the next window.

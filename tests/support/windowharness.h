@@ -1,0 +1,81 @@
+#pragma once
+
+#include "account/keychain.h"
+#include "account/preferences.h"
+#include "account/serviceclient.h"
+#include "fakehttpserver.h"
+#include "session/drawsession.h"
+#include "ui/contentcontroller.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QQmlApplicationEngine>
+#include <QQuickItem>
+#include <QQuickWindow>
+
+// The real main window, its local server and its service played by one fake server.
+struct WindowHarness
+{
+    FakeHttpServer server;
+    QQmlApplicationEngine engine;
+    QQuickWindow *window = nullptr;
+    ContentController *content = nullptr;
+
+    WindowHarness()
+    {
+        Keychain::useInMemoryStoreForTesting();
+        Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
+        ServiceClient::resetBaseURLForTesting();
+        ContentController::setUrlOpener([](const QUrl &) {});
+    }
+
+    bool load()
+    {
+        engine.addImportPath(QStringLiteral("qrc:/"));
+        engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        content = window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
+        if (!content)
+            return false;
+        session()->client()->setBase(server.url());
+        return true;
+    }
+
+    DrawSession *session() const { return content->session(); }
+    QQuickItem *item(const char *name) const { return window->findChild<QQuickItem *>(QLatin1String(name)); }
+
+    // A recorded reply as chat lines of a few characters each, then the final line.
+    static QList<QByteArray> chatLines(const QString &reply, int pieceSize, const QString &model)
+    {
+        QList<QByteArray> lines;
+        for (qsizetype at = 0; at < reply.size(); at += pieceSize) {
+            const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
+                                      {QStringLiteral("content"), reply.mid(at, pieceSize)}};
+            lines << QJsonDocument(QJsonObject{{QStringLiteral("model"), model},
+                                               {QStringLiteral("message"), message},
+                                               {QStringLiteral("done"), false}})
+                             .toJson(QJsonDocument::Compact) +
+                         '\n';
+        }
+        lines << R"({"model":")" + model.toUtf8() +
+                     R"(","message":{"role":"assistant","content":""},"done_reason":"stop","done":true})" +
+                     '\n';
+        return lines;
+    }
+
+    static QString recordedReply(const QString &name)
+    {
+        QFile file(QStringLiteral(DRAVLIN_TEST_DATA "/") + name);
+        return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+    }
+
+    // With DRAVLIN_SCREENSHOTS set to a folder, the window as it is now goes there as name.png.
+    void screenshot(const QString &name) const
+    {
+        const QString folder = qEnvironmentVariable("DRAVLIN_SCREENSHOTS");
+        if (!folder.isEmpty())
+            window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+    }
+};
