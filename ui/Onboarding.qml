@@ -30,7 +30,7 @@ ColumnLayout {
             Text {
                 text: "☁️"
                 font.family: Theme.emojiFamily
-                font.pixelSize: Theme.subheadline + 1
+                font.pixelSize: 15
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {
@@ -67,7 +67,7 @@ ColumnLayout {
             Text {
                 text: "🖥️"
                 font.family: Theme.emojiFamily
-                font.pixelSize: Theme.subheadline + 1
+                font.pixelSize: 15
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {

@@ -86,7 +86,7 @@ Rectangle {
                     text: box.svg
                     readOnly: true
                     selectByMouse: true
-                    wrapMode: TextEdit.WrapAnywhere
+                    wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
                     font.family: Theme.monoFamily
                     font.pixelSize: 10
                     color: Theme.white(0.7)

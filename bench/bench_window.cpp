@@ -1,0 +1,305 @@
+// The real main window under load: a recorded-style reply replayed by a loopback server (on a
+// thread of its own, so the window's main thread does only the window's work).
+//
+//   bench_window stream            per-piece work, event-loop lag, throughput, memory
+//   bench_window startup app       ms from process start to the first frame with the canvas loaded
+//   bench_window startup minimal   the same for a bare window holding one WebEngineView
+//
+// Run a Release build under Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" build-release/bench/bench_window
+// stream
+#include "canvas/canvascontroller.h"
+#include "fakehttpserver.h"
+#include "testenvironment.h"
+#include "windowharness.h"
+
+#include <QCoreApplication>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QGuiApplication>
+#include <QProcess>
+#include <QQuickWindow>
+#include <QRandomGenerator>
+#include <QSignalSpy>
+#include <QTest>
+#include <QThread>
+#include <QTimer>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <unistd.h>
+
+namespace {
+
+double threadCpuMs()
+{
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
+}
+
+// Milliseconds since this process started, from the kernel's own record of the start.
+double msSinceProcessStart()
+{
+    QFile stat(QStringLiteral("/proc/self/stat"));
+    QFile uptime(QStringLiteral("/proc/uptime"));
+    if (!stat.open(QIODevice::ReadOnly) || !uptime.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray line = stat.readAll();
+    const QList<QByteArray> fields = line.mid(line.lastIndexOf(')') + 2).split(' ');
+    const double startTicks = fields.value(19).toDouble(); // field 22 of the whole line
+    const double up = uptime.readAll().split(' ').value(0).toDouble();
+    return (up - startTicks / double(sysconf(_SC_CLK_TCK))) * 1e3;
+}
+
+// Proportional set size of this process and every process below it (the web engine's), in MiB.
+double pssMiB()
+{
+    QMap<qint64, qint64> parentOf;
+    QDirIterator procs(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
+    while (procs.hasNext()) {
+        const QString dir = procs.next();
+        bool isPid = false;
+        const qint64 pid = QFileInfo(dir).fileName().toLongLong(&isPid);
+        if (!isPid)
+            continue;
+        QFile stat(dir + QStringLiteral("/stat"));
+        if (!stat.open(QIODevice::ReadOnly))
+            continue;
+        const QByteArray line = stat.readAll();
+        parentOf.insert(pid, line.mid(line.lastIndexOf(')') + 2).split(' ').value(1).toLongLong());
+    }
+    const qint64 self = QCoreApplication::applicationPid();
+    double kib = 0;
+    for (auto it = parentOf.cbegin(); it != parentOf.cend(); ++it) {
+        qint64 p = it.key();
+        while (p > 1 && p != self)
+            p = parentOf.value(p, 0);
+        if (p != self)
+            continue;
+        QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(it.key()));
+        if (!rollup.open(QIODevice::ReadOnly))
+            continue;
+        for (const QByteArray &row : rollup.readAll().split('\n')) {
+            if (row.startsWith("Pss:"))
+                kib += row.mid(4).trimmed().split(' ').value(0).toDouble();
+        }
+    }
+    return kib / 1024.0;
+}
+
+// A drawing of about `bytes` bytes in the shape models write: narration, a fenced SVG with
+// gradients, groups and <use>.
+QString replyOfSize(int bytes)
+{
+    QString svg = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 800 600\"><defs>"
+                                 "<linearGradient id=\"g0\" x1=\"0\" y1=\"0\" x2=\"0\" y2=\"1\"><stop "
+                                 "offset=\"0\" stop-color=\"#2b1a4a\"/>"
+                                 "<stop offset=\"1\" stop-color=\"#ffc36b\"/></linearGradient>"
+                                 "<circle id=\"dot\" r=\"4\" fill=\"#fff6c9\"/></defs><rect width=\"800\" "
+                                 "height=\"600\" fill=\"url(#g0)\"/>\n");
+    QRandomGenerator random(7);
+    int n = 0;
+    while (svg.size() < bytes - 40) {
+        const int x = random.bounded(800), y = random.bounded(600);
+        svg +=
+            QStringLiteral("<g transform=\"translate(%1 %2)\"><rect width=\"%3\" height=\"%4\" rx=\"3\" "
+                           "fill=\"hsl(%5 60%% 55%%)\" opacity=\"0.8\"/><use href=\"#dot\" x=\"6\" y=\"6\"/>"
+                           "</g>\n")
+                .arg(x)
+                .arg(y)
+                .arg(10 + random.bounded(60))
+                .arg(10 + random.bounded(60))
+                .arg((n++ * 37) % 360);
+    }
+    svg += QStringLiteral("</svg>");
+    return QStringLiteral("A field of small shapes in warm light, laid out from back to front.\n\n```svg\n") +
+           svg + QStringLiteral("\n```\n");
+}
+
+// The loopback server, on its own thread.
+struct ServerThread
+{
+    QThread thread;
+    QObject *context = nullptr;
+    FakeHttpServer *server = nullptr;
+
+    ServerThread()
+    {
+        thread.start();
+        context = new QObject;
+        context->moveToThread(&thread);
+        QMetaObject::invokeMethod(
+            context, [this] { server = new FakeHttpServer; }, Qt::BlockingQueuedConnection);
+    }
+    ~ServerThread()
+    {
+        QMetaObject::invokeMethod(
+            context,
+            [this] {
+                delete server;
+                delete context;
+            },
+            Qt::BlockingQueuedConnection);
+        thread.quit();
+        thread.wait();
+    }
+    void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response)
+    {
+        QMetaObject::invokeMethod(
+            context, [=, this] { server->route(method, path, response); }, Qt::BlockingQueuedConnection);
+    }
+    QUrl url() const { return server->url(); }
+};
+
+struct Run
+{
+    int pieces = 0;
+    double wallMs = 0;
+    double cpuMs = 0;
+    QList<double> lateness;
+    QString doneIn;
+};
+
+// piecesPerTick pieces every tickMs (0: as fast as the socket takes them).
+Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int piecesPerTick, int tickMs)
+{
+    const QList<QByteArray> lines = WindowHarness::chatLines(reply, 4, QStringLiteral("bench:1b"));
+    FakeResponse response(200);
+    for (qsizetype i = 0; i < lines.size(); ++i) {
+        response.write(lines.at(i));
+        if (tickMs > 0 && (i + 1) % piecesPerTick == 0)
+            response.pause(tickMs);
+    }
+    server.route("POST", "/api/chat", response);
+
+    Run run;
+    run.pieces = int(lines.size() - 1);
+    QElapsedTimer lag;
+    QTimer ticker;
+    ticker.setTimerType(Qt::PreciseTimer);
+    ticker.setInterval(5);
+    QObject::connect(&ticker, &QTimer::timeout, [&] {
+        run.lateness.append(double(lag.nsecsElapsed()) / 1e6 - 5.0);
+        lag.restart();
+    });
+
+    QElapsedTimer wall;
+    wall.start();
+    const double cpu0 = threadCpuMs();
+    lag.start();
+    ticker.start();
+    h.session()->start(QStringLiteral("a field of shapes"));
+    QSignalSpy running(h.session(), &DrawSession::runningChanged);
+    while (h.session()->running())
+        running.wait(60000);
+    ticker.stop();
+    run.cpuMs = threadCpuMs() - cpu0;
+    run.wallMs = double(wall.nsecsElapsed()) / 1e6;
+    run.doneIn = h.session()->durationText().value_or(QStringLiteral("(none)"));
+    return run;
+}
+
+void report(const char *name, const Run &run)
+{
+    QList<double> late = run.lateness;
+    std::sort(late.begin(), late.end());
+    const double p99 = late.isEmpty() ? 0 : late.at(qMin(late.size() - 1, qsizetype(late.size() * 0.99)));
+    const double worst = late.isEmpty() ? 0 : late.last();
+    std::printf("%-34s %6d pieces  %8.0f ms wall  %7.0f pieces/s  main-thread %7.1f ms (%5.1f us/piece)  "
+                "lag p99 %5.1f ms, max %6.1f ms  Done in %s\n",
+                name, run.pieces, run.wallMs, run.pieces / (run.wallMs / 1e3), run.cpuMs,
+                run.cpuMs * 1e3 / run.pieces, p99, worst, qPrintable(run.doneIn));
+    std::fflush(stdout);
+}
+
+int benchStream()
+{
+    WindowHarness h;
+    ServerThread server;
+    server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"bench:1b"}]})"));
+    if (!h.load())
+        return 1;
+    h.session()->client()->setBase(server.url());
+    QQuickItem *canvas = h.item("canvas");
+    while (canvas->property("loadProgress").toInt() < 100 || canvas->property("loading").toBool())
+        QTest::qWait(20);
+    QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
+    h.session()->refreshModels();
+    refreshed.wait(10000);
+
+    const QString reply20 = replyOfSize(20 * 1024);
+    const QString reply100 = replyOfSize(100 * 1024);
+    stream(h, server, replyOfSize(4 * 1024), 10, 5); // warm-up
+    const Run paced20 = stream(h, server, reply20, 10, 5);
+    report("20 KB at ~2,000 pieces/s", paced20);
+    if (qEnvironmentVariableIsSet("BENCH_QUICK"))
+        return 0;
+    const Run paced100 = stream(h, server, reply100, 10, 5);
+    report("100 KB at ~2,000 pieces/s", paced100);
+    const double exponent = std::log((paced100.cpuMs / paced100.pieces) / (paced20.cpuMs / paced20.pieces)) /
+                                std::log(double(paced100.pieces) / paced20.pieces) +
+                            1.0;
+    std::printf("growth exponent of main-thread work (total vs pieces): %.2f\n", exponent);
+    report("100 KB as fast as loopback sends", stream(h, server, reply100, 0, 0));
+
+    // Both cores busy, as with a build running beside the app.
+    QList<QProcess *> hogs;
+    for (int i = 0; i < 2; ++i) {
+        auto *hog = new QProcess;
+        hog->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
+        hogs << hog;
+    }
+    report("100 KB as fast, both cores busy", stream(h, server, reply100, 0, 0));
+    for (QProcess *hog : hogs) {
+        hog->kill();
+        hog->waitForFinished();
+        delete hog;
+    }
+
+    QTest::qWait(1000);
+    std::printf("PSS with one window after a finished drawing: %.0f MiB\n", pssMiB());
+    return 0;
+}
+
+int benchStartup(bool app)
+{
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    if (app) {
+        engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
+    } else {
+        const QByteArray qml = "import QtQuick\nimport QtWebEngine\n"
+                               "Window { visible: true; width: 1180; height: 760\n"
+                               "  WebEngineView { objectName: \"canvas\"; anchors.fill: parent; url: \"" +
+                               CanvasController::pageUrl().toString().toUtf8() + "\" } }\n";
+        engine.loadData(qml);
+    }
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    QObject *canvas = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
+    if (!canvas)
+        return 1;
+    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
+        if (canvas->property("loadProgress").toInt() == 100 && !canvas->property("loading").toBool()) {
+            std::printf("%.0f\n", msSinceProcessStart());
+            std::fflush(stdout);
+            QCoreApplication::exit(0);
+        }
+    });
+    return QGuiApplication::exec();
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    isolateTestEnvironment();
+    QtWebEngineQuick::initialize();
+    QGuiApplication application(argc, argv);
+    const QStringList args = application.arguments();
+    if (args.value(1) == QLatin1String("startup"))
+        return benchStartup(args.value(2) != QLatin1String("minimal"));
+    return benchStream();
+}
