@@ -277,13 +277,15 @@ int benchStartup(bool app)
                                CanvasController::pageUrl().toString().toUtf8() + "\" } }\n";
         engine.loadData(qml);
     }
+    std::printf("window made at %.0f ms; ", msSinceProcessStart());
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
     QObject *canvas = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
     if (!canvas)
         return 1;
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
         if (canvas->property("loadProgress").toInt() == 100 && !canvas->property("loading").toBool()) {
-            std::printf("%.0f\n", msSinceProcessStart());
+            const double ms = msSinceProcessStart();
+            std::printf("%.0f ms to the first frame with the canvas loaded, PSS %.0f MiB\n", ms, pssMiB());
             std::fflush(stdout);
             QCoreApplication::exit(0);
         }
@@ -298,6 +300,8 @@ int main(int argc, char *argv[])
     isolateTestEnvironment();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
+    if (qEnvironmentVariableIsSet("BENCH_TRACE"))
+        std::printf("application at %.0f ms; ", msSinceProcessStart());
     const QStringList args = application.arguments();
     if (args.value(1) == QLatin1String("startup"))
         return benchStartup(args.value(2) != QLatin1String("minimal"));

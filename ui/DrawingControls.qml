@@ -263,12 +263,20 @@ ColumnLayout {
         wrapMode: Text.Wrap
         Layout.fillWidth: true
     }
-    FileDialog {
+    // Made on first use: the dialog is a sizeable component, and most windows never open it.
+    Loader {
         id: imageDialog
-        title: "Choose a reference image"
-        fileMode: FileDialog.OpenFile
-        nameFilters: ["Images (*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP)"]
-        onAccepted: controls.content.pickImage(selectedFile)
+        active: false
+        function open() {
+            active = true
+            item.open()
+        }
+        sourceComponent: FileDialog {
+            title: "Choose a reference image"
+            fileMode: FileDialog.OpenFile
+            nameFilters: ["Images (*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP)"]
+            onAccepted: controls.content.pickImage(selectedFile)
+        }
     }
 
     // Draw, or Stop with how long it has been going.
