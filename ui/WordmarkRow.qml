@@ -69,8 +69,16 @@ RowLayout {
     Menu {
         id: menu
         width: 230
+        padding: 5
         font.family: Theme.fontFamily
         font.pixelSize: 13
+        background: Rectangle {
+            implicitWidth: 230
+            radius: 8
+            color: "#232127"
+            border.width: 1
+            border.color: Theme.white(0.12)
+        }
 
         Instantiator {
             model: row.content.menuEntries
@@ -83,8 +91,14 @@ RowLayout {
                 checkable: modelData.checked !== undefined
                 checked: modelData.checked === true
                 enabled: !divider
-                height: divider ? 9 : implicitHeight
+                implicitHeight: divider ? 9 : 28
+                topPadding: divider ? 4 : 0
+                bottomPadding: divider ? 4 : 0
                 contentItem: divider ? dividerLine : itemText
+                background: Rectangle {
+                    radius: 5
+                    color: item.highlighted && !item.divider ? Theme.accent : "transparent"
+                }
                 onTriggered: row.content.activateMenuEntry(modelData.id)
 
                 Rectangle {

@@ -119,6 +119,19 @@ private slots:
             QTest::qWait(600);
             h.screenshot(QStringLiteral("finished"));
         }
+
+        // The ⋯ menu and its items, reached and pressed the way a screen reader does.
+        QVERIFY(press(findAccessible(root, QStringLiteral("More"), QAccessible::Button)));
+        const QString getModels = QString::fromUtf16(u"Get more models\u2026");
+        QTRY_VERIFY(findAccessible(root, getModels, QAccessible::MenuItem));
+        for (const char *item : {"OpenRouter key\u2026", "Drawings", "Models"})
+            QVERIFY2(findAccessible(root, QString::fromUtf8(item), QAccessible::MenuItem), item);
+        if (qEnvironmentVariableIsSet("DRAVLIN_SCREENSHOTS")) {
+            QTest::qWait(400);
+            h.screenshot(QStringLiteral("menu"));
+        }
+        QVERIFY(press(findAccessible(root, getModels, QAccessible::MenuItem)));
+        QVERIFY(h.content->showGetModels());
     }
 };
 
