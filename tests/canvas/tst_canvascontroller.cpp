@@ -93,12 +93,14 @@ private slots:
         controller.applyDelta(QStringLiteral("=\"1\">"));
         QCOMPARE(view.scripts.size(), 1);
         controller.setFrameIntervalMs(10);
-        QCOMPARE(view.scripts.last(), QStringLiteral("window.applyDelta && window.applyDelta(\" a=\\\"1\\\">\")"));
+        QCOMPARE(view.scripts.last(),
+                 QStringLiteral("window.applyDelta && window.applyDelta(\" a=\\\"1\\\">\")"));
 
         controller.applyDelta(QStringLiteral("<rect/>"));
         controller.applyDelta(QStringLiteral("<circle/>"));
         QTRY_COMPARE(view.scripts.last(), delta("<circle/>"));
-        QCOMPARE(view.scripts.mid(1), (QStringList{view.scripts.at(1), delta("<rect/>"), delta("<circle/>")}));
+        QCOMPARE(view.scripts.mid(1),
+                 (QStringList{view.scripts.at(1), delta("<rect/>"), delta("<circle/>")}));
 
         controller.setFrameIntervalMs(1000);
         controller.applyDelta(QStringLiteral("<g>"));
