@@ -69,22 +69,21 @@
     // elements multiply ("billion laughs"), nesting thousands deep overflows the engine's stack, and
     // every filter or mask is one more pass over the pixels it covers. The page keeps these counts
     // while it builds the tree, in constant time per element, and leaves out what would go over;
-    // the rest of the drawing stays. Chosen on a slow machine busy with builds, where what each
-    // allows is laid out and painted in about half a second (a command waits for that), and where
-    // ten times as much froze the page for tens of seconds or crashed it.
+    // the rest of the drawing stays. Chosen on a slow machine busy with builds, where drawings far
+    // over these froze the page for tens of seconds or crashed it.
     const BUDGET = Object.freeze({
-        // Elements built from the markup: building 50,000 at once took 4.4 s.
+        // Elements built from the markup: 20,000 built and drawn at once took 1.4 s there.
         elements: 20000,
         // What references add on top: each <use> its target's content again, each mask its
         // content, each marker its content at every vertex it marks; references within that
         // content included, every element counting one more per SIZE_UNIT characters of its
-        // attributes and text.
+        // attributes and text. A bomb cut to this was drawn in 0.3 to 0.6 s.
         instances: 10000,
         // Levels from the root to the deepest element shown, through references into their content.
         // 6,000 overflowed the engine's stack.
         depth: 256,
         // Filters and masks, copies included: each is a pass over the pixels of what it applies
-        // to, about 0.1 s for a large blurred shape there.
+        // to. 32 blurs of large shapes took 2.4 s; a thousand small glows cost nothing.
         layers: 32,
     });
     // Long path data or text costs in proportion to its length, in a copy as anywhere.
@@ -97,6 +96,17 @@
     // paths do too, but the engine draws those once and reuses them: measured harmless.
     const PAINTED_REFERENCES = ['filter', 'mask', 'marker-start', 'marker-mid', 'marker-end', 'marker'];
     const PAINTED_PROPERTY = /filter|mask|marker/i;
+
+    // Whether an attribute (named in any case) may set one of them: filter, mask, marker-*, style.
+    function mayPaint(name) {
+        const a = name.charCodeAt(0) | 0x20;
+        const b = name.charCodeAt(1) | 0x20;
+        const c = name.charCodeAt(2) | 0x20;
+        const d = name.charCodeAt(3) | 0x20;
+        return (a === 102 && b === 105 && c === 108 && d === 116) // filt
+            || (a === 109 && b === 97 && (c === 115 || c === 114) && d === 107) // mask, mark
+            || (a === 115 && b === 116 && c === 121); // sty
+    }
 
     // The fragment of the first url(#…) in a property value, or null.
     function urlTarget(value) {
@@ -305,6 +315,7 @@
             this.state = DATA;
             this.closed = false; // the root's end tag has been seen: the drawing is complete
             this.stack = []; // open elements: { name, node (null while skipped), text, sheet, cost }
+            this.openNames = new Map(); // how many open elements have each name
             this.pendingText = '';
             this.reference = '';
             this.tagName = '';
@@ -713,7 +724,7 @@
                 if (parent === null ? tag === 'svg' : DRAWING_ELEMENTS.has(tag)) {
                     node = document.createElementNS(SVG_NS, tag);
                     copyAttributes(node, this.attributes, name === 'a');
-                    cost = this.admit(node);
+                    cost = this.admit(node, tag);
                     if (cost === null) {
                         node = null;
                     } else if (parent === null) {
@@ -735,6 +746,7 @@
                 return;
             }
             const raw = RAW_TEXT.has(name);
+            this.openNames.set(name, (this.openNames.get(name) || 0) + 1);
             this.stack.push({
                 name: name,
                 node: node,
@@ -753,12 +765,16 @@
             this.flushText();
             this.state = DATA;
             const name = elementName(this.tagName);
-            // Pops to the matching open element; an end tag nothing matches is ignored.
+            // Pops to the matching open element; an end tag nothing matches is ignored, and known
+            // to match nothing without a walk down thousands of open elements.
+            if (!this.openNames.get(name))
+                return;
             for (let k = this.stack.length - 1; k >= 0; k--) {
                 if (this.stack[k].name !== name)
                     continue;
                 while (this.stack.length > k) {
                     const frame = this.stack.pop();
+                    this.openNames.set(frame.name, this.openNames.get(frame.name) - 1);
                     if (frame.sheet !== null)
                         frame.node.textContent = cleanStyleSheet(frame.sheet.join(''));
                     if (frame.cost !== null)
@@ -775,13 +791,36 @@
         // subtree once more, so it needs the target's totals: a target that is not complete yet
         // (the <use> itself, an ancestor, or an element still to come) has none, and that <use>
         // is left out.
-        admit(node) {
+        admit(node, tag) {
             const cost = { weight: 0, height: 1, layers: 0, chars: 0, id: null };
-            for (let k = 1; k < this.attributes.length; k += 2)
-                cost.chars += this.attributes[k].length;
-            const href = node.localName === 'use' ? node.getAttribute('href') : null;
+            // Most elements set no filter, mask or marker and have no id: the page asks the
+            // element only about what its attributes may hold.
+            let painted = false;
+            let named = false;
+            for (let k = 0; k < this.attributes.length; k += 2) {
+                const name = this.attributes[k];
+                cost.chars += this.attributes[k + 1].length;
+                painted = painted || mayPaint(name);
+                named = named || (name.length === 2 && (name.charCodeAt(0) | 0x20) === 105
+                    && (name.charCodeAt(1) | 0x20) === 100);
+            }
+            const href = tag === 'use' ? node.getAttribute('href') : null;
             if (href !== null && !this.charge(cost, this.target(href), 1, 0))
                 return null;
+            if (painted)
+                this.chargePainted(node, cost);
+            this.elements++;
+            const id = named ? node.getAttribute('id') : null;
+            if (id !== null && !this.targets.has(id)) {
+                this.targets.set(id, OPEN_TARGET);
+                cost.id = id;
+            }
+            return cost;
+        }
+
+        // Filters, masks and markers, each charged or, when it does not fit, dropped: the element
+        // is drawn all the same, only without it.
+        chargePainted(node, cost) {
             // A style attribute is read through the engine only when it may hold such a reference.
             const style = node.getAttribute('style');
             const styled = style !== null && PAINTED_PROPERTY.test(style);
@@ -795,19 +834,11 @@
                 const target = property === 'filter' ? NO_CONTENT : this.target(urlTarget(value));
                 const copies = property === 'marker-mid' || property === 'marker' ? vertexCount(node) : 1;
                 if (!this.charge(cost, target, copies, layer)) {
-                    // Drawn all the same, only without it.
                     node.removeAttribute(property);
                     if (styled)
                         node.style.removeProperty(property);
                 }
             }
-            this.elements++;
-            const id = node.getAttribute('id');
-            if (id !== null && !this.targets.has(id)) {
-                this.targets.set(id, OPEN_TARGET);
-                cost.id = id;
-            }
-            return cost;
         }
 
         // What a reference ("#id" or a bare id) reaches, if that element is complete.
@@ -839,7 +870,7 @@
 
         // An element is complete: what it shows is final, and it adds that to its parent.
         complete(cost, parentCost) {
-            cost.weight += 1 + Math.floor(cost.chars / SIZE_UNIT);
+            cost.weight += 1 + ((cost.chars / SIZE_UNIT) | 0);
             if (cost.id !== null)
                 this.targets.set(cost.id, cost);
             if (parentCost !== null) {
