@@ -109,7 +109,7 @@ qsizetype svgElementEnd(QStringView text, qsizetype start)
             if (text[end - 1] != u'/')
                 ++open;
             else if (open == 0)
-                return end + 1; // the drawing itself is a self-closing <svg …/>
+                return -1; // an empty <svg …/> on its own is no finished drawing
             i = end + 1;
         } else {
             ++i;

@@ -37,8 +37,10 @@ private slots:
         QTest::newRow("the close must come after the open tag")
             << QStringLiteral("<svg/svg>") << OptionalText() << OptionalText("<svg/svg>");
         QTest::newRow("a name that only starts with svg is another element")
-            << QStringLiteral("<svg</svg> <svga> <SVGfoo x> <svg\t/>") << OptionalText("<svg\t/>")
-            << OptionalText("<svg\t/>");
+            << QStringLiteral("<svg</svg> <svga> <SVGfoo x> <svg\t>x</svg>") << OptionalText("<svg\t>x</svg>")
+            << OptionalText("<svg\t>x</svg>");
+        QTest::newRow("an empty self-closed root is no finished drawing")
+            << QStringLiteral("<svg/>") << OptionalText() << OptionalText("<svg/>");
         QTest::newRow("a nested drawing does not end the outer one")
             << QStringLiteral("<svg><svg x=\"1\"><rect/></svg><svg a=\"/>\"/><circle/></SVG> <svg></svg>")
             << OptionalText("<svg><svg x=\"1\"><rect/></svg><svg a=\"/>\"/><circle/></SVG>")
