@@ -306,6 +306,25 @@
     const BOGUS = 17;
     const RAW = 18;
 
+    // An element being built: its name, its node (null when left out), whether it holds drawn text
+    // or a style sheet, and what it shows so far against the budget: elements counting references
+    // (weight), levels (height), passes over pixels (layers), characters of attributes and text.
+    function newFrame(name) {
+        return {
+            name: name, node: null, text: false, sheet: null,
+            weight: 0, height: 1, layers: 0, chars: 0, id: null,
+        };
+    }
+    function resetFrame(frame) {
+        frame.node = null;
+        frame.weight = 0;
+        frame.height = 1;
+        frame.layers = 0;
+        frame.chars = 0;
+        frame.id = null;
+        return frame;
+    }
+
     // Builds one SVG from its markup, fed in pieces of any size, starting at its "<svg". The root
     // element goes into host; onCreated hears of every element that should fade in.
     class SvgBuilder {
@@ -314,7 +333,7 @@
             this.onCreated = onCreated;
             this.state = DATA;
             this.closed = false; // the root's end tag has been seen: the drawing is complete
-            this.stack = []; // open elements: { name, node (null while skipped), text, sheet, cost }
+            this.stack = []; // open elements (see newFrame), null nodes where skipped
             this.openNames = new Map(); // how many open elements have each name
             this.pendingText = '';
             this.reference = '';
@@ -335,6 +354,8 @@
             // OPEN_TARGET while it is still open. The first element with an id is the one a
             // reference reaches, and since the tree only grows at its end, it stays the first.
             this.targets = new Map();
+            // Where an element that closes at once ("<rect/>") is counted.
+            this.closedFrame = newFrame('');
         }
 
         // Consumes a piece; returns where in it the root element closed, or -1 while it is open.
@@ -691,7 +712,7 @@
                 return;
             this.pendingText = '';
             const frame = this.top();
-            frame.cost.chars += text.length;
+            frame.chars += text.length;
             const node = frame.node;
             const last = node.lastChild;
             if (last !== null && last.nodeType === Node.TEXT_NODE && last.length < TEXT_NODE_SIZE) {
@@ -710,8 +731,8 @@
             this.flushText();
             const name = elementName(this.tagName);
             const parent = this.top();
+            const frame = selfClosing ? resetFrame(this.closedFrame) : newFrame(name);
             let node = null;
-            let cost = null;
             // An element over the budget is left out with everything inside it, like one that is
             // not allowed.
             if ((parent === null || parent.node !== null) && this.elements < BUDGET.elements
@@ -724,8 +745,7 @@
                 if (parent === null ? tag === 'svg' : DRAWING_ELEMENTS.has(tag)) {
                     node = document.createElementNS(SVG_NS, tag);
                     copyAttributes(node, this.attributes, name === 'a');
-                    cost = this.admit(node, tag);
-                    if (cost === null) {
+                    if (!this.admit(node, tag, frame)) {
                         node = null;
                     } else if (parent === null) {
                         fitToView(node);
@@ -741,19 +761,16 @@
             if (selfClosing) {
                 if (parent === null)
                     this.closed = true;
-                else if (cost !== null)
-                    this.complete(cost, parent.cost);
+                else if (node !== null)
+                    this.complete(frame, parent);
                 return;
             }
             const raw = RAW_TEXT.has(name);
             this.openNames.set(name, (this.openNames.get(name) || 0) + 1);
-            this.stack.push({
-                name: name,
-                node: node,
-                text: node !== null && TEXT_HOLDERS.has(node.localName),
-                sheet: raw && node !== null ? [] : null,
-                cost: cost,
-            });
+            frame.node = node;
+            frame.text = node !== null && TEXT_HOLDERS.has(node.localName);
+            frame.sheet = raw && node !== null ? [] : null;
+            this.stack.push(frame);
             if (raw) {
                 this.state = RAW;
                 this.rawEnd = '</' + name;
@@ -777,8 +794,8 @@
                     this.openNames.set(frame.name, this.openNames.get(frame.name) - 1);
                     if (frame.sheet !== null)
                         frame.node.textContent = cleanStyleSheet(frame.sheet.join(''));
-                    if (frame.cost !== null)
-                        this.complete(frame.cost, this.stack.length > 0 ? this.top().cost : null);
+                    if (frame.node !== null)
+                        this.complete(frame, this.top());
                 }
                 if (k === 0)
                     this.closed = true;
@@ -786,41 +803,39 @@
             }
         }
 
-        // Counts a new element (attributes copied, not yet in the tree) against the budget and
-        // returns what it shows so far, or null when it would go over. A <use> shows its target's
-        // subtree once more, so it needs the target's totals: a target that is not complete yet
-        // (the <use> itself, an ancestor, or an element still to come) has none, and that <use>
-        // is left out.
-        admit(node, tag) {
-            const cost = { weight: 0, height: 1, layers: 0, chars: 0, id: null };
+        // Counts a new element (attributes copied, not yet in the tree) against the budget in its
+        // frame; false when it would go over. A <use> shows its target's subtree once more, so it
+        // needs the target's totals: a target that is not complete yet (the <use> itself, an
+        // ancestor, or an element still to come) has none, and that <use> is left out.
+        admit(node, tag, frame) {
             // Most elements set no filter, mask or marker and have no id: the page asks the
             // element only about what its attributes may hold.
             let painted = false;
             let named = false;
             for (let k = 0; k < this.attributes.length; k += 2) {
                 const name = this.attributes[k];
-                cost.chars += this.attributes[k + 1].length;
+                frame.chars += this.attributes[k + 1].length;
                 painted = painted || mayPaint(name);
                 named = named || (name.length === 2 && (name.charCodeAt(0) | 0x20) === 105
                     && (name.charCodeAt(1) | 0x20) === 100);
             }
             const href = tag === 'use' ? node.getAttribute('href') : null;
-            if (href !== null && !this.charge(cost, this.target(href), 1, 0))
-                return null;
+            if (href !== null && !this.charge(frame, this.target(href), 1, 0))
+                return false;
             if (painted)
-                this.chargePainted(node, cost);
+                this.chargePainted(node, frame);
             this.elements++;
             const id = named ? node.getAttribute('id') : null;
             if (id !== null && !this.targets.has(id)) {
                 this.targets.set(id, OPEN_TARGET);
-                cost.id = id;
+                frame.id = id;
             }
-            return cost;
+            return true;
         }
 
         // Filters, masks and markers, each charged or, when it does not fit, dropped: the element
         // is drawn all the same, only without it.
-        chargePainted(node, cost) {
+        chargePainted(node, frame) {
             // A style attribute is read through the engine only when it may hold such a reference.
             const style = node.getAttribute('style');
             const styled = style !== null && PAINTED_PROPERTY.test(style);
@@ -833,7 +848,7 @@
                 // A filter draws nothing of its own; a mask or marker draws its content again.
                 const target = property === 'filter' ? NO_CONTENT : this.target(urlTarget(value));
                 const copies = property === 'marker-mid' || property === 'marker' ? vertexCount(node) : 1;
-                if (!this.charge(cost, target, copies, layer)) {
+                if (!this.charge(frame, target, copies, layer)) {
                     node.removeAttribute(property);
                     if (styled)
                         node.style.removeProperty(property);
@@ -850,9 +865,9 @@
             return id.indexOf('%') < 0 ? this.targets.get(id) : undefined;
         }
 
-        // Adds copies of the target's content and passes over pixels to the element's cost, when
+        // Adds copies of the target's content and passes over pixels to the element's frame, when
         // the drawing stays within the budget.
-        charge(cost, target, copies, layers) {
+        charge(frame, target, copies, layers) {
             if (!target)
                 return false;
             const weight = copies * target.weight;
@@ -862,21 +877,21 @@
                 return false;
             this.instances += weight;
             this.layers += passes;
-            cost.weight += weight;
-            cost.layers += passes;
-            cost.height = Math.max(cost.height, 1 + target.height);
+            frame.weight += weight;
+            frame.layers += passes;
+            frame.height = Math.max(frame.height, 1 + target.height);
             return true;
         }
 
         // An element is complete: what it shows is final, and it adds that to its parent.
-        complete(cost, parentCost) {
-            cost.weight += 1 + ((cost.chars / SIZE_UNIT) | 0);
-            if (cost.id !== null)
-                this.targets.set(cost.id, cost);
-            if (parentCost !== null) {
-                parentCost.weight += cost.weight;
-                parentCost.layers += cost.layers;
-                parentCost.height = Math.max(parentCost.height, cost.height + 1);
+        complete(frame, parent) {
+            frame.weight += 1 + ((frame.chars / SIZE_UNIT) | 0);
+            if (frame.id !== null)
+                this.targets.set(frame.id, { weight: frame.weight, height: frame.height, layers: frame.layers });
+            if (parent !== null) {
+                parent.weight += frame.weight;
+                parent.layers += frame.layers;
+                parent.height = Math.max(parent.height, frame.height + 1);
             }
         }
     }
