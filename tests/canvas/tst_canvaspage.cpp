@@ -177,9 +177,8 @@ QString fencedReply()
 
 // Heavy drawings: a blue square near the top left, drawn by the part that fits the budget, and
 // after the heavy part a red disc near the bottom right.
-const QString kHeavyHead = QStringLiteral("<svg viewBox=\"0 0 100 100\"><defs><filter id=\"f\" x=\"-50%\" "
-                                          "y=\"-50%\" width=\"200%\" height=\"200%\"><feGaussianBlur "
-                                          "stdDeviation=\"2\"/></filter>");
+const QString kHeavyHead = QStringLiteral(
+    "<svg viewBox=\"0 0 100 100\"><defs><filter id=\"f\"><feGaussianBlur stdDeviation=\"1\"/></filter>");
 const QString kHeavyTail = QStringLiteral("<circle cx=\"75\" cy=\"75\" r=\"20\" fill=\"#f00\"/></svg>");
 
 // "Billion laughs" with <use>: each level shows base copies of the one below, base^levels squares.
