@@ -819,6 +819,8 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
 
 // Each streamed and then finished at once: the page keeps answering, shows the part within its
 // budget and what follows it, and the next drawing is drawn as usual.
+// A page that hangs never answers at all; a budgeted one answers in well under a second on a quiet
+// machine (64-559 ms measured), so two seconds leaves room for a busy one without missing a hang.
 // Responsiveness and paint are judged in the plain build. Under the sanitizers this process runs
 // several times slower, which says nothing about the page: there the limit is looser and the
 // pixels of the heaviest drawings are not waited for.
@@ -826,7 +828,7 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
 constexpr qint64 kAnswerLimitMs = 3000;
 constexpr bool kCheckPaint = false;
 #else
-constexpr qint64 kAnswerLimitMs = 1000;
+constexpr qint64 kAnswerLimitMs = 2000;
 constexpr bool kCheckPaint = true;
 #endif
 
