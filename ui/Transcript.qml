@@ -13,9 +13,12 @@ Item {
 
     clip: true
 
-    // Follows the text as it grows; several changes within a frame make one scroll.
+    // Follows the text as it grows; the changes of one frame make one scroll. start(), not
+    // restart(): pieces arrive faster than a frame, and restarting would put the scroll off until
+    // the reply pauses.
     function followToBottom() {
-        scrollTimer.restart()
+        if (!scrollTimer.running)
+            scrollTimer.start()
     }
 
     Timer {
