@@ -85,6 +85,30 @@ void ChatStream::onFailure(const StreamFailure &failure)
         emit finished(OllamaError::other(failure.description));
 }
 
+QUrl OllamaClient::baseFor(const QString &overrideText)
+{
+    const QUrl fixed(QStringLiteral("http://localhost:11434"));
+    if (overrideText.isEmpty())
+        return fixed;
+    const QUrl candidate(overrideText, QUrl::StrictMode);
+    const QString host = candidate.host();
+    const bool loopback = host == QLatin1String("127.0.0.1") || host == QLatin1String("localhost") ||
+                          host == QLatin1String("::1");
+    if (!candidate.isValid() || candidate.scheme() != QLatin1String("http") || !loopback ||
+        candidate.port() <= 0 || !candidate.userInfo().isEmpty())
+        return fixed;
+    QUrl base;
+    base.setScheme(candidate.scheme());
+    base.setHost(host);
+    base.setPort(candidate.port());
+    return base;
+}
+
+QUrl OllamaClient::defaultBase()
+{
+    return baseFor(qEnvironmentVariable("DRAVLIN_OLLAMA_URL"));
+}
+
 OllamaClient::OllamaClient(QObject *parent, const QUrl &base) : QObject(parent), m_base(base)
 {
     qRegisterMetaType<ChatElement>();

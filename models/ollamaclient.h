@@ -109,7 +109,11 @@ class OllamaClient : public QObject
     Q_OBJECT
 
 public:
-    static QUrl defaultBase() { return QUrl(QStringLiteral("http://localhost:11434")); }
+    // The fixed local address, unless a demo or test run names another loopback server in
+    // DRAVLIN_OLLAMA_URL (a stand-in on another port); any other address there is ignored, so the
+    // override can never send prompts off the machine.
+    static QUrl defaultBase();
+    static QUrl baseFor(const QString &overrideText);
 
     // Long local generations must not be cut short: requests without a shorter limit of their own
     // may idle for half an hour, and no request but a download may take more than two hours in all.

@@ -98,6 +98,31 @@ public:
     DRAVLIN_TEST_INIT_MAIN
 
 private slots:
+    // A demo may point the app at a stand-in on another loopback port; nothing else gets through.
+    void theAddressOverrideStaysOnThisMachine_data()
+    {
+        QTest::addColumn<QString>("text");
+        QTest::addColumn<QString>("base");
+        const QString fixed = QStringLiteral("http://localhost:11434");
+        QTest::newRow("unset") << QString() << fixed;
+        QTest::newRow("loopback with port") << "http://127.0.0.1:40123"
+                                            << "http://127.0.0.1:40123";
+        QTest::newRow("path and query dropped") << "http://localhost:5000/x?y=1"
+                                                << "http://localhost:5000";
+        QTest::newRow("remote host") << "http://example.com:11434" << fixed;
+        QTest::newRow("lookalike host") << "http://127.0.0.1.example.com:80" << fixed;
+        QTest::newRow("user info") << "http://me:pw@127.0.0.1:8080" << fixed;
+        QTest::newRow("https") << "https://127.0.0.1:8443" << fixed;
+        QTest::newRow("no port") << "http://127.0.0.1" << fixed;
+        QTest::newRow("garbage") << "::::" << fixed;
+    }
+    void theAddressOverrideStaysOnThisMachine()
+    {
+        QFETCH(QString, text);
+        QFETCH(QString, base);
+        QCOMPARE(OllamaClient::baseFor(text).toString(), base);
+    }
+
     // ---- listing ----
 
     void aRealListingDecodes()
