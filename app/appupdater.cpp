@@ -61,22 +61,63 @@ void AppUpdater::latestIfNewer(QObject *context, std::function<void(const std::o
 void AppUpdater::latestIfNewer(const QString &running, QObject *context,
                                std::function<void(const std::optional<AppUpdate> &)> done)
 {
+    check(running, context, [done](const UpdateCheck &result) {
+        done(result.outcome == UpdateCheck::Newer ? std::optional(result.update) : std::nullopt);
+    });
+}
+
+void AppUpdater::check(const QString &running, QObject *context,
+                       std::function<void(const UpdateCheck &)> done)
+{
+    const QString notUnderstood = QStringLiteral("The reply was not understood.");
     JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::latestAppVersion, context);
     if (!job) {
-        done(std::nullopt);
+        done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood});
         return;
     }
-    QObject::connect(job, &JsonReplyJob::finished, context, [running, done](const JsonReply &reply) {
-        const QJsonValue version =
-            reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
-        if (!version.isString() || !isNewer(version.toString(), running)) {
-            done(std::nullopt);
-            return;
-        }
-        const QJsonValue address = reply.object->value(QStringLiteral("url"));
-        QUrl url = address.isString() ? ServiceClient::webAddress(address.toString()) : QUrl();
-        if (url.isEmpty())
-            url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::download));
-        done(AppUpdate{version.toString(), url});
-    });
+    QObject::connect(
+        job, &JsonReplyJob::finished, context, [running, done, notUnderstood](const JsonReply &reply) {
+            if (!reply.received) {
+                done(UpdateCheck{UpdateCheck::Failed, {}, reply.errorDescription});
+                return;
+            }
+            const QJsonValue version =
+                reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
+            if (!version.isString()) {
+                done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood});
+                return;
+            }
+            if (!isNewer(version.toString(), running)) {
+                done(UpdateCheck{UpdateCheck::UpToDate, {}, {}});
+                return;
+            }
+            const QJsonValue address = reply.object->value(QStringLiteral("url"));
+            QUrl url = address.isString() ? ServiceClient::webAddress(address.toString()) : QUrl();
+            if (url.isEmpty())
+                url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::download));
+            done(UpdateCheck{UpdateCheck::Newer, AppUpdate{version.toString(), url}, {}});
+        });
+}
+
+UpdateAlert AppUpdater::alertFor(const UpdateCheck &check, const QString &running)
+{
+    switch (check.outcome) {
+    case UpdateCheck::Newer:
+        return {QStringLiteral("Dravlin ") + check.update.version + QStringLiteral(" is available"),
+                QStringLiteral("You're on ") + running + QStringLiteral(". Download the update?"),
+                {QStringLiteral("Download"), QStringLiteral("Later")},
+                check.update.url};
+    case UpdateCheck::UpToDate:
+        return {QStringLiteral("You're up to date"),
+                QStringLiteral("Dravlin ") + running + QStringLiteral(" is the latest version."),
+                {QStringLiteral("OK")},
+                {}};
+    case UpdateCheck::Failed:
+        break;
+    }
+    // Saying "up to date" here would report a failure as success.
+    return {QStringLiteral("Couldn't check for updates"),
+            check.reason.isEmpty() ? QStringLiteral("The reply was not understood.") : check.reason,
+            {QStringLiteral("OK")},
+            {}};
 }

@@ -1,29 +1,190 @@
 #include "app/dravlinapp.h"
 
+#include "app/appupdater.h"
+#include "ui/contentcontroller.h"
+
 #include <QCoreApplication>
+#include <QFileOpenEvent>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QQuickStyle>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+namespace {
+const QString kScheme = QStringLiteral("dravlin-mac");
+DravlinApp *s_running = nullptr;
+} // namespace
 
 void DravlinApp::prepareProcess()
 {
     QCoreApplication::setOrganizationName(QStringLiteral("Dravlin"));
     QCoreApplication::setApplicationName(QStringLiteral("Dravlin"));
     QCoreApplication::setApplicationVersion(version());
+    // The desktop file's name, so the window manager groups our windows under the menu's icon.
+    QGuiApplication::setDesktopFileName(QStringLiteral("app.dravlin.Dravlin"));
     QtWebEngineQuick::initialize();
 }
 
 DravlinApp::DravlinApp(QObject *parent) : QObject(parent)
 {
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+    if (!s_running)
+        s_running = this;
+    // macOS delivers links of our scheme as file-open events.
+    if (QCoreApplication *application = QCoreApplication::instance())
+        application->installEventFilter(this);
 }
 
-bool DravlinApp::openWindow()
+DravlinApp::~DravlinApp()
 {
-    m_engine.addImportPath(QStringLiteral("qrc:/"));
-    const QUrl url(QStringLiteral("qrc:/Dravlin/ui/Main.qml"));
-    m_engine.load(url);
-    return !m_engine.rootObjects().isEmpty();
+    if (s_running == this)
+        s_running = nullptr;
+    for (const QPointer<QQuickWindow> &window : std::as_const(m_windows))
+        delete window.data();
+}
+
+DravlinApp *DravlinApp::create(QQmlEngine *qmlEngine, QJSEngine *jsEngine)
+{
+    Q_UNUSED(jsEngine);
+    if (s_running) {
+        QJSEngine::setObjectOwnership(s_running, QJSEngine::CppOwnership);
+        return s_running;
+    }
+    // A window loaded on its own (a test, a preview) still gets a shell; it lives with the engine.
+    auto *quiet = new DravlinApp;
+    quiet->setParent(qmlEngine);
+    return quiet;
+}
+
+QQmlEngine *DravlinApp::engine()
+{
+    if (!m_engine) {
+        m_engine = std::make_unique<QQmlEngine>();
+        m_engine->addImportPath(QStringLiteral("qrc:/"));
+    }
+    return m_engine.get();
+}
+
+QQuickWindow *DravlinApp::openWindow()
+{
+    if (!m_windowComponent)
+        m_windowComponent =
+            new QQmlComponent(engine(), QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")), this);
+    QObject *object = m_windowComponent->create();
+    auto *window = qobject_cast<QQuickWindow *>(object);
+    if (!window) {
+        qWarning().noquote() << m_windowComponent->errorString();
+        delete object;
+        return nullptr;
+    }
+    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    m_windows.prepend(window);
+    // A closed window is gone for good: its drawing, its downloads' view and its web page with it.
+    connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
+        if (!visible)
+            window->deleteLater();
+    });
+    connect(window, &QWindow::activeChanged, this, [this, window] {
+        if (!window->isActive())
+            return;
+        m_windows.removeAll(window);
+        m_windows.prepend(window);
+    });
+    connect(window, &QObject::destroyed, this, [this] { m_windows.removeAll(nullptr); });
+    return window;
+}
+
+QList<QQuickWindow *> DravlinApp::windows() const
+{
+    QList<QQuickWindow *> open;
+    for (const QPointer<QQuickWindow> &window : m_windows) {
+        if (window)
+            open.append(window);
+    }
+    return open;
+}
+
+bool DravlinApp::isOwnLink(const QUrl &url)
+{
+    return url.isValid() && url.scheme() == kScheme;
+}
+
+void DravlinApp::openURL(const QUrl &url)
+{
+    if (!isOwnLink(url))
+        return;
+    QList<QQuickWindow *> open = windows();
+    if (open.isEmpty()) {
+        if (!openWindow())
+            return;
+        open = windows();
+    }
+    QQuickWindow *front = open.first();
+    front->requestActivate();
+    if (auto *content = front->findChild<ContentController *>(QStringLiteral("content")))
+        content->receiveURL(url);
+}
+
+bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() == QEvent::FileOpen && watched == QCoreApplication::instance()) {
+        const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
+        if (isOwnLink(url)) {
+            openURL(url);
+            return true;
+        }
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void DravlinApp::checkForUpdates()
+{
+    checkForUpdates(AppUpdater::current());
+}
+
+void DravlinApp::checkForUpdates(const QString &running)
+{
+    AppUpdater::check(running, this, [this, running](const UpdateCheck &check) {
+        showUpdateAlert(AppUpdater::alertFor(check, running));
+    });
+}
+
+void DravlinApp::showUpdateAlert(const UpdateAlert &alert)
+{
+    QQmlComponent component(engine(), QUrl(QStringLiteral("qrc:/Dravlin/ui/AlertWindow.qml")));
+    auto *answer = new UpdateAlertAnswer(alert.download, this);
+    QObject *window = component.createWithInitialProperties({
+        {QStringLiteral("message"), alert.message},
+        {QStringLiteral("informative"), alert.informative},
+        {QStringLiteral("buttons"), alert.buttons},
+        {QStringLiteral("answer"), QVariant::fromValue(answer)},
+    });
+    if (!window) {
+        qWarning().noquote() << component.errorString();
+        delete answer;
+        return;
+    }
+    QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    window->setParent(answer);
+    connect(answer, &UpdateAlertAnswer::answered, answer, &QObject::deleteLater);
+    emit updateAlertShown(window);
+}
+
+void UpdateAlertAnswer::choose(int button)
+{
+    if (button == 0 && !m_download.isEmpty())
+        ContentController::openWebAddress(m_download);
+    emit answered();
+}
+
+bool DravlinApp::updateCheckInWindowMenu()
+{
+#ifdef Q_OS_MACOS
+    return false;
+#else
+    return true;
+#endif
 }
 
 QString DravlinApp::version()

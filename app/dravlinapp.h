@@ -1,24 +1,89 @@
 #pragma once
 
+#include <QList>
 #include <QObject>
-#include <QQmlApplicationEngine>
+#include <QPointer>
+#include <QQuickWindow>
+#include <QUrl>
+#include <QtQml/qqmlregistration.h>
 
-// The application shell: prepares the process (web engine, organisation names) and opens windows.
+#include "app/appupdater.h"
+
+#include <memory>
+
+class QQmlComponent;
+class QQmlEngine;
+class QJSEngine;
+
+// What the user answers in an update alert: the first button downloads when there is something
+// to download; every button closes the alert.
+class UpdateAlertAnswer : public QObject
+{
+    Q_OBJECT
+
+public:
+    UpdateAlertAnswer(const QUrl &download, QObject *parent) : QObject(parent), m_download(download) {}
+    Q_INVOKABLE void choose(int button);
+
+signals:
+    void answered();
+
+private:
+    QUrl m_download;
+};
+
+// The application shell: prepares the process, opens independent main windows (each with its own
+// session and account), hands links of the app's scheme to the frontmost one, and runs the
+// interactive update check, whose alert stands on its own, apart from any window.
 class DravlinApp : public QObject
 {
     Q_OBJECT
+    QML_ELEMENT
+    QML_SINGLETON
+
+    // Off macOS there is no application menu, so the window's ⋯ menu carries the update check.
+    Q_PROPERTY(bool updateCheckInWindowMenu READ updateCheckInWindowMenu CONSTANT)
 
 public:
     // Must run before the QGuiApplication exists: the web engine has to be set up first.
     static void prepareProcess();
 
     explicit DravlinApp(QObject *parent = nullptr);
+    ~DravlinApp() override;
 
-    // Opens the main window; false when it could not be created.
-    bool openWindow();
+    // The QML side's handle: the running shell, or a quiet one for a window made without it.
+    static DravlinApp *create(QQmlEngine *qmlEngine, QJSEngine *jsEngine);
 
+    // Opens one more main window; nullptr when it could not be created.
+    Q_INVOKABLE QQuickWindow *openWindow();
+    // The open windows, the most recently active first.
+    QList<QQuickWindow *> windows() const;
+
+    // Starts the interactive update check; its alert opens when the answer is in.
+    Q_INVOKABLE void checkForUpdates();
+    // The same against a given running version (tests).
+    void checkForUpdates(const QString &running);
+
+    // A link of the app's own scheme, from the platform or another launch. Only "draw" links do
+    // anything, in the frontmost window, and never start a download or a drawing by themselves.
+    void openURL(const QUrl &url);
+    static bool isOwnLink(const QUrl &url);
+
+    static bool updateCheckInWindowMenu();
     static QString version();
 
+signals:
+    // An update alert opened (tests read and answer it).
+    void updateAlertShown(QObject *alert);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private:
-    QQmlApplicationEngine m_engine;
+    QQmlEngine *engine();
+    void showUpdateAlert(const UpdateAlert &alert);
+
+    std::unique_ptr<QQmlEngine> m_engine;
+    QQmlComponent *m_windowComponent = nullptr;
+    QList<QPointer<QQuickWindow>> m_windows;
 };

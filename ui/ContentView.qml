@@ -91,5 +91,23 @@ Item {
         }
     }
 
+    // Each sheet is made afresh whenever it opens, and dropped when it closes.
+    Loader {
+        objectName: "getModelsSheet"
+        active: root.content.showGetModels
+        sourceComponent: GetModelsSheet {
+            session: root.session
+            onDismissed: root.content.showGetModels = false
+        }
+    }
+    Loader {
+        objectName: "keySheet"
+        active: root.content.showKeySheet
+        sourceComponent: OpenRouterKeySheet {
+            content: root.content
+            onDismissed: root.content.showKeySheet = false
+        }
+    }
+
     Component.onCompleted: content.appear()
 }

@@ -8,7 +8,9 @@ Button {
 
     property string kind: "plain"
     property color tint: Theme.accent
-    property color textColor: kind === "plain" ? Theme.white(0.5) : "white"
+    // A bordered button may take its tint for its text and a faint fill of it.
+    property bool tinted: false
+    property color textColor: kind === "plain" ? Theme.white(0.5) : tinted ? tint : "white"
     property bool small: true
 
     font.family: Theme.fontFamily
@@ -39,6 +41,9 @@ Button {
                 return control.down ? Qt.darker(control.tint, 1.2)
                                     : control.hovered ? Qt.lighter(control.tint, 1.08) : control.tint
             }
+            if (control.tinted)
+                return Qt.rgba(control.tint.r, control.tint.g, control.tint.b,
+                               control.down ? 0.3 : control.hovered ? 0.24 : 0.18)
             return control.down ? Theme.white(0.2) : control.hovered ? Theme.white(0.15) : Theme.white(0.1)
         }
         border.width: control.kind === "bordered" ? 1 : 0

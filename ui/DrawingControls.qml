@@ -28,54 +28,14 @@ ColumnLayout {
 
         RowLayout {
             spacing: 8
-            Rectangle {
+            SegmentedControl {
                 id: segments
-                implicitWidth: segmentRow.implicitWidth + 4
-                implicitHeight: 24
-                radius: 6
-                color: Theme.white(0.08)
-                opacity: controls.session.running ? 0.5 : 1
-                Accessible.role: Accessible.Grouping
-                Accessible.name: "Pay with"
-
-                Row {
-                    id: segmentRow
-                    anchors.centerIn: parent
-                    spacing: 2
-                    Repeater {
-                        model: [{ value: "credits", text: "Dravlin Credit" },
-                            { value: "key", text: "My OpenRouter key" }]
-                        AbstractButton {
-                            id: segment
-                            required property var modelData
-                            readonly property bool selected: controls.session.payWith === modelData.value
-                            enabled: !controls.session.running
-                            height: 20
-                            leftPadding: 9
-                            rightPadding: 9
-                            hoverEnabled: true
-                            contentItem: Text {
-                                text: segment.modelData.text
-                                color: segment.selected ? "white" : Theme.white(0.7)
-                                font.family: Theme.fontFamily
-                                font.pixelSize: 11
-                                font.weight: segment.selected ? Font.DemiBold : Font.Normal
-                                verticalAlignment: Text.AlignVCenter
-                            }
-                            background: Rectangle {
-                                radius: 5
-                                color: segment.selected ? Theme.white(0.2)
-                                                        : segment.hovered ? Theme.white(0.06) : "transparent"
-                            }
-                            onClicked: controls.session.payWith = modelData.value
-                            Accessible.role: Accessible.RadioButton
-                            Accessible.name: modelData.text
-                            Accessible.checkable: true
-                            Accessible.checked: selected
-                            Accessible.onPressAction: if (enabled) segment.clicked()
-                        }
-                    }
-                }
+                name: "Pay with"
+                enabled: !controls.session.running
+                value: controls.session.payWith
+                options: [{ value: "credits", text: "Dravlin Credit" },
+                    { value: "key", text: "My OpenRouter key" }]
+                onChosen: value => controls.session.payWith = value
             }
             Label {
                 visible: text !== ""

@@ -35,4 +35,11 @@ ApplicationWindow {
     ContentView {
         anchors.fill: parent
     }
+
+    // Another window with a drawing, a model choice and an account of its own.
+    Shortcut {
+        sequences: [StandardKey.New]
+        context: Qt.WindowShortcut
+        onActivated: DravlinApp.openWindow()
+    }
 }

@@ -6,6 +6,7 @@ QtObject {
     readonly property color accent: Qt.rgba(1.0, 0.18, 0.47, 1)
     readonly property color sidebarBG: Qt.rgba(0.075, 0.07, 0.085, 1)
     readonly property color secondary: Qt.rgba(1, 1, 1, 0.55)
+    readonly property color tertiary: Qt.rgba(1, 1, 1, 0.38)
     readonly property color modelName: Qt.rgba(0.98, 0.6, 0.75, 1)
     readonly property color green: "#32d74b"
     readonly property color red: "#ff453a"

@@ -99,7 +99,12 @@ RowLayout {
                     radius: 5
                     color: item.highlighted && !item.divider ? Theme.accent : "transparent"
                 }
-                onTriggered: row.content.activateMenuEntry(modelData.id)
+                onTriggered: {
+                    if (modelData.id === "checkForUpdates")
+                        DravlinApp.checkForUpdates()
+                    else
+                        row.content.activateMenuEntry(modelData.id)
+                }
 
                 Rectangle {
                     id: dividerLine

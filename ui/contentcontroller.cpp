@@ -10,6 +10,8 @@
 #include <QFileInfo>
 #include <QUrlQuery>
 
+#include <utility>
+
 namespace {
 const QString kExamplesDismissedKey = QStringLiteral("DravlinExamplesDismissed");
 const QString kDivider = QStringLiteral("divider");
@@ -135,6 +137,11 @@ QVariantList ContentController::menuEntries() const
                          m_session->publishLocal());
     entries << entry(QStringLiteral("drawings"), QStringLiteral("Drawings"))
             << entry(QStringLiteral("models"), QStringLiteral("Models"));
+#ifndef Q_OS_MACOS
+    // The Mac has this in its application menu; elsewhere the window is the only menu there is.
+    entries << entry(kDivider, QString())
+            << entry(QStringLiteral("checkForUpdates"), QString::fromUtf16(u"Check for Updates\u2026"));
+#endif
     return entries;
 }
 
@@ -208,6 +215,9 @@ void ContentController::appear()
     // Each step waits for the one before. The session and the account are ours, so a window that
     // closes midway takes the remaining steps with it.
     m_session->refreshModels([this] {
+        m_modelsKnown = true;
+        if (!m_pendingURL.isEmpty())
+            handleOpenURL(std::exchange(m_pendingURL, QUrl()));
         m_session->refreshRecommended([this] {
             m_session->loadFavorites([this] {
                 connect(
@@ -263,6 +273,11 @@ bool ContentController::pickImage(const QUrl &fileUrl)
 
 void ContentController::openLink(const QUrl &url)
 {
+    openWebAddress(url);
+}
+
+void ContentController::openWebAddress(const QUrl &url)
+{
     const QUrl web = ServiceClient::webAddress(url.toString(QUrl::FullyEncoded));
     if (!web.isEmpty())
         urlOpener()(web);
@@ -300,6 +315,15 @@ void ContentController::handleOpenURL(const QUrl &url)
         }
     }
     setShowGetModels(true);
+}
+
+void ContentController::receiveURL(const QUrl &url)
+{
+    // Until the installed models are known every model would look missing.
+    if (m_modelsKnown)
+        handleOpenURL(url);
+    else
+        m_pendingURL = url;
 }
 
 void ContentController::setUrlOpener(std::function<void(const QUrl &)> opener)

@@ -93,7 +93,12 @@ public:
     Q_INVOKABLE void openWeb(const QStringList &segments);
     // A link of the app's own scheme: "draw" links choose an installed model by family name.
     Q_INVOKABLE void handleOpenURL(const QUrl &url);
+    // The same for a link that may arrive before the window knows its models (a launch by a
+    // link): it waits for the first listing.
+    void receiveURL(const QUrl &url);
 
+    // Opens a web address (http or https only) in the browser.
+    static void openWebAddress(const QUrl &url);
     static QUrl webURL(const QUrl &base, const QStringList &segments);
     static bool isPickableImage(const QUrl &fileUrl);
 
@@ -119,4 +124,6 @@ private:
     bool m_showGetModels = false;
     bool m_showKeySheet = false;
     bool m_appearing = false;
+    bool m_modelsKnown = false;
+    QUrl m_pendingURL;
 };

@@ -19,13 +19,16 @@ QString Formats::elapsed(qint64 seconds)
            QLatin1Char('s');
 }
 
-bool Formats::drawEnabled(const QString &prompt, const QString &selectedModel)
+bool Formats::hasContent(const QString &text)
 {
-    if (selectedModel.isEmpty())
-        return false;
-    for (const QChar c : prompt) {
+    for (const QChar c : text) {
         if (c != QLatin1Char(' ') && c != QLatin1Char('\t'))
             return true;
     }
     return false;
+}
+
+bool Formats::drawEnabled(const QString &prompt, const QString &selectedModel)
+{
+    return !selectedModel.isEmpty() && hasContent(prompt);
 }

@@ -22,6 +22,10 @@ public:
     // replies begin by then), then "12s", then "2m 5s".
     Q_INVOKABLE static QString elapsed(qint64 seconds);
 
+    // Whether a field holds more than spaces and tabs (a line break counts as content): the rule
+    // for "Draw" and for saving a key.
+    Q_INVOKABLE static bool hasContent(const QString &text);
+
     // Whether "Draw" can be pressed: a model is chosen and the prompt holds more than spaces and
     // tabs. Line breaks count as content here; the session itself refuses a prompt of only those.
     Q_INVOKABLE static bool drawEnabled(const QString &prompt, const QString &selectedModel);

@@ -7,6 +7,7 @@
 #include "testenvironment.h"
 #include "ui/contentcontroller.h"
 #include "ui/formats.h"
+#include "ui/modelssheetcontroller.h"
 #include "ui/visiblenarration.h"
 
 #include <QSignalSpy>
@@ -167,7 +168,11 @@ private slots:
         QVERIFY(w.appear());
         QTEST(w.content->canDraw(), "canDraw");
         QTEST(Window::texts(w.content->pickerEntries()), "picker");
-        QTEST(Window::texts(w.content->menuEntries()), "menu");
+        QFETCH(QStringList, menu);
+#ifndef Q_OS_MACOS
+        menu << QString() << QString::fromUtf16(u"Check for Updates\u2026");
+#endif
+        QCOMPARE(Window::texts(w.content->menuEntries()), menu);
         QTEST(w.content->footerIdentity(), "identity");
         QTEST(w.content->promptHeader(), "header");
     }
@@ -449,6 +454,99 @@ private slots:
                 QCOMPARE(feed.isEmpty(), visible.isEmpty());
             }
         }
+    }
+
+    // The get-models sheet: recommended models by update date (undated last, ties in catalog
+    // order), what each offers on this machine, a download's row coming and going, the cloud
+    // search, and removal only after the confirmation.
+    void theModelsSheet()
+    {
+        const QByteArray catalog = R"({"models":[
+          {"name":"old:1b","size_gb":4.7,"min_ram_gb":1,"blurb":"","updated_days":30,"updated":"1 month ago"},
+          {"name":"nodate:1b","size_gb":1,"min_ram_gb":1,"blurb":""},
+          {"name":"huge:900b","size_gb":500,"min_ram_gb":100000,"blurb":"","updated_days":2,
+           "cloud_id":"vendor/huge","display_name":"Huge"},
+          {"name":"fresh:2b","size_gb":2.99,"min_ram_gb":1,"blurb":"","updated_days":2,"display_name":""}],
+          "cloud_catalog":[{"id":"vendor/huge","name":"Huge Cloud"},{"id":"acme/seer-2","name":"Seer"},
+                           {"id":"vendor/plain","name":"Plain"}]})";
+        Window w({.installed = R"([{"name":"alpha:8b","size":5046586573,"capabilities":["completion"]},
+                                   {"name":"beta:1b","size":1073741824}])",
+                  .catalog = catalog});
+        QVERIFY(w.appear());
+        w.server.route("POST", "/api/pull",
+                       FakeResponse().write("{\"status\":\"pulling manifest\"}\n").hold());
+        w.server.route("DELETE", "/api/delete", FakeResponse::json(200, ""));
+
+        ModelsSheetController sheet;
+        sheet.setSession(w.content->session());
+        const auto rows = [&] {
+            QStringList texts;
+            for (const QVariant &row : sheet.recommendedRows()) {
+                const QVariantMap map = row.toMap();
+                const QString action = map.value("action").toString();
+                QString text = map.value("title").toString() + " " + action;
+                if (action == "get")
+                    text += " " + map.value("getLabel").toString();
+                if (action == "needs")
+                    text +=
+                        " " + map.value("needsLabel").toString() + " " + map.value("cloudLabel").toString();
+                texts << text;
+            }
+            return texts;
+        };
+        QCOMPARE(rows(), (QStringList{"Huge needs Needs 100000GB Add cloud", "fresh:2b get Get 2GB",
+                                      "old:1b get Get 4GB", "nodate:1b get Get 1GB"}));
+        sheet.session()->toggleCloud(QStringLiteral("vendor/huge"));
+        QCOMPARE(rows().first(), QString::fromUtf16(u"Huge needs Needs 100000GB \u2713 Cloud"));
+
+        QSignalSpy rowsChanged(&sheet, &ModelsSheetController::recommendedRowsChanged);
+        sheet.session()->pull(QStringLiteral("fresh:2b"));
+        QCOMPARE(rows().at(1), QStringLiteral("fresh:2b progress"));
+        sheet.session()->cancelPull(QStringLiteral("fresh:2b"));
+        QTRY_COMPARE(rows().at(1), QStringLiteral("fresh:2b get Get 2GB"));
+        QCOMPARE(rowsChanged.size(), 2);
+
+        QCOMPARE(sheet.totalInstalled(), QStringLiteral("6GB on disk"));
+        QStringList installed;
+        for (const QVariant &row : sheet.installedRows()) {
+            const QVariantMap map = row.toMap();
+            installed << map.value("name").toString() + (map.value("tools").toBool() ? " " : " no tools ") +
+                             map.value("size").toString();
+        }
+        installed.sort();
+        QCOMPARE(installed, (QStringList{"alpha:8b no tools 4.7GB", "beta:1b 1.0GB"}));
+        QCOMPARE(ModelsSheetController::totalInstalled({}), QStringLiteral("0GB on disk"));
+
+        for (const auto &[search, expected] : {std::pair{"", "Huge Cloud,Seer,Plain"},
+                                               {" \t ", "Huge Cloud,Seer,Plain"},
+                                               {"  SEER\t", "Seer"},
+                                               {"ACME/", "Seer"},
+                                               {"zzz", ""},
+                                               {"vendor", "Huge Cloud,Plain"}}) {
+            sheet.setSearch(QString::fromLatin1(search));
+            QStringList names;
+            for (const QVariant &row : sheet.cloudResults())
+                names << row.toMap().value("name").toString();
+            QCOMPARE(names.join(','), QString::fromLatin1(expected));
+        }
+        QCOMPARE(sheet.searchPlaceholder(), QString::fromUtf16(u"Search 3 cloud models\u2026"));
+
+        sheet.requestRemove(QStringLiteral("alpha:8b"));
+        QCOMPARE(sheet.removalTitle(),
+                 QString::fromUtf16(u"Remove alpha:8b? Frees 4.7GB \u2014 you can always re-download it."));
+        sheet.cancelRemove();
+        QVERIFY(sheet.confirmingRemove().isEmpty());
+        sheet.requestRemove(QStringLiteral("alpha:8b"));
+        sheet.confirmRemove();
+        const auto deletes = [&] {
+            QList<QByteArray> bodies;
+            for (const RecordedRequest &request : w.server.requests())
+                if (request.method == "DELETE" && request.body.contains("alpha:8b"))
+                    bodies << request.body;
+            return bodies;
+        };
+        QTRY_COMPARE(deletes().size(), 1);
+        QVERIFY(sheet.confirmingRemove().isEmpty());
     }
 };
 

@@ -1,0 +1,337 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// Getting models: the recommended local models with download, progress and cancel, the
+// installed ones with removal; the cloud catalog with search and add.
+Sheet {
+    id: sheet
+
+    required property DrawSession session
+    readonly property ModelsSheetController state: ModelsSheetController {
+        session: sheet.session
+    }
+
+    title: "Get more models"
+    width: 480
+
+    contentItem: ColumnLayout {
+        spacing: 14
+
+        RowLayout {
+            spacing: 10
+            Layout.fillWidth: true
+            Label {
+                text: sheet.title
+                color: "white"
+                font.pixelSize: Theme.headline
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+            }
+            Item {
+                Layout.fillWidth: true
+            }
+            SegmentedControl {
+                objectName: "tabs"
+                name: "Models"
+                value: sheet.state.tab
+                options: [{ value: "local", text: "Local" }, { value: "cloud", text: "Cloud" }]
+                onChosen: value => sheet.state.tab = value
+            }
+            DButton {
+                kind: "bordered"
+                text: "Done"
+                onClicked: sheet.close()
+            }
+        }
+
+        // ---- local ----
+        ScrollView {
+            id: localScroll
+            visible: sheet.state.tab === "local"
+            Layout.fillWidth: true
+            Layout.preferredHeight: Math.min(localColumn.implicitHeight, 440)
+            contentWidth: availableWidth
+            clip: true
+
+            ColumnLayout {
+                id: localColumn
+                width: localScroll.availableWidth
+                spacing: 10
+
+                Repeater {
+                    model: sheet.state.recommendedRows
+                    RecommendedRow {
+                        required property var modelData
+                        row: modelData
+                        session: sheet.session
+                        Layout.fillWidth: true
+                    }
+                }
+
+                Label {
+                    visible: sheet.session.pullError !== ""
+                    text: sheet.session.pullError
+                    color: Theme.red
+                    font.pixelSize: Theme.caption
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                }
+
+                // Installed models, each removable after a confirmation.
+                ColumnLayout {
+                    visible: sheet.state.installedRows.length > 0
+                    spacing: 8
+                    Layout.fillWidth: true
+
+                    Rectangle {
+                        color: Theme.white(0.12)
+                        implicitHeight: 1
+                        Layout.fillWidth: true
+                        Layout.topMargin: 2
+                        Layout.bottomMargin: 2
+                    }
+                    RowLayout {
+                        Layout.fillWidth: true
+                        Label {
+                            text: "INSTALLED"
+                            color: Theme.tertiary
+                            font.pixelSize: 10
+                            font.weight: Font.Bold
+                            font.letterSpacing: 1
+                            Accessible.role: Accessible.Heading
+                            Accessible.name: "Installed"
+                        }
+                        Item {
+                            Layout.fillWidth: true
+                        }
+                        Label {
+                            text: sheet.state.totalInstalled
+                            color: Theme.tertiary
+                            font.pixelSize: Theme.caption2
+                            Accessible.role: Accessible.StaticText
+                            Accessible.name: text
+                        }
+                    }
+                    Repeater {
+                        model: sheet.state.installedRows
+                        RowLayout {
+                            id: installedRow
+                            required property var modelData
+                            spacing: 6
+                            Layout.fillWidth: true
+                            Accessible.role: Accessible.ListItem
+                            Accessible.name: modelData.name + ", " + modelData.size
+
+                            SymbolIcon {
+                                symbol: "checkmark.circle.fill"
+                                size: 11
+                                color: Qt.rgba(0.2, 0.84, 0.29, 0.7)
+                            }
+                            Label {
+                                text: installedRow.modelData.name
+                                color: "white"
+                                font.family: Theme.monoFamily
+                                font.pixelSize: 12
+                                elide: Text.ElideRight
+                                Layout.maximumWidth: 220
+                            }
+                            Label {
+                                visible: !installedRow.modelData.tools
+                                text: "no tools"
+                                color: Qt.rgba(1, 0.62, 0.04, 0.8)
+                                font.pixelSize: Theme.caption2
+                            }
+                            Label {
+                                visible: text !== ""
+                                text: installedRow.modelData.releaseLabel
+                                color: Theme.tertiary
+                                font.pixelSize: Theme.caption2
+                            }
+                            Item {
+                                Layout.fillWidth: true
+                            }
+                            Label {
+                                text: installedRow.modelData.size
+                                color: Theme.tertiary
+                                font.pixelSize: Theme.caption2
+                            }
+                            IconButton {
+                                symbol: "trash"
+                                size: 10
+                                name: "Remove " + installedRow.modelData.name + " from disk"
+                                tip: "Remove from disk"
+                                enabled: !sheet.session.running
+                                onClicked: sheet.state.requestRemove(installedRow.modelData.name)
+                            }
+                        }
+                    }
+                }
+            }
+        }
+
+        Label {
+            visible: sheet.state.tab === "local"
+            text: "Downloads keep going if you close this window."
+            color: Theme.tertiary
+            font.pixelSize: Theme.caption2
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
+        }
+
+        // ---- cloud ----
+        ColumnLayout {
+            visible: sheet.state.tab === "cloud"
+            spacing: 10
+            Layout.fillWidth: true
+
+            TextField {
+                id: searchField
+                objectName: "search"
+                text: sheet.state.search
+                onTextEdited: sheet.state.search = text
+                placeholderText: sheet.state.searchPlaceholder
+                color: "white"
+                font.pixelSize: Theme.body
+                leftPadding: 8
+                Layout.fillWidth: true
+                background: Rectangle {
+                    implicitHeight: 26
+                    radius: 6
+                    color: Theme.white(0.06)
+                    border.width: 1
+                    border.color: searchField.activeFocus ? Theme.accent : Theme.white(0.15)
+                }
+                Accessible.name: "Search cloud models"
+            }
+            Label {
+                visible: sheet.state.catalogEmpty
+                text: "Sign in to browse cloud models."
+                color: Theme.secondary
+                font.pixelSize: Theme.caption
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            ListView {
+                id: cloudList
+                objectName: "cloudList"
+                clip: true
+                spacing: 8
+                model: sheet.state.cloudResults
+                Layout.fillWidth: true
+                Layout.preferredHeight: Math.min(contentHeight, 420)
+                boundsBehavior: Flickable.StopAtBounds
+                ScrollBar.vertical: ScrollBar {}
+                Accessible.role: Accessible.List
+                Accessible.name: "Cloud models"
+                delegate: RowLayout {
+                    id: cloudRow
+                    required property var modelData
+                    width: cloudList.width - 12
+                    spacing: 10
+                    Accessible.role: Accessible.ListItem
+                    Accessible.name: modelData.name
+
+                    ColumnLayout {
+                        spacing: 2
+                        Layout.fillWidth: true
+                        RowLayout {
+                            spacing: 5
+                            Label {
+                                text: cloudRow.modelData.name
+                                color: "white"
+                                font.pixelSize: 12
+                                font.weight: Font.DemiBold
+                                elide: Text.ElideRight
+                                Layout.maximumWidth: 300
+                            }
+                            SymbolIcon {
+                                symbol: "cloud"
+                                size: 9
+                                color: Theme.tertiary
+                            }
+                        }
+                        Label {
+                            text: cloudRow.modelData.id
+                            color: Theme.tertiary
+                            font.family: Theme.monoFamily
+                            font.pixelSize: 10
+                            elide: Text.ElideRight
+                            Layout.fillWidth: true
+                        }
+                    }
+                    DButton {
+                        kind: "bordered"
+                        tinted: true
+                        tint: cloudRow.modelData.added ? Theme.green : Theme.accent
+                        text: cloudRow.modelData.added ? "✓ Added" : "Add"
+                        Accessible.name: (cloudRow.modelData.added ? "Remove " : "Add ") + cloudRow.modelData.name
+                        onClicked: sheet.session.toggleCloud(cloudRow.modelData.id)
+                    }
+                }
+            }
+            Label {
+                text: "Added models appear in the model picker, drawn on Dravlin Credit or your key."
+                color: Theme.tertiary
+                font.pixelSize: Theme.caption2
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+        }
+    }
+
+    // Asking before a model leaves the disk.
+    Dialog {
+        id: confirm
+        objectName: "removeConfirmation"
+        parent: Overlay.overlay
+        anchors.centerIn: parent
+        width: 360
+        modal: true
+        visible: sheet.state.confirmingRemove !== ""
+        closePolicy: Popup.CloseOnEscape
+        padding: 18
+        background: Rectangle {
+            radius: 10
+            color: "#2a282e"
+            border.width: 1
+            border.color: Theme.white(0.14)
+        }
+        contentItem: ColumnLayout {
+            spacing: 14
+            Label {
+                text: sheet.state.removalTitle
+                color: "white"
+                font.pixelSize: Theme.body
+                font.weight: Font.DemiBold
+                wrapMode: Text.Wrap
+                Layout.fillWidth: true
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            RowLayout {
+                spacing: 8
+                Layout.alignment: Qt.AlignRight
+                DButton {
+                    kind: "bordered"
+                    text: "Cancel"
+                    onClicked: sheet.state.cancelRemove()
+                }
+                DButton {
+                    kind: "prominent"
+                    tint: Theme.red
+                    text: "Remove from disk"
+                    onClicked: sheet.state.confirmRemove()
+                }
+            }
+        }
+        onClosed: sheet.state.cancelRemove()
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: sheet.state.removalTitle
+    }
+}
