@@ -9,6 +9,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QTimer>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 namespace {
@@ -23,12 +24,12 @@ void DravlinApp::prepareProcess()
     QCoreApplication::setApplicationVersion(version());
     // The desktop file's name, so the window manager groups our windows under the menu's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("app.dravlin.Dravlin"));
+    QQuickStyle::setStyle(QStringLiteral("Basic"));
     QtWebEngineQuick::initialize();
 }
 
 DravlinApp::DravlinApp(QObject *parent) : QObject(parent)
 {
-    QQuickStyle::setStyle(QStringLiteral("Basic"));
     if (!s_running)
         s_running = this;
     // macOS delivers links of our scheme as file-open events.
@@ -81,10 +82,7 @@ QQuickWindow *DravlinApp::openWindow()
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
     m_windows.prepend(window);
     // A closed window is gone for good: its drawing, its downloads' view and its web page with it.
-    connect(window, &QWindow::visibleChanged, window, [window](bool visible) {
-        if (!visible)
-            window->deleteLater();
-    });
+    window->installEventFilter(this);
     connect(window, &QWindow::activeChanged, this, [this, window] {
         if (!window->isActive())
             return;
@@ -128,6 +126,16 @@ void DravlinApp::openURL(const QUrl &url)
 
 bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
 {
+    if (event->type() == QEvent::Close) {
+        if (auto *window = qobject_cast<QQuickWindow *>(watched)) {
+            // A closed window is gone for good, its drawing and its web page with it. Looked at
+            // once the close has been handled, in case the window chose to stay.
+            QTimer::singleShot(0, window, [window] {
+                if (!window->isVisible())
+                    window->deleteLater();
+            });
+        }
+    }
     if (event->type() == QEvent::FileOpen && watched == QCoreApplication::instance()) {
         const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
         if (isOwnLink(url)) {

@@ -52,6 +52,8 @@ Window {
         anchors.fill: parent
         anchors.margins: 20
         spacing: 16
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: alert.message
 
         Image {
             source: "images/logo_white.png"
@@ -106,6 +108,4 @@ Window {
             }
         }
     }
-    Accessible.role: Accessible.AlertMessage
-    Accessible.name: message
 }

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import QtQuick.Layouts
 import Dravlin
 
@@ -297,6 +297,8 @@ Sheet {
         closePolicy: Popup.CloseOnEscape
         padding: 18
         background: Rectangle {
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: sheet.state.removalTitle
             radius: 10
             color: "#2a282e"
             border.width: 1
@@ -331,7 +333,5 @@ Sheet {
             }
         }
         onClosed: sheet.state.cancelRemove()
-        Accessible.role: Accessible.AlertMessage
-        Accessible.name: sheet.state.removalTitle
     }
 }

@@ -1,5 +1,5 @@
 import QtQuick
-import QtQuick.Controls.Basic
+import QtQuick.Controls
 import Dravlin
 
 // A modal sheet over the window: dims what is behind, closes with Escape, and is made afresh
@@ -22,6 +22,8 @@ Popup {
         color: Qt.rgba(0, 0, 0, 0.45)
     }
     background: Rectangle {
+        Accessible.role: Accessible.Dialog
+        Accessible.name: sheet.title
         radius: 12
         color: "#232127"
         border.width: 1
@@ -30,7 +32,4 @@ Popup {
 
     Component.onCompleted: open()
     onClosed: dismissed()
-
-    Accessible.role: Accessible.Dialog
-    Accessible.name: title
 }

@@ -146,6 +146,52 @@ private slots:
         QCOMPARE(askService(QStringLiteral("1.2")).has_value(), false);
     }
 
+    // What the interactive check says: a newer version offers the download, an equal one says so,
+    // and a query that got no usable answer never claims the app is up to date.
+    void theInteractiveCheckSaysWhatHappened_data()
+    {
+        QTest::addColumn<QByteArray>("reply");
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QString>("informative");
+        QTest::addColumn<QStringList>("buttons");
+        QTest::newRow("newer") << QByteArray("{\"version\":\"1.3\",\"url\":\"https://dl.example/d\"}")
+                               << "Dravlin 1.3 is available"
+                               << "You're on 1.2. Download the update?" << QStringList{"Download", "Later"};
+        QTest::newRow("same") << QByteArray(R"({"version":"1.2.0"})") << "You're up to date"
+                              << "Dravlin 1.2 is the latest version." << QStringList{"OK"};
+        QTest::newRow("no version") << QByteArray(R"({"latest":"1.3"})") << "Couldn't check for updates"
+                                    << "The reply was not understood." << QStringList{"OK"};
+        QTest::newRow("not JSON") << QByteArray("<html>busy</html>") << "Couldn't check for updates"
+                                  << "The reply was not understood." << QStringList{"OK"};
+        QTest::newRow("unreachable") << QByteArray() << "Couldn't check for updates" << QString()
+                                     << QStringList{"OK"};
+    }
+    void theInteractiveCheckSaysWhatHappened()
+    {
+        QFETCH(QByteArray, reply);
+        QFETCH(QString, informative);
+        ModelsHarness h;
+        if (reply.isNull()) {
+            Preferences::setValue(QStringLiteral("DravlinBaseURL"), QStringLiteral("http://127.0.0.1:1"));
+            ServiceClient::resetBaseURLForTesting();
+        } else {
+            h.server.route("GET", "/api/app_version", FakeResponse::json(200, reply));
+        }
+        QObject context;
+        std::optional<UpdateAlert> alert;
+        AppUpdater::check(QStringLiteral("1.2"), &context, [&](const UpdateCheck &check) {
+            alert = AppUpdater::alertFor(check, QStringLiteral("1.2"));
+        });
+        QTRY_VERIFY_WITH_TIMEOUT(alert.has_value(), 20000);
+        QTEST(alert->message, "message");
+        QTEST(alert->buttons, "buttons");
+        if (informative.isEmpty()) // the network layer's own words, whatever they are
+            QVERIFY(!alert->informative.isEmpty() && !alert->informative.contains(QLatin1String("latest")));
+        else
+            QCOMPARE(alert->informative, informative);
+        QCOMPARE(alert->download.isEmpty(), alert->buttons.size() == 1);
+    }
+
     void anUnreachableServiceMeansNothing()
     {
         ModelsHarness h;
