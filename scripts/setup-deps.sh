@@ -13,6 +13,7 @@ packages=(
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
     qtkeychain-qt6-dev libsecret-1-dev libsecret-1-0 gnome-keyring dbus
     libgl-dev xvfb xauth
+    dpkg-dev file desktop-file-utils
 )
 
 missing=()
