@@ -3,6 +3,8 @@
 #include <QJsonDocument>
 #include <QTcpSocket>
 
+#include <cstdio>
+
 QByteArray HttpRequest::header(const QByteArray &name) const
 {
     for (const auto &[key, value] : headers) {
@@ -238,5 +240,7 @@ void HttpServer::onReadable(QTcpSocket *socket, HttpResponder *responder)
     data.clear();
     responder->m_handled = true;
     responder->m_deadline.stop();
+    if (m_logging)
+        std::fprintf(stderr, "%s %s\n", request.method.constData(), qPrintable(request.path));
     m_handler(request, responder);
 }

@@ -93,6 +93,8 @@ public:
     explicit HttpServer(Handler handler, QObject *parent = nullptr, HttpLimits limits = HttpLimits());
 
     bool listen(quint16 port);
+    // One line per request on stderr: the method and the path, never a header, query or body.
+    void setLogging(bool on) { m_logging = on; }
     QUrl url() const; // http://127.0.0.1:<port>, without a trailing slash
     int openConnections() const { return m_open; }
 
@@ -106,4 +108,5 @@ private:
     Limits m_limits;
     QTcpServer m_server;
     int m_open = 0;
+    bool m_logging = false;
 };

@@ -32,6 +32,7 @@ public:
     explicit LocalModelServer(Options options, QObject *parent = nullptr);
 
     bool listen(quint16 port) { return m_http.listen(port); }
+    void setLogging(bool on) { m_http.setLogging(on); }
     QUrl url() const { return m_http.url(); }
     QStringList installedNames() const;
 

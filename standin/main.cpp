@@ -53,6 +53,7 @@ int main(int argc, char *argv[])
         options.tokensPerSecond = tokensPerSecond;
         options.pullMs = int(parser.value(pullSeconds).toDouble() * 1000);
         auto *server = new LocalModelServer(options, &app);
+        server->setLogging(true);
         if (!server->listen(quint16(portNumber))) {
             std::fprintf(stderr, "cannot listen on 127.0.0.1:%u\n", portNumber);
             return 1;
@@ -69,6 +70,7 @@ int main(int argc, char *argv[])
             options.databasePath = dir + QStringLiteral("/service.sqlite");
         }
         auto *server = new ServiceServer(options, &app);
+        server->setLogging(true);
         QString why;
         if (!server->ready(&why)) {
             std::fprintf(stderr, "cannot open %s: %s\n", qPrintable(options.databasePath), qPrintable(why));

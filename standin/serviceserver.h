@@ -31,6 +31,7 @@ public:
     // False with a reason when the database cannot be opened.
     bool ready(QString *why) const;
     bool listen(quint16 port) { return m_http.listen(port); }
+    void setLogging(bool on) { m_http.setLogging(on); }
     QUrl url() const { return m_http.url(); }
 
 private:
