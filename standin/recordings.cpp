@@ -39,7 +39,10 @@ Recording parse(const QString &id, const QString &text, const QString &svg)
             recording.recreation = true;
         }
     }
+    // A model's thinking ends in a blank line before it starts to answer.
     recording.thinking = recording.thinking.trimmed();
+    if (!recording.thinking.isEmpty())
+        recording.thinking += QStringLiteral("\n\n");
     recording.narration = recording.narration.trimmed();
     return recording;
 }

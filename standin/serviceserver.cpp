@@ -39,7 +39,8 @@ QString money(double dollars)
     return QStringLiteral("$") + QString::number(dollars, 'f', 2);
 }
 
-QByteArray page(const QString &title, const QString &body)
+// Without navigation for the sign-in page, which should lead nowhere but back to the app.
+QByteArray page(const QString &title, const QString &body, bool withNavigation = true)
 {
     static const QString style = QStringLiteral(
         "body{font-family:Inter,system-ui,sans-serif;background:#16161a;color:#eee;margin:0;padding:32px "
@@ -54,16 +55,19 @@ QByteArray page(const QString &title, const QString &body)
         "padding:8px;"
         "width:100%;box-sizing:border-box;margin:8px 0 16px;border-radius:6px;border:1px solid "
         "#555;background:#111;"
-        "color:#eee}button{font-size:15px;padding:8px "
+        "color:#eee;font:inherit}button{font:inherit;font-size:15px;padding:8px "
         "20px;border-radius:6px;border:0;background:#4f7cff;color:#fff}"
         "nav{margin-bottom:28px;color:#888}nav "
         "a{margin-right:16px}pre{white-space:pre-wrap;color:#bbb;font-size:13px}");
     const QString html =
         QStringLiteral("<!DOCTYPE html><html lang=\"en\"><head><meta charset=\"utf-8\"><title>%1</title>"
-                       "<style>%2</style></head><body><nav><a href=\"/drawings\">Drawings</a>"
-                       "<a href=\"/models\">Models</a><a href=\"/download/mac\">Download</a></nav>"
-                       "<h1>%1</h1>%3</body></html>")
-            .arg(escaped(title), style, body);
+                       "<style>%2</style></head><body>%3<h1>%1</h1>%4</body></html>")
+            .arg(escaped(title), style,
+                 withNavigation
+                     ? QStringLiteral("<nav><a href=\"/drawings\">Drawings</a><a href=\"/models\">Models</a>"
+                                      "<a href=\"/download/mac\">Download</a></nav>")
+                     : QString(),
+                 body);
     return html.toUtf8();
 }
 
@@ -191,7 +195,7 @@ void ServiceServer::signInPage(const HttpRequest &request, HttpResponder *respon
             "</button><p class=\"meta\">A stand-in service: any name signs in, and a new name starts with "
             "%2 of credit.</p></form>")
             .arg(escaped(redirect), money(m_options.startingCredits));
-    responder->send(200, kHtml, page(QStringLiteral("Sign in to Dravlin"), body), kPageHeaders);
+    responder->send(200, kHtml, page(QStringLiteral("Sign in to Dravlin"), body, false), kPageHeaders);
 }
 
 void ServiceServer::signInForm(const HttpRequest &request, HttpResponder *responder)
