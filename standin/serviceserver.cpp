@@ -178,8 +178,10 @@ std::optional<ServiceStore::User> ServiceServer::authorised(const HttpRequest &r
     std::optional<ServiceStore::User> user;
     if (header.startsWith(prefix))
         user = m_store->userForToken(QString::fromUtf8(header.mid(prefix.size())));
-    if (!user)
-        responder->sendJson(401, errorObject(QStringLiteral("unauthorized")));
+    if (!user) {
+        responder->send(401, kJson, line(errorObject(QStringLiteral("unauthorized"))),
+                        {{"WWW-Authenticate", "Bearer realm=\"dravlin\""}});
+    }
     return user;
 }
 
