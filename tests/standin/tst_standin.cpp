@@ -5,6 +5,7 @@
 #include "models/ollamaclient.h"
 #include "session/prompts.h"
 #include "session/svgextract.h"
+#include "standin/httpserver.h"
 #include "standin/localmodelserver.h"
 #include "standin/serviceserver.h"
 #include "testenvironment.h"
@@ -12,6 +13,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QSignalSpy>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -256,6 +258,42 @@ private slots:
         // A fault half-way leaves part of the drawing to keep.
         if (model.startsWith(QLatin1String("faulty:")) && model != QLatin1String("faulty:500"))
             QVERIFY(SvgExtract::openEnded(outcome.answer).has_value());
+    }
+
+    void serversBoundWhatTheyAccept_data()
+    {
+        QTest::addColumn<QByteArray>("request");
+        QTest::addColumn<QByteArray>("status");
+        QTest::newRow("a body over the limit")
+            << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 101\r\n\r\n") << QByteArray("413");
+        QTest::newRow("a head over the limit") << QByteArray(300, 'a') << QByteArray("431");
+        QTest::newRow("a chunked body")
+            << QByteArray("POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") << QByteArray("411");
+        QTest::newRow("a connection over the limit") << QByteArray() << QByteArray("503");
+    }
+
+    void serversBoundWhatTheyAccept()
+    {
+        QFETCH(QByteArray, request);
+        QFETCH(QByteArray, status);
+        HttpServer server(
+            [](const HttpRequest &, HttpResponder *responder) { responder->send(200, "text/plain", "ok"); },
+            nullptr, HttpLimits{1, 200, 100, 30'000});
+        QVERIFY(server.listen(0));
+        QTcpSocket idle; // holds the one connection allowed
+        idle.connectToHost(QHostAddress::LocalHost, server.url().port());
+        QVERIFY(idle.waitForConnected(kWaitMs));
+        QTRY_COMPARE_WITH_TIMEOUT(server.openConnections(), 1, kWaitMs);
+        if (!request.isEmpty()) {
+            idle.write(request);
+            QTRY_VERIFY_WITH_TIMEOUT(idle.canReadLine(), kWaitMs);
+            QCOMPARE(idle.readLine().mid(9, 3), status);
+            return;
+        }
+        QTcpSocket extra;
+        extra.connectToHost(QHostAddress::LocalHost, server.url().port());
+        QTRY_VERIFY_WITH_TIMEOUT(extra.canReadLine(), kWaitMs);
+        QCOMPARE(extra.readLine().mid(9, 3), status);
     }
 
     void pullInstallsAndDeleteRemoves()
