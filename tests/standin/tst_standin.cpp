@@ -343,8 +343,9 @@ private slots:
             {"anthropic/claude-sonnet-4", "credits", false, nullptr, 0.88},
             {"anthropic/claude-sonnet-4", "key", false, "needs an OpenRouter key", 0.88},
             {"qwen/qwen3-235b-a22b", "credits", true, "can't see images", 0.88},
-            {"anthropic/claude-opus-4", "credits", false, nullptr, 0.28},
-            {"anthropic/claude-opus-4", "credits", false, "Not enough Dravlin Credit", 0.28},
+            {"anthropic/claude-sonnet-4", "credits", true, nullptr, 0.76},
+            {"anthropic/claude-opus-4", "credits", false, nullptr, 0.16},
+            {"anthropic/claude-opus-4", "credits", false, "Not enough Dravlin Credit", 0.16},
         };
         for (const Case &c : cases) {
             GenerationRequest request{QStringLiteral("a sleeping fox curled up"), QLatin1String(c.model),
@@ -385,7 +386,7 @@ private slots:
 
         m_service.reset();
         startService();
-        QCOMPARE(balance(), 0.28);
+        QCOMPARE(balance(), 0.16);
         std::optional<QStringList> favorites;
         bool fetched = false;
         m_account->fetchFavorites(this, [&](const std::optional<QStringList> &ids) {
@@ -396,7 +397,7 @@ private slots:
         QCOMPARE(favorites, QStringList{QStringLiteral("openai/gpt-4.1")});
         // The gallery lists the drawings as images, never as inline markup.
         const QByteArray gallery = page(QStringLiteral("drawings"));
-        QCOMPARE(gallery.count("<img src=\"/drawings/"), 3);
+        QCOMPARE(gallery.count("<img src=\"/drawings/"), 4);
         QVERIFY(!gallery.contains("<svg"));
     }
 };
