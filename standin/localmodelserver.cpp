@@ -261,26 +261,26 @@ void LocalModelServer::chat(const HttpRequest &request, HttpResponder *responder
     std::function<void()> atEnd = [responder] {
         responder->finish();
     };
-    if (fault == QLatin1String("garbage")) {
+    if (fault.isEmpty()) {
+        lines.append(doneLine(model, count, m_options.tokensPerSecond));
+    } else if (fault == QLatin1String("garbage")) {
         lines.insert(faultAt,
                      "<html><head><title>502 Bad Gateway</title></head><body>bad gateway</body></html>");
         lines.append(doneLine(model, count, m_options.tokensPerSecond));
-    } else if (!fault.isEmpty()) {
+    } else {
         lines.resize(faultAt);
-        if (fault == QLatin1String("cut"))
+        if (fault == QLatin1String("cut")) {
             lines.append(doneLine(model, faultAt, m_options.tokensPerSecond));
-        else if (fault == QLatin1String("error"))
+        } else if (fault == QLatin1String("error")) {
             lines.append(compact({{QStringLiteral("error"),
                                    QStringLiteral("an error was encountered while running the model")}}));
-        else if (fault == QLatin1String("drop"))
+        } else if (fault == QLatin1String("drop")) {
             atEnd = [responder] {
                 responder->drop();
             };
-        else
-            atEnd = [] {
-            }; // a stall: silent until the client gives up
-    } else {
-        lines.append(doneLine(model, count, m_options.tokensPerSecond));
+        } else {
+            atEnd = nullptr; // a stall: silent until the client gives up
+        }
     }
     responder->startStream(200, "application/x-ndjson");
     new LinePacer(responder, lines, m_options.tokensPerSecond, atEnd);
