@@ -3,7 +3,8 @@
 # servers: a stand-in local model server (unless a real one already answers on localhost:11434) and
 # a stand-in Dravlin service. Everything the demo keeps (settings, the secret store, the service's
 # accounts and drawings) lives in the build folder's demo/ directory: the user's own settings and
-# keyring are never touched. The stand-ins stop when the app exits.
+# keyring are never touched. The stand-ins stop when the app exits. DRAVLIN_BUILD_DIR names another
+# build folder (one that is already configured is built as it is).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${DRAVLIN_BUILD_DIR:-$here/build}"
