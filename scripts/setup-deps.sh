@@ -12,6 +12,7 @@ packages=(
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
     qtkeychain-qt6-dev libsecret-1-dev libsecret-1-0 gnome-keyring dbus
+    libqt6sql6-sqlite
     libgl-dev xvfb xauth
     dpkg-dev file desktop-file-utils
 )
