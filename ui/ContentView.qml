@@ -91,21 +91,45 @@ Item {
         }
     }
 
-    // Each sheet is made afresh whenever it opens, and dropped when it closes.
-    Loader {
-        objectName: "getModelsSheet"
-        active: root.content.showGetModels
-        sourceComponent: GetModelsSheet {
+    // Each sheet is made afresh whenever it opens and destroyed once it has closed; setting the
+    // flag back closes it too.
+    property Popup getModelsSheet: null
+    property Popup keySheet: null
+    Component {
+        id: getModelsComponent
+        GetModelsSheet {
+            objectName: "getModelsSheet"
             session: root.session
-            onDismissed: root.content.showGetModels = false
+            onDismissed: {
+                root.content.showGetModels = false
+                destroy()
+            }
         }
     }
-    Loader {
-        objectName: "keySheet"
-        active: root.content.showKeySheet
-        sourceComponent: OpenRouterKeySheet {
+    Component {
+        id: keyComponent
+        OpenRouterKeySheet {
+            objectName: "keySheet"
             content: root.content
-            onDismissed: root.content.showKeySheet = false
+            onDismissed: {
+                root.content.showKeySheet = false
+                destroy()
+            }
+        }
+    }
+    Connections {
+        target: root.content
+        function onShowGetModelsChanged() {
+            if (root.content.showGetModels && !root.getModelsSheet)
+                root.getModelsSheet = getModelsComponent.createObject(root)
+            else if (!root.content.showGetModels && root.getModelsSheet)
+                root.getModelsSheet.close()
+        }
+        function onShowKeySheetChanged() {
+            if (root.content.showKeySheet && !root.keySheet)
+                root.keySheet = keyComponent.createObject(root)
+            else if (!root.content.showKeySheet && root.keySheet)
+                root.keySheet.close()
         }
     }
 

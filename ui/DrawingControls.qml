@@ -35,7 +35,7 @@ ColumnLayout {
                 value: controls.session.payWith
                 options: [{ value: "credits", text: "Dravlin Credit" },
                     { value: "key", text: "My OpenRouter key" }]
-                onChosen: value => controls.session.payWith = value
+                onChosen: choice => controls.session.payWith = choice
             }
             Label {
                 visible: text !== ""

@@ -37,7 +37,7 @@ Sheet {
                 name: "Models"
                 value: sheet.state.tab
                 options: [{ value: "local", text: "Local" }, { value: "cloud", text: "Cloud" }]
-                onChosen: value => sheet.state.tab = value
+                onChosen: choice => sheet.state.tab = choice
             }
             DButton {
                 kind: "bordered"

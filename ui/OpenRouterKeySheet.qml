@@ -41,6 +41,7 @@ Sheet {
             // The stored key, masked, so it can be checked or replaced.
             text: sheet.account.openRouterKey()
             echoMode: TextInput.Password
+            passwordCharacter: "•"
             placeholderText: "sk-or-…"
             color: "white"
             font.pixelSize: Theme.body
@@ -82,6 +83,7 @@ Sheet {
             }
             DButton {
                 id: save
+                objectName: "save"
                 kind: "prominent"
                 text: "Save"
                 enabled: Formats.hasContent(keyField.text)

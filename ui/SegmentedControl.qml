@@ -10,7 +10,7 @@ Rectangle {
     property var options: []
     property string value
     property string name
-    signal chosen(string value)
+    signal chosen(string choice)
 
     implicitWidth: segmentRow.implicitWidth + 4
     implicitHeight: 24
@@ -51,7 +51,7 @@ Rectangle {
                 Accessible.name: modelData.text
                 Accessible.checkable: true
                 Accessible.checked: selected
-                Accessible.onPressAction: if (enabled) segment.clicked()
+                Accessible.onPressAction: if (segment.enabled) segment.clicked()
             }
         }
     }

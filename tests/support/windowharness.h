@@ -29,6 +29,8 @@ struct WindowHarness
         Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
         ServiceClient::resetBaseURLForTesting();
         ContentController::setUrlOpener([](const QUrl &) {});
+        // The window's own start-up reaches the fake server, as a demo's reaches its stand-in.
+        qputenv("DRAVLIN_OLLAMA_URL", server.url().toEncoded());
     }
 
     bool load()
@@ -37,10 +39,7 @@ struct WindowHarness
         engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
         window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         content = window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
-        if (!content)
-            return false;
-        session()->client()->setBase(server.url());
-        return true;
+        return content != nullptr;
     }
 
     DrawSession *session() const { return content->session(); }

@@ -1,3 +1,4 @@
+#include "account/dravlinaccount.h"
 #include "testenvironment.h"
 #include "ui/formats.h"
 #include "ui/visiblenarration.h"
@@ -9,10 +10,10 @@
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 namespace {
-// The accessible object with that name and role below root, depth first.
+// The shown accessible object with that name and role below root, depth first.
 QAccessibleInterface *findAccessible(QAccessibleInterface *root, const QString &name, QAccessible::Role role)
 {
-    if (!root)
+    if (!root || root->state().invisible)
         return nullptr;
     if (root->role() == role && root->text(QAccessible::Name) == name)
         return root;
@@ -132,6 +133,104 @@ private slots:
         }
         QVERIFY(press(findAccessible(root, getModels, QAccessible::MenuItem)));
         QVERIFY(h.content->showGetModels());
+    }
+
+    // The two sheets, driven the way a screen reader drives them: a download started from the
+    // local tab keeps going across closing and reopening, the cloud tab searches and adds, and the
+    // key sheet saves a trimmed key, shows it again masked, and removes it.
+    void theSheets()
+    {
+        WindowHarness h;
+        h.server.route("GET", "/api/tags",
+                       FakeResponse::json(200, R"({"models":[{"name":"phi4:14b","size":9053116391,
+                           "capabilities":["completion"]},{"name":"qwen3:8b","size":5225387923,
+                           "capabilities":["completion","tools"]}]})"));
+        h.server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, R"({"models":[
+            {"name":"llama3.2:3b","display_name":"Llama 3.2","size_gb":2.0,"min_ram_gb":4,"blurb":"",
+             "updated_days":40,"updated":"1 month ago"},
+            {"name":"gemma3:12b","display_name":"Gemma 3","size_gb":8.1,"min_ram_gb":8,"blurb":"",
+             "updated_days":12,"updated":"12 days ago","cloud_id":"google/gemma-3-12b"},
+            {"name":"deepseek-r1:671b","display_name":"DeepSeek R1","size_gb":404,"min_ram_gb":512,
+             "blurb":"","updated_days":90,"cloud_id":"deepseek/deepseek-r1"}],
+          "cloud_catalog":[{"id":"anthropic/claude-sonnet-4","name":"Claude Sonnet 4","vision":true},
+            {"id":"openai/gpt-5","name":"GPT-5","vision":true},{"id":"google/gemma-3-12b","name":"Gemma 3 12B"},
+            {"id":"deepseek/deepseek-r1","name":"DeepSeek R1"},{"id":"x-ai/grok-4","name":"Grok 4"}],
+          "featured_cloud":["anthropic/claude-sonnet-4"]})"));
+        h.server.route("POST", "/api/pull",
+                       FakeResponse()
+                           .write("{\"status\":\"pulling manifest\"}\n")
+                           .write("{\"status\":\"pulling 26bd\",\"total\":100,\"completed\":38}\n")
+                           .hold());
+        QVERIFY(h.load());
+        QTRY_COMPARE(h.session()->models().size(), 2);
+        QTRY_COMPARE(h.session()->recommended().size(), 3);
+        QAccessibleInterface *root = QAccessible::queryAccessibleInterface(h.window);
+
+        h.content->activateMenuEntry(QStringLiteral("getModels"));
+        const QString get = QStringLiteral("Get 2GB llama3.2:3b");
+        QTRY_VERIFY(findAccessible(root, get, QAccessible::Button));
+        QVERIFY(press(findAccessible(root, get, QAccessible::Button)));
+        const QString cancel = QStringLiteral("Cancel download of llama3.2:3b");
+        QTRY_VERIFY(findAccessible(root, cancel, QAccessible::Button));
+        QTRY_COMPARE(h.session()->pulling().value(QStringLiteral("llama3.2:3b")), 0.38);
+        QVERIFY(findAccessible(root, QStringLiteral("Add cloud DeepSeek R1"), QAccessible::Button));
+        QVERIFY(!findAccessible(root, QStringLiteral("Get 404GB deepseek-r1:671b"), QAccessible::Button));
+        for (const char *trash : {"Remove phi4:14b from disk", "Remove qwen3:8b from disk"})
+            QVERIFY2(findAccessible(root, QString::fromLatin1(trash), QAccessible::Button), trash);
+        h.screenshot(QStringLiteral("sheet-local"));
+
+        QVERIFY(press(findAccessible(root, QStringLiteral("Done"), QAccessible::Button)));
+        QTRY_VERIFY(!h.content->showGetModels());
+        // Closed is gone: reopening makes a fresh sheet, and only one.
+        QTRY_VERIFY(!h.window->findChild<QObject *>(QStringLiteral("getModelsSheet")));
+        h.content->activateMenuEntry(QStringLiteral("getModels"));
+        QTRY_VERIFY(findAccessible(root, cancel, QAccessible::Button));
+
+        // Qt 6.4 reports every AbstractButton as a plain button, whatever role the view gives it.
+        QVERIFY(press(findAccessible(root, QStringLiteral("Cloud"), QAccessible::Button)));
+        auto *search = h.item("search");
+        QTRY_VERIFY(search && search->isVisible());
+        search->setProperty("text", QStringLiteral("  GEMMA"));
+        QMetaObject::invokeMethod(search, "textEdited");
+        QTRY_VERIFY(findAccessible(root, QStringLiteral("Add Gemma 3 12B"), QAccessible::Button));
+        QVERIFY(!findAccessible(root, QStringLiteral("Add GPT-5"), QAccessible::Button));
+        QVERIFY(press(findAccessible(root, QStringLiteral("Add Gemma 3 12B"), QAccessible::Button)));
+        QTRY_VERIFY(findAccessible(root, QStringLiteral("Remove Gemma 3 12B"), QAccessible::Button));
+        QCOMPARE(h.session()->enabledCloudIDs(), QStringList{QStringLiteral("google/gemma-3-12b")});
+        search->setProperty("text", QString());
+        QMetaObject::invokeMethod(search, "textEdited");
+        QTRY_VERIFY(findAccessible(root, QStringLiteral("Add GPT-5"), QAccessible::Button));
+        h.screenshot(QStringLiteral("sheet-cloud"));
+        QVERIFY(press(findAccessible(root, QStringLiteral("Done"), QAccessible::Button)));
+        QTRY_VERIFY(!h.content->showGetModels());
+        h.session()->cancelPull(QStringLiteral("llama3.2:3b"));
+
+        // The key sheet.
+        h.content->activateMenuEntry(QStringLiteral("openRouterKey"));
+        QQuickItem *key = nullptr;
+        QTRY_VERIFY((key = h.item("key")) && key->isVisible());
+        QVERIFY(!findAccessible(root, QStringLiteral("Remove"), QAccessible::Button));
+        key->setProperty("text", QStringLiteral(" \t "));
+        QVERIFY(!h.item("save")->isEnabled());
+        key->setProperty("text", QStringLiteral("sk-or-v1-0123456789abcdef \n"));
+        QVERIFY(h.item("save")->isEnabled());
+        QVERIFY(press(findAccessible(root, QStringLiteral("Save"), QAccessible::Button)));
+        QTRY_VERIFY(!h.content->showKeySheet());
+        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem),
+                 std::optional<QString>("sk-or-v1-0123456789abcdef"));
+        QVERIFY(h.content->account()->hasOpenRouterKey());
+
+        QTRY_VERIFY(!h.window->findChild<QObject *>(QStringLiteral("keySheet")));
+        h.content->activateMenuEntry(QStringLiteral("openRouterKey"));
+        QTRY_VERIFY((key = h.item("key")) && key->isVisible());
+        QCOMPARE(key->property("text").toString(), QStringLiteral("sk-or-v1-0123456789abcdef"));
+        QCOMPARE(key->property("displayText").toString().contains(QLatin1String("sk-or")), false);
+        QTRY_VERIFY(findAccessible(root, QStringLiteral("Remove"), QAccessible::Button));
+        h.screenshot(QStringLiteral("key-sheet"));
+        QVERIFY(press(findAccessible(root, QStringLiteral("Remove"), QAccessible::Button)));
+        QTRY_VERIFY(!h.content->showKeySheet());
+        QVERIFY(!Keychain::get(Keychain::openRouterKeyItem));
+        QVERIFY(!h.content->account()->hasOpenRouterKey());
     }
 };
 
