@@ -42,12 +42,15 @@ ColumnLayout {
         onActivated: bar.copySvg()
     }
 
-    Flow {
+    GridLayout {
         Layout.fillWidth: true
-        spacing: 6
+        columns: 2
+        rowSpacing: 6
+        columnSpacing: 6
         DButton {
             objectName: "saveSvgButton"
             kind: "bordered"
+            Layout.fillWidth: true
             text: "Save SVG…"
             enabled: !bar.exporter.busy
             onClicked: bar.saveSvg()
@@ -55,18 +58,21 @@ ColumnLayout {
         DButton {
             id: pngButton
             kind: "bordered"
+            Layout.fillWidth: true
             text: "Export PNG…"
             enabled: !bar.exporter.busy
             onClicked: bar.exportPng()
         }
         DButton {
             kind: "bordered"
+            Layout.fillWidth: true
             text: "Copy SVG"
             enabled: !bar.exporter.busy
             onClicked: bar.copySvg()
         }
         DButton {
             kind: "bordered"
+            Layout.fillWidth: true
             text: "Copy image"
             enabled: !bar.exporter.busy
             onClicked: bar.exporter.copyImage()

@@ -13,9 +13,11 @@ Rectangle {
     required property Exporter exporter
     readonly property DrawSession session: content.session
 
+    // The sheet itself takes the keys, not the search field: in a text field Ctrl+Y is redo, and
+    // the same keys must close the sheet again.
     function show() {
         sheet.visible = true
-        searchField.forceActiveFocus()
+        sheet.forceActiveFocus()
     }
     function hide() {
         sheet.history.close()
@@ -28,6 +30,13 @@ Rectangle {
     Connections {
         target: sheet.content
         function onHistoryRequested() { sheet.show() }
+    }
+    Connections {
+        target: sheet.history
+        function onViewingChanged() {
+            if (sheet.visible)
+                sheet.forceActiveFocus()
+        }
     }
     Shortcut {
         sequence: "Ctrl+Y"
@@ -229,7 +238,6 @@ Rectangle {
                     }
                 }
                 onClicked: sheet.history.open(row.entryId)
-                Accessible.role: Accessible.ListItem
                 Accessible.name: row.prompt + ", " + row.dateText
                 Accessible.onPressAction: row.clicked()
             }

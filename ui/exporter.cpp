@@ -26,6 +26,19 @@ void Exporter::setCanvas(CanvasController *canvas)
     emit canvasChanged();
 }
 
+void Exporter::setPrompt(const QString &prompt)
+{
+    if (m_prompt == prompt)
+        return;
+    m_prompt = prompt;
+    emit promptChanged();
+    if (!m_message.isEmpty() && !m_busy) {
+        m_message.clear();
+        m_failed = false;
+        emit messageChanged();
+    }
+}
+
 QUrl Exporter::lastFolder() const
 {
     const QString stored = Preferences::value(kFolderKey).toString();

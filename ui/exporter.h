@@ -20,7 +20,7 @@ class Exporter : public QObject
 
     Q_PROPERTY(CanvasController *canvas READ canvas WRITE setCanvas NOTIFY canvasChanged)
     // What the drawing was asked for: the default file name is made from it.
-    Q_PROPERTY(QString prompt MEMBER m_prompt NOTIFY promptChanged)
+    Q_PROPERTY(QString prompt READ prompt WRITE setPrompt NOTIFY promptChanged)
     Q_PROPERTY(bool busy READ busy NOTIFY busyChanged)
     Q_PROPERTY(QString message READ message NOTIFY messageChanged)
     Q_PROPERTY(bool failed READ failed NOTIFY messageChanged)
@@ -31,6 +31,9 @@ public:
 
     CanvasController *canvas() const { return m_canvas; }
     void setCanvas(CanvasController *canvas);
+    QString prompt() const { return m_prompt; }
+    // Another drawing: the last export's message was about the one before.
+    void setPrompt(const QString &prompt);
     bool busy() const { return m_busy; }
     QString message() const { return m_message; }
     bool failed() const { return m_failed; }

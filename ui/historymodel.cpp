@@ -2,8 +2,6 @@
 
 #include "session/drawsession.h"
 
-#include <QLocale>
-
 HistoryModel::HistoryModel(QObject *parent) : QAbstractListModel(parent)
 {
     setStore(HistoryStore::shared());
@@ -107,12 +105,11 @@ QHash<int, QByteArray> HistoryModel::roleNames() const
 
 QString HistoryModel::dateText(const QDateTime &at, const QDateTime &now)
 {
-    const QLocale locale;
-    const QString time = locale.toString(at.time(), QLocale::ShortFormat);
+    const QString time = at.time().toString(QStringLiteral("HH:mm"));
     const qint64 days = at.date().daysTo(now.date());
     if (days == 0)
         return QStringLiteral("Today ") + time;
     if (days == 1)
         return QStringLiteral("Yesterday ") + time;
-    return locale.toString(at, QLocale::ShortFormat);
+    return at.toString(QStringLiteral("d MMM yyyy, HH:mm"));
 }

@@ -44,7 +44,7 @@ public:
     bool canFetchMore(const QModelIndex &parent) const override;
     void fetchMore(const QModelIndex &parent) override;
 
-    // "Today 14:05", "Yesterday 09:12", else the date and time in the desktop's short format.
+    // "Today 14:05", "Yesterday 09:12", else "3 Dec 2026, 18:40".
     static QString dateText(const QDateTime &at, const QDateTime &now);
 
 signals:
