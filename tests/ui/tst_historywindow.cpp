@@ -113,6 +113,9 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     QTest::qWait(300); // only for the picture: the last shapes finish fading in
     h.screenshot(QStringLiteral("window-export"));
 
+    // Shortcuts belong to the active window.
+    h.window->requestActivate();
+    QVERIFY(QTest::qWaitForWindowActive(h.window));
     QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
     QTRY_VERIFY(h.item("historySheet")->isVisible());
     QQuickItem *list = h.item("historyList");
