@@ -336,6 +336,25 @@ Rectangle {
                     Accessible.role: Accessible.StaticText
                     Accessible.name: "Narration"
                 }
+                Label {
+                    id: publishedLink
+                    visible: text !== ""
+                    text: sheet.history.entry.publishedText || ""
+                    color: Theme.accent
+                    font.family: Theme.monoFamily
+                    font.pixelSize: 11
+                    elide: Text.ElideMiddle
+                    Layout.fillWidth: true
+                    HoverHandler {
+                        cursorShape: Qt.PointingHandCursor
+                    }
+                    TapHandler {
+                        onTapped: sheet.content.openLink(sheet.history.entry.publishedURL)
+                    }
+                    Accessible.role: Accessible.Link
+                    Accessible.name: text
+                    Accessible.onPressAction: sheet.content.openLink(sheet.history.entry.publishedURL)
+                }
                 Loader {
                     Layout.fillWidth: true
                     active: sheet.history.viewing

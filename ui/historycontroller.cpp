@@ -2,6 +2,7 @@
 
 #include "canvas/canvascontroller.h"
 #include "session/drawsession.h"
+#include "ui/contentcontroller.h"
 #include "ui/visiblenarration.h"
 
 HistoryController::HistoryController(QObject *parent) : QObject(parent), m_store(HistoryStore::shared()) {}
@@ -143,5 +144,13 @@ QVariantMap HistoryController::entryForView() const
             {QStringLiteral("duration"),
              e.durationMs > 0 ? DrawSession::formatDuration(double(e.durationMs) / 1000.0) : QString()},
             {QStringLiteral("publishedURL"), e.publishedURL},
+            // As the transcript words a fresh drawing's link.
+            {QStringLiteral("publishedText"),
+             e.publishedURL.isEmpty()
+                 ? QString()
+                 : QString::fromUtf16(u"published \u2192 ") +
+                       (e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
+                                                        : e.publishedURL.host()) +
+                       e.publishedURL.path()},
             {QStringLiteral("date"), e.createdAt.toLocalTime()}};
 }

@@ -23,7 +23,7 @@ class HistoryController : public QObject
     Q_PROPERTY(QString notice READ notice CONSTANT)
     Q_PROPERTY(bool viewing READ viewing NOTIFY viewingChanged)
     // The entry on show: id, prompt, mode, model, narration (the part before the drawing), svg,
-    // duration, publishedURL, date.
+    // duration, publishedURL and its link text (publishedText), date.
     Q_PROPERTY(QVariantMap entry READ entryForView NOTIFY viewingChanged)
 
 public:
