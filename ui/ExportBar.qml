@@ -179,6 +179,7 @@ ColumnLayout {
             item.open()
         }
         sourceComponent: FileDialog {
+            objectName: "saveSvgDialog"
             title: "Save SVG"
             fileMode: FileDialog.SaveFile
             defaultSuffix: "svg"

@@ -110,6 +110,16 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
         QVERIFY2(findAccessible(root, QString::fromUtf8(name), QAccessible::Button), name);
     QVERIFY(press(findAccessible(root, QStringLiteral("Copy SVG"), QAccessible::Button)));
     QTRY_VERIFY(QGuiApplication::clipboard()->text().startsWith(QLatin1String("<svg")));
+    // The save dialog opens where the last export went, on a name made from the prompt.
+    QVERIFY(press(findAccessible(root, QString::fromUtf8("Save SVG\u2026"), QAccessible::Button)));
+    QObject *dialog = nullptr;
+    QTRY_VERIFY((dialog = h.window->findChild<QObject *>(QStringLiteral("saveSvgDialog"))) &&
+                dialog->property("visible").toBool());
+    QVERIFY(dialog->property("selectedFile")
+                .toUrl()
+                .toLocalFile()
+                .endsWith(QLatin1String("/a-lighthouse-at-sunset.svg")));
+    QMetaObject::invokeMethod(dialog, "reject");
     QTest::qWait(300); // only for the picture: the last shapes finish fading in
     h.screenshot(QStringLiteral("window-export"));
 
