@@ -34,6 +34,14 @@ WebEngineView {
 
     onControllerChanged: if (controller) controller.setWebView(view)
 
+    // The controller's questions to the page (the drawing to export); the answer goes back to it.
+    function query(script, ticket) {
+        view.runJavaScript(script, function(result) {
+            if (view.controller)
+                view.controller.deliverQueryResult(ticket, result)
+        })
+    }
+
     onNavigationRequested: function(request) {
         // The first load of the page itself is the only navigation there will ever be, apart from
         // loading it again after its process ended.

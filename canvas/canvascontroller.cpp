@@ -1,9 +1,12 @@
 #include "canvas/canvascontroller.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
 #include <QFileInfo>
+#include <QJSValue>
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QMetaObject>
 
@@ -31,7 +34,13 @@ void CanvasController::setFrameIntervalMs(int ms)
 
 void CanvasController::setWebView(QObject *view)
 {
+    if (m_webView)
+        disconnect(m_webView, &QObject::destroyed, this, nullptr);
+    failPendingQueries();
     m_webView = view;
+    // A view that goes away will never answer what it was asked.
+    if (view)
+        connect(view, &QObject::destroyed, this, &CanvasController::failPendingQueries);
 }
 
 QUrl CanvasController::pageUrl()
@@ -147,4 +156,107 @@ void CanvasController::evaluate(const QString &script)
         return;
     QMetaObject::invokeMethod(m_webView.data(), "runJavaScript", Qt::DirectConnection,
                               Q_ARG(QString, script));
+}
+
+void CanvasController::query(const QString &script, QObject *context, QueryCallback callback)
+{
+    flush();
+    const int ticket = m_nextQuery++;
+    m_queries.insert(ticket, {context, std::move(callback)});
+    const bool sent = m_webView && !m_pageLost &&
+                      m_webView->metaObject()->indexOfMethod("query(QVariant,QVariant)") >= 0 &&
+                      QMetaObject::invokeMethod(m_webView.data(), "query", Qt::DirectConnection,
+                                                Q_ARG(QVariant, script), Q_ARG(QVariant, ticket));
+    if (!sent) {
+        // Never from inside the call: callers may still be setting up.
+        QTimer::singleShot(0, this, [this, ticket] { deliverQueryResult(ticket, QVariant()); });
+    }
+}
+
+void CanvasController::deliverQueryResult(int ticket, const QVariant &answer)
+{
+    const PendingQuery pending = m_queries.take(ticket);
+    if (!pending.context || !pending.callback)
+        return;
+    if (answer.userType() == qMetaTypeId<QJSValue>())
+        pending.callback(answer.value<QJSValue>().toVariant());
+    else
+        pending.callback(answer);
+}
+
+void CanvasController::failPendingQueries()
+{
+    const QList<int> tickets = m_queries.keys();
+    for (int ticket : tickets) {
+        QTimer::singleShot(0, this, [this, ticket] { deliverQueryResult(ticket, QVariant()); });
+    }
+}
+
+void CanvasController::requestDrawingSvg(QObject *context, std::function<void(const QString &)> done)
+{
+    query(QStringLiteral("window.drawingSvg ? window.drawingSvg() : ''"), context,
+          [done](const QVariant &answer) {
+              done(answer.typeId() == QMetaType::QString ? answer.toString() : QString());
+          });
+}
+
+void CanvasController::requestDrawingPng(const PngOptions &options, QObject *context,
+                                         std::function<void(const QByteArray &, const QString &)> done)
+{
+    const QJsonObject json{
+        {QStringLiteral("scale"), options.scale},
+        {QStringLiteral("width"), options.width},
+        {QStringLiteral("background"), options.whiteBackground ? QStringLiteral("#ffffff") : QString()}};
+    const QString script = QStringLiteral("window.startPngExport ? window.startPngExport(") +
+                           QString::fromUtf8(QJsonDocument(json).toJson(QJsonDocument::Compact)) +
+                           QStringLiteral(") : 0");
+    const qint64 deadline = QDateTime::currentMSecsSinceEpoch() + m_pngTimeoutMs;
+    QPointer<CanvasController> self(this);
+    query(script, context, [self, deadline, context, done](const QVariant &answer) {
+        const int ticket = answer.toInt();
+        if (!answer.isValid() || !self)
+            done({}, QStringLiteral("The canvas is not available."));
+        else if (ticket <= 0)
+            done({}, QStringLiteral("There is no drawing to export."));
+        else
+            self->pollPng(ticket, deadline, context, done);
+    });
+}
+
+void CanvasController::pollPng(int ticket, qint64 deadline, QObject *context,
+                               std::function<void(const QByteArray &, const QString &)> done)
+{
+    QPointer<CanvasController> self(this);
+    query(QStringLiteral("window.takePngExport(%1)").arg(ticket), context,
+          [self, ticket, deadline, context, done](const QVariant &answer) {
+              if (!answer.isValid() || !self) {
+                  done({}, QStringLiteral("The canvas is not available."));
+                  return;
+              }
+              if (answer.typeId() == QMetaType::QString) {
+                  // Still rendering: ask again shortly, on the context's clock.
+                  if (QDateTime::currentMSecsSinceEpoch() > deadline) {
+                      done({}, QStringLiteral("Rendering the drawing took too long."));
+                      return;
+                  }
+                  QTimer::singleShot(15, context, [self, ticket, deadline, context, done] {
+                      if (self)
+                          self->pollPng(ticket, deadline, context, done);
+                  });
+                  return;
+              }
+              const QVariantMap result = answer.toMap();
+              const QString url = result.value(QStringLiteral("png")).toString();
+              const QLatin1String prefix("data:image/png;base64,");
+              if (!url.startsWith(prefix)) {
+                  const QString error = result.value(QStringLiteral("error")).toString();
+                  done({}, error.isEmpty() ? QStringLiteral("The drawing could not be rendered.") : error);
+                  return;
+              }
+              const QByteArray png = QByteArray::fromBase64(QStringView(url).mid(prefix.size()).toLatin1());
+              if (png.isEmpty())
+                  done({}, QStringLiteral("The drawing could not be rendered."));
+              else
+                  done(png, QString());
+          });
 }

@@ -1,11 +1,15 @@
 #pragma once
 
+#include <QByteArray>
+#include <QHash>
 #include <QObject>
 #include <QPointer>
 #include <QTimer>
 #include <QUrl>
+#include <QVariant>
 #include <QtQml/qqmlregistration.h>
 
+#include <functional>
 #include <optional>
 
 // Drives the canvas page one way: three short script calls, fire-and-forget, in program order.
@@ -54,6 +58,30 @@ public:
     // reads nothing sent to it any more, so only ending its process frees the canvas.
     Q_INVOKABLE void endRenderProcess(qint64 pid);
 
+    // Asks the page a question after every command sent so far. The answer comes back on a later
+    // turn of the event loop, and only while context lives; it is an invalid QVariant when there
+    // is no page to answer.
+    using QueryCallback = std::function<void(const QVariant &answer)>;
+    void query(const QString &script, QObject *context, QueryCallback callback);
+    // From the view: the answer to query number ticket.
+    Q_INVOKABLE void deliverQueryResult(int ticket, const QVariant &answer);
+
+    // The drawing as the canvas shows it, serialized: the sanitized tree, not the model's text.
+    // Empty when nothing is drawn or no page answers.
+    void requestDrawingSvg(QObject *context, std::function<void(const QString &svg)> done);
+
+    struct PngOptions
+    {
+        double scale = 1; // of the drawing's own size
+        int width = 0;    // in pixels; wins over scale when set
+        bool whiteBackground = false;
+    };
+    // The drawing rendered by the page from that same tree. On failure png is empty and error says why.
+    void requestDrawingPng(const PngOptions &options, QObject *context,
+                           std::function<void(const QByteArray &png, const QString &error)> done);
+    // How long a render may take before it counts as failed.
+    void setPngTimeoutMs(int ms) { m_pngTimeoutMs = ms; }
+
     // The text as a complete JavaScript string literal (a JSON string, quotes included), so any
     // model text — quotes, backslashes, line breaks, "</script>" — is inert data in the command.
     static QString js(const QString &text);
@@ -66,7 +94,18 @@ private:
     void evaluate(const QString &script);
     void sendDelta(const QString &text);
     void flush();
+    void failPendingQueries();
+    void pollPng(int ticket, qint64 deadline, QObject *context,
+                 std::function<void(const QByteArray &, const QString &)> done);
 
+    struct PendingQuery
+    {
+        QPointer<QObject> context;
+        QueryCallback callback;
+    };
+    QHash<int, PendingQuery> m_queries;
+    int m_nextQuery = 1;
+    int m_pngTimeoutMs = 20000;
     QPointer<QObject> m_webView;
     QTimer m_frame;
     QString m_pending;

@@ -12,6 +12,19 @@ Item {
     }
     readonly property DrawSession session: content.session
 
+    // The window's kept drawings and its exports, shared by the transcript and the history sheet.
+    HistoryController {
+        id: history
+        objectName: "history"
+        session: root.session
+    }
+    Exporter {
+        id: exporter
+        objectName: "exporter"
+        canvas: root.session.canvas
+        prompt: history.viewing ? history.entry.prompt : root.session.activePrompt
+    }
+
     RowLayout {
         anchors.fill: parent
         spacing: 0
@@ -26,6 +39,7 @@ Item {
                 anchors.fill: parent
                 anchors.margins: 16
                 spacing: 14
+                visible: !historySheet.visible
 
                 WordmarkRow {
                     content: root.content
@@ -53,6 +67,7 @@ Item {
                 Transcript {
                     visible: root.content.canDraw
                     content: root.content
+                    exporter: exporter
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                 }
@@ -72,6 +87,15 @@ Item {
                     content: root.content
                     Layout.fillWidth: true
                 }
+            }
+
+            HistorySheet {
+                id: historySheet
+                objectName: "historySheet"
+                anchors.fill: parent
+                content: root.content
+                history: history
+                exporter: exporter
             }
         }
 

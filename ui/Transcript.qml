@@ -9,6 +9,8 @@ Item {
     id: transcript
 
     required property ContentController content
+    // Where the export actions send the drawing; none, no actions.
+    property Exporter exporter
     readonly property DrawSession session: content.session
 
     clip: true
@@ -173,6 +175,16 @@ Item {
                 // A new result is a new box: every drawing's source starts folded.
                 sourceComponent: SVGCodeBox {
                     svg: transcript.session.resultSVG
+                }
+            }
+
+            Loader {
+                objectName: "exportBar"
+                Layout.fillWidth: true
+                active: transcript.exporter !== null && transcript.session.resultSVG !== ""
+                visible: active
+                sourceComponent: ExportBar {
+                    exporter: transcript.exporter
                 }
             }
 

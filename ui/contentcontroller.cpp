@@ -126,6 +126,7 @@ QVariantList ContentController::menuEntries() const
     }
     entries << entry(QStringLiteral("getModels"), QString::fromUtf16(u"Get more models\u2026"))
             << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
+            << entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026"))
             << entry(kDivider, QString());
     const std::optional<QString> username = m_account->username();
     if (m_account->signedIn() && username && !username->isEmpty())
@@ -241,6 +242,8 @@ void ContentController::activateMenuEntry(const QString &id)
         setShowGetModels(true);
     else if (id == QLatin1String("openRouterKey"))
         setShowKeySheet(true);
+    else if (id == QLatin1String("history"))
+        emit historyRequested();
     else if (id == QLatin1String("profile") && m_account->username())
         openWeb({QLatin1Char('@') + *m_account->username()});
     else if (id == QLatin1String("publishLocal"))

@@ -117,6 +117,8 @@ signals:
     void publishedLinkTextChanged();
     // The start-up loads have all finished.
     void appeared();
+    // The user asked for the kept drawings (the view owns that sheet).
+    void historyRequested();
 
 private:
     DrawSession *m_session;

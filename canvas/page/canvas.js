@@ -1041,4 +1041,98 @@
         streamed = new StreamedText();
         streamed.append(svg);
     };
+
+    // ---- Export ----
+    // What leaves the app is what the canvas shows: the tree built under the allow-lists, never the
+    // model's own text. Whatever the canvas refused cannot reach a file or the clipboard.
+    function drawnRoot() {
+        const root = drawing.firstElementChild;
+        return root !== null && root.namespaceURI === SVG_NS && root.localName === 'svg' ? root : null;
+    }
+
+    window.drawingSvg = function () {
+        const root = drawnRoot();
+        return root === null ? '' : new XMLSerializer().serializeToString(root);
+    };
+
+    // The drawing's own size: its width and height in user units, else its viewBox, else what it
+    // takes on screen.
+    function naturalSize(root) {
+        const plain = /^\s*([0-9]*\.?[0-9]+(?:[eE][-+]?[0-9]+)?)\s*(px)?\s*$/;
+        const width = plain.exec(root.getAttribute('width') || '');
+        const height = plain.exec(root.getAttribute('height') || '');
+        if (width && height && parseFloat(width[1]) > 0 && parseFloat(height[1]) > 0)
+            return { width: parseFloat(width[1]), height: parseFloat(height[1]) };
+        const box = root.viewBox.baseVal;
+        if (box && box.width > 0 && box.height > 0)
+            return { width: box.width, height: box.height };
+        const shown = root.getBoundingClientRect();
+        if (shown.width > 0 && shown.height > 0)
+            return { width: shown.width, height: shown.height };
+        return { width: 512, height: 512 };
+    }
+
+    // A bitmap this large is already far past any screen; beyond it the engine runs out of memory.
+    const MAX_EXPORT_SIDE = 4096;
+    const pngExports = new Map();
+    let nextExport = 1;
+
+    // Renders the drawing as a PNG: the sanitized tree, serialized, loaded as an image (an SVG image
+    // runs no script and loads nothing, and the page's policy allows only data: images anyway) and
+    // drawn onto a canvas. Loading an image takes a turn of the page's own loop, so the answer is
+    // collected with takePngExport(ticket). options: { scale, width, background } — a width wins
+    // over a scale; background is a CSS colour or empty for transparent.
+    window.startPngExport = function (options) {
+        const root = drawnRoot();
+        if (root === null || options === null || typeof options !== 'object')
+            return 0;
+        const size = naturalSize(root);
+        let scale = options.width > 0 ? options.width / size.width : (options.scale > 0 ? options.scale : 1);
+        const largest = Math.max(size.width, size.height) * scale;
+        if (largest > MAX_EXPORT_SIDE)
+            scale *= MAX_EXPORT_SIDE / largest;
+        const width = Math.max(1, Math.round(size.width * scale));
+        const height = Math.max(1, Math.round(size.height * scale));
+        const copy = root.cloneNode(true);
+        if (!copy.hasAttribute('viewBox'))
+            copy.setAttribute('viewBox', '0 0 ' + size.width + ' ' + size.height);
+        copy.setAttribute('width', String(width));
+        copy.setAttribute('height', String(height));
+        const ticket = nextExport++;
+        pngExports.set(ticket, null);
+        const image = new Image();
+        image.onload = function () {
+            try {
+                const bitmap = document.createElement('canvas');
+                bitmap.width = width;
+                bitmap.height = height;
+                const context = bitmap.getContext('2d');
+                if (typeof options.background === 'string' && options.background !== '') {
+                    context.fillStyle = options.background;
+                    context.fillRect(0, 0, width, height);
+                }
+                context.drawImage(image, 0, 0, width, height);
+                pngExports.set(ticket, { png: bitmap.toDataURL('image/png'), width: width, height: height });
+            } catch (error) {
+                pngExports.set(ticket, { error: String((error && error.message) || error) });
+            }
+        };
+        image.onerror = function () {
+            pngExports.set(ticket, { error: 'The drawing could not be rendered.' });
+        };
+        image.src = 'data:image/svg+xml;charset=utf-8,'
+            + encodeURIComponent(new XMLSerializer().serializeToString(copy));
+        return ticket;
+    };
+
+    // 'pending' until the render is done, then its result once: { png, width, height } or { error }.
+    window.takePngExport = function (ticket) {
+        const result = pngExports.get(ticket);
+        if (result === undefined)
+            return { error: 'No such export.' };
+        if (result === null)
+            return 'pending';
+        pngExports.delete(ticket);
+        return result;
+    };
 })();

@@ -87,6 +87,7 @@ struct Window
 
 const QString kGet = QString::fromUtf16(u"Get more models\u2026");
 const QString kKey = QString::fromUtf16(u"OpenRouter key\u2026");
+const QString kHistory = QString::fromUtf16(u"History\u2026");
 } // namespace
 
 class TestContentController : public QObject
@@ -114,8 +115,8 @@ private slots:
         QTest::addColumn<QString>("identity");
         QTest::addColumn<QString>("header");
 
-        const QStringList plainMenu{kGet, kKey, QString(), "Drawings", "Models"};
-        const QStringList signedInMenu{kGet, kKey, QString(), "Publish local drawings", "Drawings", "Models"};
+        const QStringList plainMenu{kGet, kKey, kHistory, QString(), "Drawings", "Models"};
+        const QStringList signedInMenu{kGet, kKey, kHistory, QString(), "Publish local drawings", "Drawings", "Models"};
         QTest::newRow("a newcomer") << QByteArray("[]") << kFeatured << false << ""
                                     << "" << false << false << false << QStringList() << plainMenu
                                     << "Publishing as you"
@@ -147,6 +148,7 @@ private slots:
                            QString(),
                            kGet,
                            kKey,
+                           kHistory,
                            QString(),
                            "My profile (@ada)",
                            "Publish local drawings",

@@ -1,0 +1,209 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Dialogs
+import QtQuick.Layouts
+import Dravlin
+
+// The ways a drawing leaves the app: a file (SVG or PNG) or the clipboard. Everything comes from
+// what the canvas shows, through the exporter; this only asks where and how big.
+ColumnLayout {
+    id: bar
+
+    required property Exporter exporter
+
+    spacing: 4
+
+    function saveSvg() {
+        if (!bar.exporter.busy)
+            svgDialog.openFor(bar.exporter.suggestedFile("svg"))
+    }
+    function exportPng() {
+        if (!bar.exporter.busy)
+            pngOptions.open()
+    }
+    function copySvg() {
+        bar.exporter.copySvg()
+    }
+
+    // The platform's shortcuts, for whichever bar is on screen.
+    Shortcut {
+        sequence: StandardKey.Save
+        enabled: bar.visible
+        onActivated: bar.saveSvg()
+    }
+    Shortcut {
+        sequence: "Ctrl+Shift+E"
+        enabled: bar.visible
+        onActivated: bar.exportPng()
+    }
+    Shortcut {
+        sequence: "Ctrl+Shift+C"
+        enabled: bar.visible
+        onActivated: bar.copySvg()
+    }
+
+    GridLayout {
+        Layout.fillWidth: true
+        columns: 2
+        rowSpacing: 6
+        columnSpacing: 6
+        DButton {
+            objectName: "saveSvgButton"
+            kind: "bordered"
+            Layout.fillWidth: true
+            text: "Save SVG…"
+            enabled: !bar.exporter.busy
+            onClicked: bar.saveSvg()
+        }
+        DButton {
+            id: pngButton
+            kind: "bordered"
+            Layout.fillWidth: true
+            text: "Export PNG…"
+            enabled: !bar.exporter.busy
+            onClicked: bar.exportPng()
+        }
+        DButton {
+            kind: "bordered"
+            Layout.fillWidth: true
+            text: "Copy SVG"
+            enabled: !bar.exporter.busy
+            onClicked: bar.copySvg()
+        }
+        DButton {
+            kind: "bordered"
+            Layout.fillWidth: true
+            text: "Copy image"
+            enabled: !bar.exporter.busy
+            onClicked: bar.exporter.copyImage()
+        }
+    }
+
+    Label {
+        objectName: "exportMessage"
+        visible: text !== ""
+        text: bar.exporter.message
+        color: bar.exporter.failed ? Theme.red : Theme.secondary
+        font.pixelSize: Theme.caption2
+        wrapMode: Text.Wrap
+        Layout.fillWidth: true
+        Accessible.role: Accessible.StaticText
+        Accessible.name: text
+    }
+
+    // Size and background, then the file.
+    Popup {
+        id: pngOptions
+        parent: pngButton
+        y: pngButton.height + 4
+        padding: 10
+        modal: true
+        focus: true
+        background: Rectangle {
+            radius: 8
+            color: "#232127"
+            border.width: 1
+            border.color: Theme.white(0.12)
+        }
+        contentItem: ColumnLayout {
+            spacing: 8
+            Label {
+                text: "Export PNG"
+                color: "white"
+                font.pixelSize: Theme.body
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
+            }
+            RowLayout {
+                spacing: 6
+                ComboBox {
+                    id: sizeChoice
+                    model: ["1×", "2×", "Width"]
+                    currentIndex: 1
+                    implicitWidth: 90
+                    font.pixelSize: Theme.caption
+                    Accessible.name: "Size"
+                }
+                SpinBox {
+                    id: widthChoice
+                    visible: sizeChoice.currentIndex === 2
+                    from: 16
+                    to: 4096
+                    stepSize: 64
+                    value: 1024
+                    editable: true
+                    implicitWidth: 110
+                    font.pixelSize: Theme.caption
+                    Accessible.name: "Width in pixels"
+                }
+            }
+            CheckBox {
+                id: whiteChoice
+                text: "White background"
+                checked: true
+                font.pixelSize: Theme.caption
+                Accessible.name: text
+                Accessible.onPressAction: toggle()
+            }
+            RowLayout {
+                spacing: 6
+                Item {
+                    Layout.fillWidth: true
+                }
+                DButton {
+                    kind: "plain"
+                    text: "Cancel"
+                    onClicked: pngOptions.close()
+                }
+                DButton {
+                    kind: "prominent"
+                    text: "Choose file…"
+                    onClicked: {
+                        pngOptions.close()
+                        pngDialog.openFor(bar.exporter.suggestedFile("png"))
+                    }
+                }
+            }
+        }
+    }
+
+    // Made on first use: most windows never save a file.
+    Loader {
+        id: svgDialog
+        active: false
+        function openFor(file) {
+            active = true
+            item.currentFolder = bar.exporter.lastFolder
+            item.selectedFile = file
+            item.open()
+        }
+        sourceComponent: FileDialog {
+            objectName: "saveSvgDialog"
+            title: "Save SVG"
+            fileMode: FileDialog.SaveFile
+            defaultSuffix: "svg"
+            nameFilters: ["SVG images (*.svg)"]
+            onAccepted: bar.exporter.saveSvg(selectedFile)
+        }
+    }
+    Loader {
+        id: pngDialog
+        active: false
+        function openFor(file) {
+            active = true
+            item.currentFolder = bar.exporter.lastFolder
+            item.selectedFile = file
+            item.open()
+        }
+        sourceComponent: FileDialog {
+            title: "Export PNG"
+            fileMode: FileDialog.SaveFile
+            defaultSuffix: "png"
+            nameFilters: ["PNG images (*.png)"]
+            onAccepted: bar.exporter.savePng(selectedFile, sizeChoice.currentIndex === 1 ? 2 : 1,
+                                             sizeChoice.currentIndex === 2 ? widthChoice.value : 0,
+                                             whiteChoice.checked)
+        }
+    }
+}

@@ -1,0 +1,445 @@
+import QtQuick
+import QtQuick.Controls.Basic
+import QtQuick.Layouts
+import Dravlin
+
+// The kept drawings, over the sidebar: a searchable list, newest first, and one entry opened on
+// the canvas with its transcript (read-only), "Draw again" and the exports.
+Rectangle {
+    id: sheet
+
+    required property ContentController content
+    required property HistoryController history
+    required property Exporter exporter
+    readonly property DrawSession session: content.session
+
+    // The sheet itself takes the keys, not the search field: in a text field Ctrl+Y is redo, and
+    // the same keys must close the sheet again.
+    function show() {
+        sheet.visible = true
+        sheet.forceActiveFocus()
+    }
+    function hide() {
+        sheet.history.close()
+        sheet.visible = false
+    }
+
+    visible: false
+    color: Theme.sidebarBG
+
+    Connections {
+        target: sheet.content
+        function onHistoryRequested() { sheet.show() }
+    }
+    Connections {
+        target: sheet.history
+        function onViewingChanged() {
+            if (sheet.visible)
+                sheet.forceActiveFocus()
+        }
+    }
+    Shortcut {
+        sequence: "Ctrl+Y"
+        onActivated: sheet.visible ? sheet.hide() : sheet.show()
+    }
+
+    // Keys reach the sheet's own list before anything under it.
+    MouseArea {
+        anchors.fill: parent
+        acceptedButtons: Qt.AllButtons
+        onWheel: (wheel) => wheel.accepted = true
+    }
+
+    ColumnLayout {
+        anchors.fill: parent
+        anchors.margins: 16
+        spacing: 12
+
+        // Title, and the ways out.
+        RowLayout {
+            Layout.fillWidth: true
+            Layout.topMargin: 6
+            spacing: 8
+            DButton {
+                visible: sheet.history.viewing
+                text: "‹ History"
+                font.pixelSize: Theme.body
+                textColor: Theme.accent
+                onClicked: sheet.history.close()
+            }
+            Label {
+                visible: !sheet.history.viewing
+                text: "History"
+                color: "white"
+                font.pixelSize: 20
+                font.weight: Font.Bold
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
+            }
+            Item {
+                Layout.fillWidth: true
+            }
+            DButton {
+                visible: !sheet.history.viewing && sheet.history.available && list.count > 0
+                text: "Delete all…"
+                textColor: Theme.red
+                onClicked: confirmAll.open()
+            }
+            AbstractButton {
+                id: closeButton
+                Layout.preferredWidth: 28
+                Layout.preferredHeight: 28
+                hoverEnabled: true
+                contentItem: Item {
+                    SymbolIcon {
+                        anchors.centerIn: parent
+                        symbol: "xmark"
+                        size: 12
+                        color: Theme.white(0.65)
+                    }
+                }
+                background: Rectangle {
+                    radius: width / 2
+                    color: Theme.white(closeButton.down ? 0.16 : closeButton.hovered ? 0.12 : 0.08)
+                }
+                onClicked: sheet.hide()
+                Accessible.role: Accessible.Button
+                Accessible.name: "Close history"
+                Accessible.onPressAction: closeButton.clicked()
+            }
+        }
+
+        Label {
+            objectName: "historyNotice"
+            visible: !sheet.history.available
+            text: sheet.history.notice
+            color: Theme.orange
+            font.pixelSize: Theme.caption
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+            Accessible.role: Accessible.AlertMessage
+            Accessible.name: text
+        }
+
+        // ---- the list ----
+        TextField {
+            id: searchField
+            objectName: "historySearch"
+            visible: !sheet.history.viewing && sheet.history.available
+            Layout.fillWidth: true
+            placeholderText: "Search prompts"
+            color: "white"
+            font.pixelSize: Theme.body
+            selectionColor: Theme.accent
+            leftPadding: 10
+            background: Rectangle {
+                radius: 7
+                color: Theme.white(0.1)
+            }
+            Accessible.name: "Search history"
+        }
+
+        ListView {
+            id: list
+            objectName: "historyList"
+            visible: !sheet.history.viewing && sheet.history.available
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            spacing: 6
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                width: 6
+            }
+            model: HistoryModel {
+                id: entries
+                search: searchField.text
+            }
+            Accessible.role: Accessible.List
+            Accessible.name: "Kept drawings"
+
+            delegate: AbstractButton {
+                id: row
+                required property int index
+                required property var entryId
+                required property string prompt
+                required property string model
+                required property string dateText
+                required property string thumbnail
+
+                width: ListView.view.width - 8
+                height: 64
+                hoverEnabled: true
+                background: Rectangle {
+                    radius: 8
+                    color: Theme.white(row.down ? 0.12 : row.hovered ? 0.08 : 0.04)
+                }
+                contentItem: RowLayout {
+                    spacing: 10
+                    Rectangle {
+                        Layout.leftMargin: 6
+                        Layout.preferredWidth: 64
+                        Layout.preferredHeight: 48
+                        radius: 5
+                        color: "white"
+                        clip: true
+                        Image {
+                            anchors.fill: parent
+                            anchors.margins: 2
+                            source: row.thumbnail
+                            fillMode: Image.PreserveAspectFit
+                            asynchronous: true
+                            smooth: true
+                            mipmap: true
+                        }
+                    }
+                    ColumnLayout {
+                        Layout.fillWidth: true
+                        spacing: 2
+                        Label {
+                            Layout.fillWidth: true
+                            text: row.prompt
+                            color: "white"
+                            font.pixelSize: Theme.body
+                            elide: Text.ElideRight
+                            maximumLineCount: 2
+                            wrapMode: Text.Wrap
+                        }
+                        Label {
+                            Layout.fillWidth: true
+                            text: row.dateText + " · " + row.model
+                            color: Theme.secondary
+                            font.pixelSize: Theme.caption2
+                            elide: Text.ElideRight
+                        }
+                    }
+                    AbstractButton {
+                        id: deleteOne
+                        Layout.rightMargin: 6
+                        Layout.preferredWidth: 22
+                        Layout.preferredHeight: 22
+                        visible: row.hovered || deleteOne.activeFocus
+                        contentItem: Item {
+                            SymbolIcon {
+                                anchors.centerIn: parent
+                                symbol: "xmark"
+                                size: 9
+                                color: Theme.white(0.6)
+                            }
+                        }
+                        background: Rectangle {
+                            radius: width / 2
+                            color: Theme.white(deleteOne.hovered ? 0.16 : 0.08)
+                        }
+                        onClicked: sheet.history.remove(row.entryId)
+                        Accessible.role: Accessible.Button
+                        Accessible.name: "Delete " + row.prompt
+                        Accessible.onPressAction: deleteOne.clicked()
+                    }
+                }
+                onClicked: sheet.history.open(row.entryId)
+                Accessible.name: row.prompt + ", " + row.dateText
+                Accessible.onPressAction: row.clicked()
+            }
+
+            Label {
+                anchors.centerIn: parent
+                visible: list.count === 0
+                text: searchField.text === "" ? "Finished drawings are kept here." : "Nothing matches."
+                color: Theme.secondary
+                font.pixelSize: Theme.caption
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+        }
+
+        // ---- one entry ----
+        Flickable {
+            id: detail
+            visible: sheet.history.viewing
+            Layout.fillWidth: true
+            Layout.fillHeight: true
+            clip: true
+            contentWidth: width
+            contentHeight: detailColumn.implicitHeight
+            boundsBehavior: Flickable.StopAtBounds
+            ScrollBar.vertical: ScrollBar {
+                width: 6
+            }
+
+            ColumnLayout {
+                id: detailColumn
+                width: detail.width - 10
+                spacing: 12
+
+                Label {
+                    Layout.fillWidth: true
+                    text: sheet.history.entry.prompt || ""
+                    color: "white"
+                    font.pixelSize: 13
+                    wrapMode: Text.Wrap
+                    leftPadding: 10
+                    rightPadding: 10
+                    topPadding: 7
+                    bottomPadding: 7
+                    background: Rectangle {
+                        radius: 12
+                        color: Theme.white(0.08)
+                    }
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: "Prompt: " + text
+                }
+                RowLayout {
+                    spacing: 6
+                    Layout.fillWidth: true
+                    Rectangle {
+                        implicitWidth: 6
+                        implicitHeight: 6
+                        radius: 3
+                        color: Theme.accent
+                    }
+                    Label {
+                        text: sheet.history.entry.model || ""
+                        color: Theme.modelName
+                        font.pixelSize: 11
+                        font.weight: Font.DemiBold
+                        elide: Text.ElideRight
+                        Layout.maximumWidth: detailColumn.width - 90
+                        Accessible.role: Accessible.StaticText
+                        Accessible.name: "Model " + text
+                    }
+                    Label {
+                        visible: (sheet.history.entry.duration || "") !== ""
+                        text: "· " + (sheet.history.entry.duration || "")
+                        color: Theme.secondary
+                        font.pixelSize: 11
+                    }
+                    Label {
+                        visible: sheet.history.entry.mode === "recreate"
+                        text: "· recreated"
+                        color: Theme.secondary
+                        font.pixelSize: 11
+                    }
+                }
+                TextEdit {
+                    visible: text !== ""
+                    Layout.fillWidth: true
+                    text: sheet.history.entry.narration || ""
+                    readOnly: true
+                    selectByMouse: true
+                    wrapMode: TextEdit.Wrap
+                    color: Theme.white(0.82)
+                    selectionColor: Theme.accent
+                    selectedTextColor: "white"
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 13
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: "Narration"
+                }
+                Label {
+                    id: publishedLink
+                    visible: text !== ""
+                    text: sheet.history.entry.publishedText || ""
+                    color: Theme.accent
+                    font.family: Theme.monoFamily
+                    font.pixelSize: 11
+                    elide: Text.ElideMiddle
+                    Layout.fillWidth: true
+                    HoverHandler {
+                        cursorShape: Qt.PointingHandCursor
+                    }
+                    TapHandler {
+                        onTapped: sheet.content.openLink(sheet.history.entry.publishedURL)
+                    }
+                    Accessible.role: Accessible.Link
+                    Accessible.name: text
+                    Accessible.onPressAction: sheet.content.openLink(sheet.history.entry.publishedURL)
+                }
+                Loader {
+                    Layout.fillWidth: true
+                    active: sheet.history.viewing
+                    sourceComponent: SVGCodeBox {
+                        svg: sheet.history.entry.svg || ""
+                    }
+                }
+                ExportBar {
+                    Layout.fillWidth: true
+                    exporter: sheet.exporter
+                }
+                RowLayout {
+                    spacing: 10
+                    DButton {
+                        kind: "prominent"
+                        small: false
+                        text: "Draw again"
+                        font.weight: Font.DemiBold
+                        enabled: !sheet.session.running && sheet.session.selectedModel !== ""
+                        onClicked: {
+                            sheet.history.drawAgain()
+                            sheet.hide()
+                        }
+                    }
+                    DButton {
+                        text: "Delete"
+                        textColor: Theme.red
+                        onClicked: sheet.history.remove(sheet.history.entry.id)
+                    }
+                }
+            }
+        }
+    }
+
+    // Deleting every drawing cannot be undone: ask once.
+    Popup {
+        id: confirmAll
+        anchors.centerIn: parent
+        width: parent.width - 40
+        modal: true
+        focus: true
+        padding: 14
+        background: Rectangle {
+            radius: 10
+            color: "#232127"
+            border.width: 1
+            border.color: Theme.white(0.12)
+        }
+        contentItem: ColumnLayout {
+            spacing: 10
+            Label {
+                text: "Delete all kept drawings?"
+                color: "white"
+                font.pixelSize: Theme.body
+                font.weight: Font.DemiBold
+                Accessible.role: Accessible.Heading
+                Accessible.name: text
+            }
+            Label {
+                Layout.fillWidth: true
+                text: "They are removed from this computer. Published drawings stay on the web."
+                color: Theme.secondary
+                font.pixelSize: Theme.caption
+                wrapMode: Text.Wrap
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            RowLayout {
+                Item {
+                    Layout.fillWidth: true
+                }
+                DButton {
+                    text: "Cancel"
+                    onClicked: confirmAll.close()
+                }
+                DButton {
+                    kind: "prominent"
+                    tint: Theme.red
+                    text: "Delete all"
+                    onClicked: {
+                        confirmAll.close()
+                        sheet.history.removeAll()
+                    }
+                }
+            }
+        }
+    }
+}

@@ -1,0 +1,156 @@
+#include "ui/historycontroller.h"
+
+#include "canvas/canvascontroller.h"
+#include "session/drawsession.h"
+#include "ui/contentcontroller.h"
+#include "ui/visiblenarration.h"
+
+HistoryController::HistoryController(QObject *parent) : QObject(parent), m_store(HistoryStore::shared()) {}
+
+void HistoryController::setSession(DrawSession *session)
+{
+    if (m_session == session)
+        return;
+    if (m_session)
+        disconnect(m_session, nullptr, this, nullptr);
+    m_session = session;
+    if (m_session) {
+        connect(m_session, &DrawSession::runningChanged, this, [this] {
+            if (m_session->running())
+                runStarted();
+            else
+                runEnded();
+        });
+    }
+    emit sessionChanged();
+}
+
+void HistoryController::runStarted()
+{
+    m_runModel = m_session->selectedModel();
+    m_runMode = m_session->selectedIsVision() && m_session->hasReference() ? QStringLiteral("recreate")
+                                                                           : QStringLiteral("draw");
+    m_runPaidWith = m_session->selectedIsCloud() ? m_session->payWith() : QString();
+    // The canvas now shows the new run.
+    if (m_viewing) {
+        m_viewing.reset();
+        emit viewingChanged();
+    }
+}
+
+void HistoryController::runEnded()
+{
+    const std::optional<QString> svg = m_session->resultSVG();
+    if (!svg || svg->isEmpty() || !available())
+        return;
+    HistoryEntry entry;
+    entry.createdAt = QDateTime::currentDateTimeUtc();
+    entry.prompt = m_session->activePrompt();
+    entry.mode = m_runMode;
+    entry.model = m_runModel;
+    entry.paidWith = m_runPaidWith;
+    entry.narration = m_session->narration();
+    entry.svg = *svg;
+    // The duration the window showed, to the tenth of a second.
+    entry.durationMs =
+        qint64(m_session->durationText().value_or(QString()).chopped(1).toDouble() * 1000 + 0.5);
+    entry.publishedURL = m_session->publishedURL();
+    if (svg->size() * 2 > kThumbnailLimitBytes && svg->toUtf8().size() > kThumbnailLimitBytes) {
+        save(std::move(entry));
+        return;
+    }
+    // The canvas holds the finished drawing by now: the thumbnail comes from the same sanitized
+    // tree as every export. Without one the drawing is still kept.
+    CanvasController::PngOptions options;
+    options.width = kThumbnailWidth;
+    options.whiteBackground = true;
+    m_session->canvas()->requestDrawingPng(options, this,
+                                           [this, entry](const QByteArray &png, const QString &) {
+                                               HistoryEntry withThumbnail = entry;
+                                               withThumbnail.thumbnail = png;
+                                               save(std::move(withThumbnail));
+                                           });
+}
+
+void HistoryController::save(HistoryEntry entry)
+{
+    if (!m_store)
+        return;
+    if (const std::optional<qint64> id = m_store->add(entry))
+        emit kept(*id);
+}
+
+bool HistoryController::open(qint64 id)
+{
+    if (!m_store || !m_session || m_session->running())
+        return false;
+    std::optional<HistoryEntry> entry = m_store->entry(id);
+    if (!entry)
+        return false;
+    m_viewing = std::move(entry);
+    m_session->canvas()->resetCanvas();
+    m_session->canvas()->finish(m_viewing->svg);
+    emit viewingChanged();
+    return true;
+}
+
+void HistoryController::close()
+{
+    if (!m_viewing)
+        return;
+    m_viewing.reset();
+    if (m_session && !m_session->running()) {
+        m_session->canvas()->resetCanvas();
+        if (const std::optional<QString> svg = m_session->resultSVG())
+            m_session->canvas()->finish(*svg);
+    }
+    emit viewingChanged();
+}
+
+void HistoryController::drawAgain()
+{
+    if (!m_viewing || !m_session)
+        return;
+    const QString prompt = m_viewing->prompt;
+    m_session->start(prompt);
+}
+
+void HistoryController::remove(qint64 id)
+{
+    if (m_viewing && m_viewing->id == id)
+        close();
+    if (m_store)
+        m_store->remove(id);
+}
+
+void HistoryController::removeAll()
+{
+    close();
+    if (m_store)
+        m_store->removeAll();
+}
+
+QVariantMap HistoryController::entryForView() const
+{
+    if (!m_viewing)
+        return {};
+    const HistoryEntry &e = *m_viewing;
+    return {{QStringLiteral("id"), e.id},
+            {QStringLiteral("prompt"), e.prompt},
+            {QStringLiteral("mode"), e.mode},
+            {QStringLiteral("model"), e.model},
+            {QStringLiteral("narration"), VisibleNarration::of(e.narration)},
+            {QStringLiteral("svg"), e.svg},
+            {QStringLiteral("duration"),
+             e.durationMs > 0 ? DrawSession::formatDuration(double(e.durationMs) / 1000.0) : QString()},
+            {QStringLiteral("publishedURL"), e.publishedURL},
+            // As the transcript words a fresh drawing's link.
+            {QStringLiteral("publishedText"),
+             e.publishedURL.isEmpty()
+                 ? QString()
+                 : QString::fromUtf16(u"published \u2192 ") +
+                       (e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
+                                                        : e.publishedURL.host()) +
+                       e.publishedURL.path()},
+            {QStringLiteral("date"), e.createdAt.toLocalTime()}};
+}
