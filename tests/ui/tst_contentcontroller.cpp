@@ -116,7 +116,8 @@ private slots:
         QTest::addColumn<QString>("header");
 
         const QStringList plainMenu{kGet, kKey, kHistory, QString(), "Drawings", "Models"};
-        const QStringList signedInMenu{kGet, kKey, kHistory, QString(), "Publish local drawings", "Drawings", "Models"};
+        const QStringList signedInMenu{kGet,       kKey,    kHistory, QString(), "Publish local drawings",
+                                       "Drawings", "Models"};
         QTest::newRow("a newcomer") << QByteArray("[]") << kFeatured << false << ""
                                     << "" << false << false << false << QStringList() << plainMenu
                                     << "Publishing as you"
