@@ -60,11 +60,14 @@ DravlinApp *DravlinApp::create(QQmlEngine *qmlEngine, QJSEngine *jsEngine)
 
 QQmlEngine *DravlinApp::engine()
 {
-    if (!m_engine) {
-        m_engine = std::make_unique<QQmlEngine>();
-        m_engine->addImportPath(QStringLiteral("qrc:/"));
-    }
-    return m_engine.get();
+    // One engine for the whole process, never torn down: a web view's page can still call into
+    // its engine after the view's window is gone, so the engine must outlive every window.
+    static QQmlEngine *shared = [] {
+        auto *created = new QQmlEngine;
+        created->addImportPath(QStringLiteral("qrc:/"));
+        return created;
+    }();
+    return shared;
 }
 
 QQuickWindow *DravlinApp::openWindow()

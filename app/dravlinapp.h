@@ -83,7 +83,6 @@ private:
     QQmlEngine *engine();
     void showUpdateAlert(const UpdateAlert &alert);
 
-    std::unique_ptr<QQmlEngine> m_engine;
     QQmlComponent *m_windowComponent = nullptr;
     QList<QPointer<QQuickWindow>> m_windows;
 };

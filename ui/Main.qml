@@ -36,6 +36,12 @@ ApplicationWindow {
         anchors.fill: parent
     }
 
+    // The Mac's application menu; elsewhere the update check lives in the window's ⋯ menu.
+    Loader {
+        active: Qt.platform.os === "osx"
+        source: "MacMenuBar.qml"
+    }
+
     // Another window with a drawing, a model choice and an account of its own.
     Shortcut {
         sequences: [StandardKey.New]

@@ -1,0 +1,286 @@
+#include "account/dravlinaccount.h"
+#include "account/keychain.h"
+#include "account/preferences.h"
+#include "account/serviceclient.h"
+#include "app/dravlinapp.h"
+#include "session/drawsession.h"
+#include "standin/localmodelserver.h"
+#include "standin/serviceserver.h"
+#include "testenvironment.h"
+#include "ui/contentcontroller.h"
+#include "ui/modelssheetcontroller.h"
+
+#include <QAccessible>
+#include <QGuiApplication>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QQuickItem>
+#include <QQuickWindow>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <memory>
+
+namespace {
+constexpr int kWaitMs = 30000;
+
+QAccessibleInterface *findAccessible(QAccessibleInterface *node,
+                                     const std::function<bool(const QString &)> &name, QAccessible::Role role)
+{
+    if (!node || node->state().invisible)
+        return nullptr;
+    if (node->role() == role && name(node->text(QAccessible::Name)))
+        return node;
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (QAccessibleInterface *found = findAccessible(node->child(i), name, role))
+            return found;
+    }
+    return nullptr;
+}
+
+QAccessibleInterface *named(QQuickWindow *window, const QString &name,
+                            QAccessible::Role role = QAccessible::Button)
+{
+    return findAccessible(
+        QAccessible::queryAccessibleInterface(window), [&](const QString &text) { return text == name; },
+        role);
+}
+
+bool press(QAccessibleInterface *control)
+{
+    if (!control || !control->actionInterface())
+        return false;
+    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    return true;
+}
+
+ContentController *contentOf(QQuickWindow *window)
+{
+    return window->findChild<ContentController *>(QStringLiteral("content"));
+}
+} // namespace
+
+// The whole app against the stand-ins of both outside servers: real windows, real pages, real
+// HTTP on loopback ports, driven the way a screen reader drives them where a person would click.
+class TestEndToEnd : public QObject
+{
+    Q_OBJECT
+
+public:
+    static void initMain()
+    {
+        isolateTestEnvironment();
+        QtWebEngineQuick::initialize();
+    }
+
+private slots:
+    void initTestCase()
+    {
+        Keychain::useInMemoryStoreForTesting();
+        ServiceServer::Options service;
+        service.databasePath = m_dir.filePath(QStringLiteral("service.sqlite"));
+        service.tokensPerSecond = 3000;
+        m_service = std::make_unique<ServiceServer>(service);
+        QVERIFY(m_service->ready(nullptr) && m_service->listen(0));
+        LocalModelServer::Options local;
+        local.tokensPerSecond = 3000;
+        local.pullMs = 1500;
+        m_local = std::make_unique<LocalModelServer>(local);
+        QVERIFY(m_local->listen(0));
+        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_service->url().toString());
+        ServiceClient::resetBaseURLForTesting();
+        qputenv("DRAVLIN_OLLAMA_URL", m_local->url().toEncoded());
+        ContentController::setUrlOpener([this](const QUrl &url) { m_opened.append(url); });
+    }
+
+    // A local drawing from an example chip to the finished picture; then every way the local
+    // server can fail mid-reply, each leaving the partial drawing, a message, and a window that
+    // draws the next picture as before.
+    void localDrawingsAndTheirFaults()
+    {
+        DravlinApp app;
+        QQuickWindow *window = app.openWindow();
+        QVERIFY(window);
+        DrawSession *session = contentOf(window)->session();
+        QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
+        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QQuickItem *>("canvas")->property("loadProgress").toInt(),
+                                  100, kWaitMs);
+
+        QTRY_VERIFY(named(window, QStringLiteral("a lighthouse at sunset")));
+        QVERIFY(press(named(window, QStringLiteral("a lighthouse at sunset"))));
+        QVERIFY(session->running());
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
+        QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000);
+        QVERIFY(session->durationText());
+        QVERIFY(!session->statusNote());
+        QVERIFY(findAccessible(
+            QAccessible::queryAccessibleInterface(window),
+            [](const QString &text) { return text.startsWith(QLatin1String("Done in")); },
+            QAccessible::StaticText));
+
+        struct Fault
+        {
+            const char *model;
+            bool note;    // the run ends with a message
+            bool partial; // part of a drawing came before the fault and stays
+        };
+        // Each fault strikes after the drawing has begun, except the refused request: what came is
+        // kept as the drawing, and only a run with nothing to show says what went wrong.
+        for (const Fault &fault : {Fault{"faulty:cut", false, true}, Fault{"faulty:drop", false, true},
+                                   Fault{"faulty:garbage", false, true}, Fault{"faulty:error", false, true},
+                                   Fault{"faulty:500", true, false}}) {
+            session->setSelectedModel(QLatin1String(fault.model));
+            session->start(QStringLiteral("a sailboat on choppy seas"));
+            QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
+            QCOMPARE(session->statusNote().has_value() && !session->statusNote()->isEmpty(), fault.note);
+            QCOMPARE(session->resultSVG().has_value() && !session->resultSVG()->isEmpty(), fault.partial);
+        }
+
+        // A stall goes on until the user stops it; what came before stays.
+        session->setSelectedModel(QStringLiteral("faulty:stall"));
+        session->start(QStringLiteral("a bowl of ramen"));
+        QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() > 50, kWaitMs);
+        QTRY_VERIFY(named(window, QStringLiteral("Stop")));
+        QVERIFY(press(named(window, QStringLiteral("Stop"))));
+        QTRY_VERIFY(!session->running());
+
+        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+        session->start(QStringLiteral("a sleeping fox curled up"));
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
+        QVERIFY(session->resultSVG() && session->durationText() && !session->statusNote());
+    }
+
+    // A model from the get-models sheet: its download shows progress and can be cancelled; a
+    // finished one joins the installed list and can be removed after the confirmation.
+    void aModelIsDownloadedAndRemoved()
+    {
+        DravlinApp app;
+        QQuickWindow *window = app.openWindow();
+        ContentController *content = contentOf(window);
+        DrawSession *session = content->session();
+        QTRY_VERIFY_WITH_TIMEOUT(!session->recommended().isEmpty() && !session->models().isEmpty(), kWaitMs);
+        ModelsSheetController rows;
+        rows.setSession(session);
+        QString name;
+        QString label;
+        for (const QVariant &row : rows.recommendedRows()) {
+            if (row.toMap().value("action") == QLatin1String("get")) {
+                name = row.toMap().value("name").toString();
+                label = row.toMap().value("getLabel").toString() + QLatin1Char(' ') + name;
+                break;
+            }
+        }
+        QVERIFY(!name.isEmpty());
+
+        content->activateMenuEntry(QStringLiteral("getModels"));
+        QTRY_VERIFY(named(window, label));
+        QVERIFY(press(named(window, label)));
+        const QString cancel = QStringLiteral("Cancel download of ") + name;
+        QTRY_VERIFY(named(window, cancel));
+        QTRY_VERIFY_WITH_TIMEOUT(session->pulling().value(name) > 0, kWaitMs);
+        QVERIFY(press(named(window, cancel)));
+        QTRY_VERIFY(named(window, label));
+
+        QVERIFY(press(named(window, label)));
+        const QString trash = QStringLiteral("Remove ") + name + QStringLiteral(" from disk");
+        QTRY_VERIFY_WITH_TIMEOUT(named(window, trash), kWaitMs);
+        QVERIFY(press(named(window, trash)));
+        QTRY_VERIFY(named(window, QStringLiteral("Remove from disk")));
+        QVERIFY(press(named(window, QStringLiteral("Remove from disk"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!named(window, trash), kWaitMs);
+        QVERIFY(!m_local->installedNames().contains(name));
+    }
+
+    // Signing in through the sign-in window, then a cloud drawing paid with credit: the balance
+    // goes down and the published link leads to the drawing in the gallery. Paying by key without
+    // a key is refused with a warning before and a message after.
+    void aCloudDrawingOnCredit()
+    {
+        DravlinApp app;
+        QQuickWindow *window = app.openWindow();
+        ContentController *content = contentOf(window);
+        DrawSession *session = content->session();
+        DravlinAccount *account = content->account();
+        QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
+
+        const QString signIn = QStringLiteral("Sign in to 127.0.0.1");
+        QTRY_VERIFY(named(window, signIn));
+        QVERIFY(press(named(window, signIn)));
+        QObject *view = nullptr;
+        QTRY_VERIFY_WITH_TIMEOUT(
+            [&] {
+                const QWindowList windows = QGuiApplication::topLevelWindows();
+                for (QWindow *candidate : windows)
+                    if ((view = candidate->findChild<QObject *>(QStringLiteral("signInView"))))
+                        return view->property("loadProgress").toInt() == 100;
+                return false;
+            }(),
+            kWaitMs);
+        QMetaObject::invokeMethod(
+            view, "runJavaScript",
+            Q_ARG(QString, QStringLiteral("document.querySelector('input[name=username]').value"
+                                          " = 'ada'; document.querySelector('form').submit();")));
+        QTRY_VERIFY_WITH_TIMEOUT(account->signedIn(), kWaitMs);
+        QCOMPARE(account->username(), QStringLiteral("ada"));
+        account->refreshCredits();
+        QTRY_VERIFY_WITH_TIMEOUT(account->credits().has_value(), kWaitMs);
+        const double before = *account->credits();
+
+        session->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
+        session->setPayWith(QStringLiteral("credits"));
+        session->start(QStringLiteral("a sleeping fox curled up"));
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
+        QVERIFY(session->resultSVG() && !session->statusNote());
+        QTRY_VERIFY_WITH_TIMEOUT(!session->publishedURL().isEmpty(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(account->credits() && *account->credits() < before, kWaitMs);
+
+        m_opened.clear();
+        content->openLink(session->publishedURL());
+        QCOMPARE(m_opened.size(), 1);
+        QNetworkAccessManager network;
+        QNetworkReply *page = network.get(QNetworkRequest(m_opened.first()));
+        QTRY_VERIFY_WITH_TIMEOUT(page->isFinished(), kWaitMs);
+        const QByteArray html = page->readAll();
+        QCOMPARE(page->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+        QVERIFY(html.contains("<img") && !html.contains("<svg"));
+        delete page;
+
+        session->setPayWith(QStringLiteral("key"));
+        QVERIFY(content->showKeyWarning());
+        session->start(QStringLiteral("a bowl of ramen"));
+        QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
+        QVERIFY(session->statusNote() && !session->statusNote()->isEmpty());
+    }
+
+    // Two windows drawing at the same time, each its own picture.
+    void twoWindowsDrawAtOnce()
+    {
+        DravlinApp app;
+        QQuickWindow *first = app.openWindow();
+        QQuickWindow *second = app.openWindow();
+        DrawSession *one = contentOf(first)->session();
+        DrawSession *two = contentOf(second)->session();
+        QTRY_VERIFY_WITH_TIMEOUT(!one->models().isEmpty() && !two->models().isEmpty(), kWaitMs);
+        one->setSelectedModel(QStringLiteral("qwen3:4b"));
+        two->setSelectedModel(QStringLiteral("qwen3:4b"));
+        one->start(QStringLiteral("a lighthouse at sunset"));
+        two->start(QStringLiteral("a bowl of ramen"));
+        QVERIFY(one->running() && two->running());
+        QTRY_VERIFY_WITH_TIMEOUT(!one->running() && !two->running(), kWaitMs);
+        QVERIFY(one->resultSVG() && two->resultSVG());
+        QVERIFY(*one->resultSVG() != *two->resultSVG());
+        QCOMPARE(one->activePrompt(), QStringLiteral("a lighthouse at sunset"));
+        QCOMPARE(two->activePrompt(), QStringLiteral("a bowl of ramen"));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<ServiceServer> m_service;
+    std::unique_ptr<LocalModelServer> m_local;
+    QList<QUrl> m_opened;
+};
+
+QTEST_MAIN(TestEndToEnd)
+#include "tst_endtoend.moc"
