@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
@@ -13,20 +14,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
-
-namespace {
-ContentController *contentOf(QQuickWindow *window)
-{
-    return window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
-}
-
-void screenshot(QQuickWindow *window, const QString &name)
-{
-    const QString folder = qEnvironmentVariable("DRAVLIN_SCREENSHOTS");
-    if (!folder.isEmpty())
-        window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png")));
-}
-} // namespace
 
 class TestAppShell : public QObject
 {

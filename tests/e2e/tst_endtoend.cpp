@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
@@ -25,39 +26,10 @@
 namespace {
 constexpr int kWaitMs = 30000;
 
-QAccessibleInterface *findAccessible(QAccessibleInterface *node,
-                                     const std::function<bool(const QString &)> &name, QAccessible::Role role)
-{
-    if (!node || node->state().invisible)
-        return nullptr;
-    if (node->role() == role && name(node->text(QAccessible::Name)))
-        return node;
-    for (int i = 0; i < node->childCount(); ++i) {
-        if (QAccessibleInterface *found = findAccessible(node->child(i), name, role))
-            return found;
-    }
-    return nullptr;
-}
-
 QAccessibleInterface *named(QQuickWindow *window, const QString &name,
                             QAccessible::Role role = QAccessible::Button)
 {
-    return findAccessible(
-        QAccessible::queryAccessibleInterface(window), [&](const QString &text) { return text == name; },
-        role);
-}
-
-bool press(QAccessibleInterface *control)
-{
-    if (!control || !control->actionInterface())
-        return false;
-    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    return true;
-}
-
-ContentController *contentOf(QQuickWindow *window)
-{
-    return window->findChild<ContentController *>(QStringLiteral("content"));
+    return findAccessible(window, name, role);
 }
 } // namespace
 
@@ -115,7 +87,7 @@ private slots:
         QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000);
         QVERIFY(session->durationText());
         QVERIFY(!session->statusNote());
-        QVERIFY(findAccessible(
+        QVERIFY(::findAccessible(
             QAccessible::queryAccessibleInterface(window),
             [](const QString &text) { return text.startsWith(QLatin1String("Done in")); },
             QAccessible::StaticText));

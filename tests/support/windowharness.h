@@ -1,5 +1,6 @@
 #pragma once
 
+#include "accessiblecontrols.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
@@ -38,7 +39,7 @@ struct WindowHarness
         engine.addImportPath(QStringLiteral("qrc:/"));
         engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
         window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-        content = window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
+        content = contentOf(window);
         return content != nullptr;
     }
 
@@ -70,11 +71,5 @@ struct WindowHarness
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    // With DRAVLIN_SCREENSHOTS set to a folder, the window as it is now goes there as name.png.
-    void screenshot(const QString &name) const
-    {
-        const QString folder = qEnvironmentVariable("DRAVLIN_SCREENSHOTS");
-        if (!folder.isEmpty())
-            window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png")));
-    }
+    void screenshot(const QString &name) const { ::screenshot(window, name); }
 };

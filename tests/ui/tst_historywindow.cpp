@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "testenvironment.h"
 #include "ui/historycontroller.h"
 #include "windowharness.h"
@@ -28,25 +29,12 @@ private slots:
 };
 
 namespace {
-QAccessibleInterface *findAccessible(QAccessibleInterface *root, const QString &name, QAccessible::Role role)
+// Controls whose names begin with the given text, shown or not.
+QAccessibleInterface *findStartingWith(QAccessibleInterface *root, const QString &name,
+                                       QAccessible::Role role)
 {
-    if (!root)
-        return nullptr;
-    if (root->role() == role && root->text(QAccessible::Name).startsWith(name))
-        return root;
-    for (int i = 0; i < root->childCount(); ++i) {
-        if (QAccessibleInterface *found = findAccessible(root->child(i), name, role))
-            return found;
-    }
-    return nullptr;
-}
-
-bool press(QAccessibleInterface *control)
-{
-    if (!control || !control->actionInterface())
-        return false;
-    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    return true;
+    return findAccessible(
+        root, [&](const QString &text) { return text.startsWith(name); }, role, false);
 }
 
 // Small drawings of the kind models make: gradients, groups, a style sheet, text.
@@ -107,11 +95,11 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     // The transcript's actions, reachable by name; Copy SVG takes the sanitized tree.
     QAccessibleInterface *root = QAccessible::queryAccessibleInterface(h.window);
     for (const char *name : {"Save SVG\u2026", "Export PNG\u2026", "Copy SVG", "Copy image"})
-        QVERIFY2(findAccessible(root, QString::fromUtf8(name), QAccessible::Button), name);
-    QVERIFY(press(findAccessible(root, QStringLiteral("Copy SVG"), QAccessible::Button)));
+        QVERIFY2(findStartingWith(root, QString::fromUtf8(name), QAccessible::Button), name);
+    QVERIFY(press(findStartingWith(root, QStringLiteral("Copy SVG"), QAccessible::Button)));
     QTRY_VERIFY(QGuiApplication::clipboard()->text().startsWith(QLatin1String("<svg")));
     // The save dialog opens where the last export went, on a name made from the prompt.
-    QVERIFY(press(findAccessible(root, QString::fromUtf8("Save SVG\u2026"), QAccessible::Button)));
+    QVERIFY(press(findStartingWith(root, QString::fromUtf8("Save SVG\u2026"), QAccessible::Button)));
     QObject *dialog = nullptr;
     QTRY_VERIFY((dialog = h.window->findChild<QObject *>(QStringLiteral("saveSvgDialog"))) &&
                 dialog->property("visible").toBool());
@@ -135,11 +123,11 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
 
     h.item("historySearch")->setProperty("text", QStringLiteral("FOX"));
     QTRY_COMPARE(list->property("count").toInt(), 1);
-    QVERIFY(press(findAccessible(root, QStringLiteral("a sleeping fox curled up, "), QAccessible::Button)));
+    QVERIFY(press(findStartingWith(root, QStringLiteral("a sleeping fox curled up, "), QAccessible::Button)));
     QTRY_VERIFY(history->viewing());
     QCOMPARE(history->property("entry").toMap().value(QStringLiteral("prompt")).toString(),
              QStringLiteral("a sleeping fox curled up"));
-    QVERIFY(findAccessible(root, QStringLiteral("Draw again"), QAccessible::Button));
+    QVERIFY(findStartingWith(root, QStringLiteral("Draw again"), QAccessible::Button));
     QTest::qWait(300);
     h.screenshot(QStringLiteral("window-history-entry"));
 

@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "account/dravlinaccount.h"
 #include "testenvironment.h"
 #include "ui/formats.h"
@@ -8,30 +9,6 @@
 #include <QSignalSpy>
 #include <QTest>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
-
-namespace {
-// The shown accessible object with that name and role below root, depth first.
-QAccessibleInterface *findAccessible(QAccessibleInterface *root, const QString &name, QAccessible::Role role)
-{
-    if (!root || root->state().invisible)
-        return nullptr;
-    if (root->role() == role && root->text(QAccessible::Name) == name)
-        return root;
-    for (int i = 0; i < root->childCount(); ++i) {
-        if (QAccessibleInterface *found = findAccessible(root->child(i), name, role))
-            return found;
-    }
-    return nullptr;
-}
-
-bool press(QAccessibleInterface *control)
-{
-    if (!control || !control->actionInterface())
-        return false;
-    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
-    return true;
-}
-} // namespace
 
 class TestMainWindow : public QObject
 {

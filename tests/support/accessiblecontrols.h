@@ -1,0 +1,63 @@
+#pragma once
+
+#include "ui/contentcontroller.h"
+
+#include <QAccessible>
+#include <QDir>
+#include <QQuickWindow>
+
+#include <functional>
+
+// Reaching the window's controls the way a screen reader does: by role and name.
+
+// The first accessible object below node, depth first, with that role and a name that matches;
+// hidden subtrees are skipped unless asked for.
+inline QAccessibleInterface *findAccessible(QAccessibleInterface *node,
+                                            const std::function<bool(const QString &)> &matches,
+                                            QAccessible::Role role, bool shownOnly = true)
+{
+    if (!node || (shownOnly && node->state().invisible))
+        return nullptr;
+    if (node->role() == role && matches(node->text(QAccessible::Name)))
+        return node;
+    for (int i = 0; i < node->childCount(); ++i) {
+        if (QAccessibleInterface *found = findAccessible(node->child(i), matches, role, shownOnly))
+            return found;
+    }
+    return nullptr;
+}
+
+inline QAccessibleInterface *findAccessible(QAccessibleInterface *node, const QString &name,
+                                            QAccessible::Role role)
+{
+    return findAccessible(
+        node, [&](const QString &text) { return text == name; }, role);
+}
+
+inline QAccessibleInterface *findAccessible(QQuickWindow *window, const QString &name,
+                                            QAccessible::Role role = QAccessible::Button)
+{
+    return findAccessible(QAccessible::queryAccessibleInterface(window), name, role);
+}
+
+// Presses a control through its accessible action, as assistive technology would.
+inline bool press(QAccessibleInterface *control)
+{
+    if (!control || !control->actionInterface())
+        return false;
+    control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
+    return true;
+}
+
+inline ContentController *contentOf(QQuickWindow *window)
+{
+    return window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
+}
+
+// With DRAVLIN_SCREENSHOTS set to a folder, the window as it is now goes there as name.png.
+inline void screenshot(QQuickWindow *window, const QString &name)
+{
+    const QString folder = qEnvironmentVariable("DRAVLIN_SCREENSHOTS");
+    if (!folder.isEmpty())
+        window->grabWindow().save(QDir(folder).filePath(name + QStringLiteral(".png")));
+}
