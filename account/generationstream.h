@@ -1,7 +1,7 @@
 #pragma once
 
-#include "models/linestreamjob.h"
-#include "session/prompts.h"
+#include "net/linestreamjob.h"
+#include "net/referencedata.h"
 
 #include <QJsonObject>
 #include <QObject>

@@ -2,8 +2,8 @@
 
 #include "account/keychain.h"
 #include "account/preferences.h"
-#include "models/linestreamjob.h"
-#include "models/replyjob.h"
+#include "net/linestreamjob.h"
+#include "net/replyjob.h"
 
 #include <QCoreApplication>
 #include <QJsonDocument>

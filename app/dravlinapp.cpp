@@ -1,6 +1,6 @@
 #include "app/dravlinapp.h"
 
-#include "app/appupdater.h"
+#include "app/updatealert.h"
 #include "ui/contentcontroller.h"
 
 #include <QCoreApplication>

@@ -7,7 +7,7 @@
 #include <QUrl>
 #include <QtQml/qqmlregistration.h>
 
-#include "app/appupdater.h"
+#include "app/updatealert.h"
 
 #include <memory>
 

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "models/linestreamjob.h"
+#include "net/linestreamjob.h"
 #include "models/ollamaerror.h"
 #include "models/ollamamodel.h"
-#include "models/replyjob.h"
+#include "net/replyjob.h"
 
 #include <QJsonArray>
 #include <QNetworkAccessManager>

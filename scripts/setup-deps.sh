@@ -11,8 +11,7 @@ packages=(
     qml6-module-qt-labs-folderlistmodel qml6-module-qtqml-workerscript qml6-module-qtwebengine
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6 libqt6sql6-sqlite
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
-    qtkeychain-qt6-dev libsecret-1-dev libsecret-1-0 gnome-keyring dbus
-    libqt6sql6-sqlite
+    libsecret-1-dev libsecret-1-0 gnome-keyring dbus
     libgl-dev xvfb xauth
     dpkg-dev file desktop-file-utils
 )

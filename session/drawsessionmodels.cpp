@@ -3,7 +3,7 @@
 #include "account/dravlinaccount.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
-#include "app/appupdater.h"
+#include "account/appupdater.h"
 #include "session/drawsession.h"
 
 #include <QTimer>

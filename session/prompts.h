@@ -1,19 +1,11 @@
 #pragma once
 
+#include "net/referencedata.h"
+
 #include <QJsonArray>
 #include <QString>
 
 #include <optional>
-
-// The image attached for a recreate run: the file's bytes in Base64 (no line breaks) and the media
-// type chosen from its extension. The bytes are sent as read, never re-encoded.
-struct ReferenceData
-{
-    QString base64;
-    QString contentType;
-
-    bool operator==(const ReferenceData &) const = default;
-};
 
 // What the local model is told. The wording is tuned: the model narrates briefly, then writes one
 // self-contained SVG, back to front, because the canvas reveals elements in the order written.

@@ -1,4 +1,4 @@
-#include "app/appupdater.h"
+#include "app/updatealert.h"
 #include "modelsharness.h"
 #include "testenvironment.h"
 

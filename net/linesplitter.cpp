@@ -1,4 +1,4 @@
-#include "models/linesplitter.h"
+#include "net/linesplitter.h"
 
 bool LineSplitter::appendPending(QByteArrayView bytes)
 {

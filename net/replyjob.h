@@ -1,6 +1,6 @@
 #pragma once
 
-#include "models/linestreamjob.h"
+#include "net/linestreamjob.h"
 
 #include <QByteArray>
 #include <QNetworkReply>

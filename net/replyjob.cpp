@@ -1,4 +1,4 @@
-#include "models/replyjob.h"
+#include "net/replyjob.h"
 
 ReplyJob::ReplyJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
     : QObject(parent), m_reply(reply)

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "models/linesplitter.h"
+#include "net/linesplitter.h"
 
 #include <QNetworkReply>
 #include <QObject>

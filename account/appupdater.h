@@ -2,7 +2,6 @@
 
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QUrl>
 
 #include <functional>
@@ -23,17 +22,6 @@ struct UpdateCheck
     AppUpdate update;
     // Why the query failed, in words for the user.
     QString reason;
-};
-
-// The alert the interactive check shows: a message, the detail under it, and its buttons, the
-// first one being the default.
-struct UpdateAlert
-{
-    QString message;
-    QString informative;
-    QStringList buttons;
-    // Opened when the first button is chosen; empty when that button only closes the alert.
-    QUrl download;
 };
 
 // Asking the service whether a newer release exists. No state of its own.
@@ -57,8 +45,5 @@ void latestIfNewer(const QString &running, QObject *context,
 // Asks the service and tells apart a failed query from an up-to-date app; done runs exactly once
 // unless context goes first.
 void check(const QString &running, QObject *context, std::function<void(const UpdateCheck &)> done);
-
-// What the interactive check tells the user about a check against the running version.
-UpdateAlert alertFor(const UpdateCheck &check, const QString &running);
 
 } // namespace AppUpdater

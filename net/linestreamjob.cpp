@@ -1,4 +1,4 @@
-#include "models/linestreamjob.h"
+#include "net/linestreamjob.h"
 
 namespace {
 

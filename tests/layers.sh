@@ -1,0 +1,26 @@
+#!/usr/bin/env bash
+# Each source folder may include only the folders below it in this order; a file that reaches
+# up (or sideways into a peer) fails the test with its name and the offending include.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+declare -A allowed=(
+    [net]="net"
+    [models]="models net"
+    [account]="account net"
+    [canvas]="canvas"
+    [session]="session models account canvas net"
+    [ui]="ui session models account canvas net"
+    [app]="app ui session models account canvas net"
+)
+status=0
+for folder in "${!allowed[@]}"; do
+    while IFS=: read -r file include; do
+        target="${include#*\"}"
+        target="${target%%/*}"
+        if [[ " ${allowed[$folder]} " != *" $target "* ]]; then
+            echo "$file includes $target/: $folder/ may include only ${allowed[$folder]}" >&2
+            status=1
+        fi
+    done < <(grep -HoE '#include "[a-z]+/[^"]+"' "$root/$folder"/*.h "$root/$folder"/*.cpp || true)
+done
+exit $status

@@ -1,0 +1,106 @@
+#include "net/linesplitter.h"
+
+#include <QTest>
+
+namespace {
+
+// Feeds the chunks in order and returns every line handed out, the final unterminated one included.
+QList<QByteArray> splitAll(const QList<QByteArray> &chunks, LineSplitter &splitter, bool *ok = nullptr)
+{
+    QList<QByteArray> lines;
+    auto collect = [&](QByteArrayView line) {
+        lines.append(line.toByteArray());
+        return true;
+    };
+    bool fine = true;
+    for (const QByteArray &chunk : chunks)
+        fine = fine && splitter.feed(chunk, collect);
+    fine = fine && splitter.finish(collect);
+    if (ok)
+        *ok = fine;
+    return lines;
+}
+
+QList<QByteArray> splitAll(const QList<QByteArray> &chunks)
+{
+    LineSplitter splitter;
+    return splitAll(chunks, splitter);
+}
+
+} // namespace
+
+class TestLineSplitter : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    // Every line end is accepted, and the body cut anywhere into two or three chunks (an empty one
+    // among them) yields the same lines: inside a multi-byte UTF-8 character, between CR and LF,
+    // inside a line, at a line end.
+    void splittingAnywhereGivesTheSameLines_data()
+    {
+        QTest::addColumn<QByteArray>("body");
+        QTest::addColumn<QList<QByteArray>>("lines");
+        QTest::newRow("LF, CR LF, CR, unterminated")
+            << QByteArray("{\"c\":\"caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x8e\xa8\"}\r\nplain\rthird\n\r\nlast "
+                          "\xe2\x80\x94")
+            << QList<QByteArray>{"{\"c\":\"caf\xc3\xa9 \xe2\x80\x94 \xf0\x9f\x8e\xa8\"}", "plain", "third",
+                                 "", "last \xe2\x80\x94"};
+        QTest::newRow("blank lines kept")
+            << QByteArray("a\n\nb\r\n\r\nc\r") << QList<QByteArray>{"a", "", "b", "", "c"};
+        QTest::newRow("CR CR and LF CR are two line ends")
+            << QByteArray("a\r\rb\n\rc") << QList<QByteArray>{"a", "", "b", "", "c"};
+        QTest::newRow("empty body") << QByteArray() << QList<QByteArray>{};
+    }
+    void splittingAnywhereGivesTheSameLines()
+    {
+        QFETCH(QByteArray, body);
+        QFETCH(QList<QByteArray>, lines);
+        for (qsizetype i = 0; i <= body.size(); ++i) {
+            for (qsizetype j = i; j <= body.size(); ++j)
+                QCOMPARE(splitAll({body.left(i), body.mid(i, j - i), body.mid(j)}), lines);
+        }
+    }
+
+    // A line longer than the cap ends the stream however it arrives; one exactly at the cap passes.
+    void theLineCapStopsTheStream_data()
+    {
+        QTest::addColumn<QList<QByteArray>>("chunks");
+        QTest::addColumn<bool>("overflows");
+        QTest::newRow("in one chunk") << QList<QByteArray>{"ok\n" + QByteArray(11, 'x') + "\nmore\n"} << true;
+        QTest::newRow("grown over chunks")
+            << QList<QByteArray>{"ok\nxxxx", "xxxx", "xxx", "\nmore\n"} << true;
+        QTest::newRow("never terminated")
+            << QList<QByteArray>{"ok\n", QByteArray(6, 'x'), QByteArray(6, 'x')} << true;
+        QTest::newRow("exactly at the cap") << QList<QByteArray>{"ok\n01234", "56789\n"} << false;
+    }
+    void theLineCapStopsTheStream()
+    {
+        QFETCH(QList<QByteArray>, chunks);
+        QFETCH(bool, overflows);
+        LineSplitter splitter(10);
+        bool ok = false;
+        const QList<QByteArray> lines = splitAll(chunks, splitter, &ok);
+        QCOMPARE(ok, !overflows);
+        QCOMPARE(splitter.overflowed(), overflows);
+        QCOMPARE(lines, overflows ? QList<QByteArray>{"ok"} : QList<QByteArray>{"ok", "0123456789"});
+        // Nothing more comes out once it has overflowed.
+        QCOMPARE(splitter.feed("later\n", [](QByteArrayView) { return true; }), !overflows);
+    }
+
+    void theCallbackCanStopSplitting()
+    {
+        LineSplitter splitter;
+        QList<QByteArray> seen;
+        const bool ok = splitter.feed("a\nstop\nc\n", [&](QByteArrayView line) {
+            seen.append(line.toByteArray());
+            return line != "stop";
+        });
+        QVERIFY(!ok);
+        QVERIFY(!splitter.overflowed());
+        QCOMPARE(seen, (QList<QByteArray>{"a", "stop"}));
+    }
+};
+
+QTEST_GUILESS_MAIN(TestLineSplitter)
+#include "tst_linesplitter.moc"
