@@ -15,6 +15,8 @@
 #include <QGuiApplication>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QQmlComponent>
+#include <QQmlEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QTemporaryDir>
@@ -30,6 +32,13 @@ QAccessibleInterface *named(QQuickWindow *window, const QString &name,
                             QAccessible::Role role = QAccessible::Button)
 {
     return findAccessible(window, name, role);
+}
+
+// The README's demo sequence is taken from the cloud run when screenshots are asked for; the service
+// then streams slowly enough that a picture half drawn can be caught.
+bool showingTheDemo()
+{
+    return qEnvironmentVariableIsSet("DRAVLIN_SCREENSHOTS");
 }
 } // namespace
 
@@ -52,7 +61,7 @@ private slots:
         Keychain::useInMemoryStoreForTesting();
         ServiceServer::Options service;
         service.databasePath = m_dir.filePath(QStringLiteral("service.sqlite"));
-        service.tokensPerSecond = 3000;
+        service.tokensPerSecond = showingTheDemo() ? 250 : 3000;
         m_service = std::make_unique<ServiceServer>(service);
         QVERIFY(m_service->ready(nullptr) && m_service->listen(0));
         LocalModelServer::Options local;
@@ -176,6 +185,10 @@ private slots:
         DrawSession *session = content->session();
         DravlinAccount *account = content->account();
         QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
+        window->resize(1180, 760);
+        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QQuickItem *>("canvas")->property("loadProgress").toInt(),
+                                  100, kWaitMs);
+        screenshot(window, QStringLiteral("demo-1-launch"));
 
         const QString signIn = QStringLiteral("Sign in to 127.0.0.1");
         QTRY_VERIFY(named(window, signIn));
@@ -190,6 +203,11 @@ private slots:
                 return false;
             }(),
             kWaitMs);
+        if (showingTheDemo()) {
+            auto *signInWindow = qobject_cast<QQuickWindow *>(qobject_cast<QQuickItem *>(view)->window());
+            QTest::qWait(300); // the page's first paint after loading; only the picture waits for it
+            screenshot(signInWindow, QStringLiteral("demo-2-sign-in"));
+        }
         QMetaObject::invokeMethod(
             view, "runJavaScript",
             Q_ARG(QString, QStringLiteral("document.querySelector('input[name=username]').value"
@@ -202,11 +220,25 @@ private slots:
 
         session->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
         session->setPayWith(QStringLiteral("credits"));
-        session->start(QStringLiteral("a sleeping fox curled up"));
+        auto *prompt = window->findChild<QQuickItem *>(QStringLiteral("prompt"));
+        prompt->setProperty("text", QStringLiteral("a sleeping fox curled up"));
+        screenshot(window, QStringLiteral("demo-3-signed-in"));
+        QVERIFY(press(named(window, QStringLiteral("Draw"))));
+        QVERIFY(session->running());
+        if (showingTheDemo()) {
+            QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() - session->narration().indexOf("<svg") > 2500
+                                         && session->narration().contains("<svg"),
+                                     kWaitMs);
+            QTest::qWait(300); // the canvas paints the pieces already sent
+            screenshot(window, QStringLiteral("demo-4-drawing"));
+        }
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
         QVERIFY(session->resultSVG() && !session->statusNote());
         QTRY_VERIFY_WITH_TIMEOUT(!session->publishedURL().isEmpty(), kWaitMs);
         QTRY_VERIFY_WITH_TIMEOUT(account->credits() && *account->credits() < before, kWaitMs);
+        screenshot(window, QStringLiteral("demo-5-published"));
+        if (showingTheDemo())
+            showTheGallery(window);
 
         m_opened.clear();
         content->openLink(session->publishedURL());
@@ -248,6 +280,23 @@ private slots:
     }
 
 private:
+    // The stand-in's gallery as a browser shows it, the new drawing first.
+    void showTheGallery(QQuickWindow *appWindow)
+    {
+        QQmlComponent component(qmlEngine(appWindow));
+        component.setData("import QtQuick\nimport QtWebEngine\n"
+                          "Window { width: 1180; height: 760; visible: true; color: 'white'\n"
+                          "  WebEngineView { objectName: 'gallery'; anchors.fill: parent } }",
+                          QUrl());
+        std::unique_ptr<QObject> browser(component.create());
+        QVERIFY2(browser, qPrintable(component.errorString()));
+        auto *view = browser->findChild<QObject *>(QStringLiteral("gallery"));
+        view->setProperty("url", QUrl(m_service->url().toString() + QStringLiteral("/drawings")));
+        QTRY_COMPARE_WITH_TIMEOUT(view->property("loadProgress").toInt(), 100, kWaitMs);
+        QTest::qWait(500); // the drawings' images decode after the page loads
+        screenshot(qobject_cast<QQuickWindow *>(browser.get()), QStringLiteral("demo-6-gallery"));
+    }
+
     QTemporaryDir m_dir;
     std::unique_ptr<ServiceServer> m_service;
     std::unique_ptr<LocalModelServer> m_local;
