@@ -1,8 +1,8 @@
 #pragma once
 
-#include "net/linestreamjob.h"
 #include "models/ollamaerror.h"
 #include "models/ollamamodel.h"
+#include "net/linestreamjob.h"
 #include "net/replyjob.h"
 
 #include <QJsonArray>

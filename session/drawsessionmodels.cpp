@@ -1,9 +1,9 @@
 // The session's model lists and downloads: what is installed, what the service recommends and
 // offers, which cloud models the user enabled, and downloads into the local server.
+#include "account/appupdater.h"
 #include "account/dravlinaccount.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
-#include "account/appupdater.h"
 #include "session/drawsession.h"
 
 #include <QTimer>
