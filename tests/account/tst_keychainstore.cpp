@@ -9,9 +9,6 @@
 
 namespace {
 
-const QString kToken = Keychain::apiTokenItem;
-const QString kKey = Keychain::openRouterKeyItem;
-
 // How many items the Secret Service itself files under our service and this name, asked over
 // D-Bus without going through libsecret; -1 when it could not be asked.
 int itemsInSecretService(const QString &item)
@@ -21,10 +18,11 @@ int itemsInSecretService(const QString &item)
     const QString attributes =
         QStringLiteral("{'service': '%1', 'account': '%2'}").arg(Keychain::service, item);
     gdbus.start(QStringLiteral("gdbus"),
-                {QStringLiteral("call"), QStringLiteral("--session"), QStringLiteral("--dest"),
-                 QStringLiteral("org.freedesktop.secrets"), QStringLiteral("--object-path"),
-                 QStringLiteral("/org/freedesktop/secrets"), QStringLiteral("--method"),
-                 QStringLiteral("org.freedesktop.Secret.Service.SearchItems"), attributes});
+                QStringLiteral("call --session --dest org.freedesktop.secrets --object-path "
+                               "/org/freedesktop/secrets --method "
+                               "org.freedesktop.Secret.Service.SearchItems")
+                        .split(' ')
+                    << attributes);
     if (!finished.wait(20000) || gdbus.exitStatus() != QProcess::NormalExit || gdbus.exitCode() != 0)
         return -1;
     // "([objectpath '/org/freedesktop/secrets/collection/login/1'], @ao [])": unlocked, then locked.
@@ -54,84 +52,51 @@ private slots:
 
     void init()
     {
-        Keychain::remove(kToken);
-        Keychain::remove(kKey);
+        Keychain::remove(Keychain::apiTokenItem);
+        Keychain::remove(Keychain::openRouterKeyItem);
     }
 
-    void aSavedValueReadsBack()
+    // Values set in turn (a null one: absent, as removing leaves it): the last one is what is read
+    // back, held by exactly one item of the store, or by none when it is empty or absent. The other
+    // item never changes.
+    void theLastValueSetIsTheOneKept_data()
     {
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok-1")));
-        QCOMPARE(Keychain::get(kToken), std::optional<QString>("tok-1"));
-        // Really in the Secret Service, under our service and the item's name.
-        QCOMPARE(itemsInSecretService(kToken), 1);
+        QTest::addColumn<QStringList>("values");
+        QTest::newRow("saved") << QStringList{"tok-1"};
+        QTest::newRow("saved again") << QStringList{"first", "second"};
+        QTest::newRow("non-ASCII") << QStringList{QStringLiteral("clé-🔑-ключ")};
+        QTest::newRow("emptied") << QStringList{"tok", QStringLiteral("")};
+        QTest::newRow("removed, twice") << QStringList{"tok", QString(), QString()};
     }
-
-    void savingAgainReplacesTheValueWithoutASecondItem()
+    void theLastValueSetIsTheOneKept()
     {
-        QVERIFY(Keychain::set(kToken, QStringLiteral("first")));
-        QVERIFY(Keychain::set(kToken, QStringLiteral("second")));
-        QCOMPARE(Keychain::get(kToken), std::optional<QString>("second"));
-        QCOMPARE(itemsInSecretService(kToken), 1);
-    }
-
-    void removingLeavesNoItem()
-    {
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok")));
-        Keychain::remove(kToken);
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-        QCOMPARE(itemsInSecretService(kToken), 0);
-        // Removing what is not there is harmless.
-        Keychain::remove(kToken);
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-    }
-
-    void savingAnEmptyOrAbsentValueRemovesTheItem()
-    {
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok")));
-        QVERIFY(Keychain::set(kToken, QString()));
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-        QCOMPARE(itemsInSecretService(kToken), 0);
-
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok")));
-        QVERIFY(Keychain::set(kToken, std::nullopt));
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-        QCOMPARE(itemsInSecretService(kToken), 0);
-    }
-
-    void nonAsciiTextSurvivesTheRoundTrip()
-    {
-        const QString value = QStringLiteral("clé-🔑-ключ");
-        QVERIFY(Keychain::set(kKey, value));
-        QCOMPARE(Keychain::get(kKey), std::optional<QString>(value));
-    }
-
-    void theTwoItemsAreIndependent()
-    {
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok")));
-        QVERIFY(Keychain::set(kKey, QStringLiteral("key")));
-        QCOMPARE(Keychain::get(kToken), std::optional<QString>("tok"));
-        QCOMPARE(Keychain::get(kKey), std::optional<QString>("key"));
-
-        QVERIFY(Keychain::set(kKey, QStringLiteral("key-2")));
-        QCOMPARE(Keychain::get(kToken), std::optional<QString>("tok"));
-        Keychain::remove(kToken);
-        QCOMPARE(Keychain::get(kToken), std::nullopt);
-        QCOMPARE(Keychain::get(kKey), std::optional<QString>("key-2"));
-        QCOMPARE(itemsInSecretService(kKey), 1);
+        QFETCH(QStringList, values);
+        QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("key")));
+        for (const QString &value : values) {
+            if (value.isNull())
+                Keychain::remove(Keychain::apiTokenItem);
+            else
+                QVERIFY(Keychain::set(Keychain::apiTokenItem, value));
+        }
+        const QString last = values.last();
+        QCOMPARE(Keychain::get(Keychain::apiTokenItem),
+                 last.isEmpty() ? std::nullopt : std::optional<QString>(last));
+        QCOMPARE(itemsInSecretService(Keychain::apiTokenItem), last.isEmpty() ? 0 : 1);
+        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), std::optional<QString>("key"));
+        QCOMPARE(itemsInSecretService(Keychain::openRouterKeyItem), 1);
     }
 
     void withoutASessionBusThereIsNoItemAndNoWait()
     {
-        QVERIFY(Keychain::set(kToken, QStringLiteral("tok")));
+        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok")));
         const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
         const QByteArray runtimeDir = qgetenv("XDG_RUNTIME_DIR");
         qunsetenv("DBUS_SESSION_BUS_ADDRESS");
         qunsetenv("XDG_RUNTIME_DIR");
         QElapsedTimer clock;
         clock.start();
-        const std::optional<QString> read = Keychain::get(kToken);
-        const bool written = Keychain::set(kKey, QStringLiteral("key"));
+        const std::optional<QString> read = Keychain::get(Keychain::apiTokenItem);
+        const bool written = Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("key"));
         const qint64 elapsed = clock.elapsed();
         qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
         qputenv("XDG_RUNTIME_DIR", runtimeDir);
@@ -139,8 +104,8 @@ private slots:
         QVERIFY(!written);
         QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
         // The bus back, the store is as it was.
-        QCOMPARE(Keychain::get(kToken), std::optional<QString>("tok"));
-        QCOMPARE(Keychain::get(kKey), std::nullopt);
+        QCOMPARE(Keychain::get(Keychain::apiTokenItem), std::optional<QString>("tok"));
+        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), std::nullopt);
     }
 };
 

@@ -1,19 +1,24 @@
 #include "fakehttpserver.h"
 #include "pageharness.h"
+#include "recordingview.h"
 #include "session/drawsession.h"
 #include "session/svgextract.h"
-#include "testenvironment.h"
+#include "ui/exporter.h"
 
 #include <QColor>
 #include <QElapsedTimer>
-#include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
 #include <QRandomGenerator>
+#include <QScopeGuard>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <signal.h>
 
-// The class comes first and the test bodies after it: moc reads this file too, and it loses its
-// way in raw string literals that hold an odd number of quotes.
+// The canvas: the controller's commands, and one page for the whole suite in the production view,
+// cleared before every test. The class comes first and the test bodies after it: moc reads this
+// file too, and it loses its way in raw string literals that hold an odd number of quotes.
 class TestCanvasPage : public QObject
 {
     Q_OBJECT
@@ -22,43 +27,39 @@ public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private slots:
-    void thePageLoadsAndDefinesItsCommands();
+    void initTestCase() { QVERIFY(m_page.load(400, 400)); }
+    void init() { m_page.controller.resetCanvas(); }
+    void cleanup() { allowRemoteUrls(false); }
 
-    // --- Streaming --------------------------------------------------------------------------
-    void aStreamedReplyDrawsTheSameTreeAsItsFinalSvgAtOnce_data();
-    void aStreamedReplyDrawsTheSameTreeAsItsFinalSvgAtOnce();
-    // Whole replies, streamed in random small pieces, and the drawing each one must leave.
+    void modelTextStaysOneStringLiteral_data();
+    void modelTextStaysOneStringLiteral();
+    void piecesWithinAFrameGoOutAsOneCall();
+    void withoutAViewEveryCommandIsDropped();
     void whatAReplyDrawsFollowsItsFirstSvg_data();
     void whatAReplyDrawsFollowsItsFirstSvg();
-    // Every piece leaves a text that is a beginning of the final one.
-    void entitiesSplitAcrossPiecesNeverShowHalfway();
-
-    // --- A run's beginning and end -----------------------------------------------------------
-    void aResetBetweenTwoRunsClearsEverything();
-    void finishingWithAnEmptyStringKeepsThePartialDrawing();
-    void finishingWithADifferentSvgShowsExactlyThatOne_data();
-    void finishingWithADifferentSvgShowsExactlyThatOne();
-    void finishingWithTheStreamedSvgLeavesTheDrawingAlone();
-    void finishingAStreamCutShortCompletesTheDrawingInPlace();
-
-    // --- Untrusted text ----------------------------------------------------------------------
+    void finishingARunShowsItsFinalSvg_data();
+    void finishingARunShowsItsFinalSvg();
     void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere_data();
     void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere();
-    void theViewNeverLeavesThePage_data();
-    void theViewNeverLeavesThePage();
-
-    // --- What real drawings need -------------------------------------------------------------
-    void fragmentReferencesSurviveAndRender();
-    void theDrawingIsScaledToFitAndCentred_data();
-    void theDrawingIsScaledToFitAndCentred();
-    void newElementsFadeInUnlessManyLandAtOnce();
-    void aModelStyleSheetStaysInsideTheDrawing();
-
-    // --- Drawings too heavy to show --------------------------------------------------------------
+    void theDrawingFitsTheCanvasAndItsReferencesRender_data();
+    void theDrawingFitsTheCanvasAndItsReferencesRender();
     void aDrawingTooHeavyToShowIsCutToItsBudget_data();
     void aDrawingTooHeavyToShowIsCutToItsBudget();
     void theCanvasComesBackWhenItsPageIsLost_data();
     void theCanvasComesBackWhenItsPageIsLost();
+
+private:
+    // The view's own wall against remote loads; without it the page's defences must hold alone.
+    void allowRemoteUrls(bool allowed)
+    {
+        m_page.view->property("settings")
+            .value<QObject *>()
+            ->setProperty("localContentCanAccessRemoteUrls", allowed);
+    }
+    QString tree();
+    void stream(const QString &reply, int minSize = 1, int maxSize = 6);
+
+    PageHarness m_page;
 };
 
 namespace {
@@ -81,9 +82,9 @@ const QString kTree = QStringLiteral(R"JS((() => {
 const QString kDrawing = QStringLiteral("document.getElementById('stage').shadowRoot");
 
 // The text in pieces of minSize to maxSize characters, cut at the same places for a given seed.
-QStringList piecesOf(const QString &text, int minSize, int maxSize, quint32 seed = 20240611)
+QStringList piecesOf(const QString &text, int minSize, int maxSize)
 {
-    QRandomGenerator random(seed);
+    QRandomGenerator random(20240611);
     QStringList pieces;
     for (qsizetype at = 0; at < text.size();) {
         const int size = minSize == maxSize ? minSize : int(random.bounded(minSize, maxSize + 1));
@@ -93,143 +94,56 @@ QStringList piecesOf(const QString &text, int minSize, int maxSize, quint32 seed
     return pieces;
 }
 
-void stream(PageHarness &page, const QString &reply, int minSize = 1, int maxSize = 6)
+// Heavy drawings: a blue square near the top left, drawn by the part within the budget, and after
+// the heavy part a red disc near the bottom right.
+const QString kBlue = QStringLiteral("<rect width=\"40\" height=\"40\" fill=\"#00f\"/>");
+
+QString heavy(const QString &body)
 {
-    for (const QString &piece : piecesOf(reply, minSize, maxSize))
-        page.controller.applyDelta(piece);
+    return QStringLiteral("<svg viewBox=\"0 0 100 100\"><defs><filter id=\"f\"><feGaussianBlur "
+                          "stdDeviation=\"1\"/></filter></defs>") +
+           body + QStringLiteral("<circle cx=\"75\" cy=\"75\" r=\"20\" fill=\"#f00\"/></svg>");
 }
 
-QString tree(PageHarness &page)
+// "Billion laughs": element l<k> holds base copies of child, which refers to l<k-1> as %1.
+QString tower(int base, int levels, const QString &element, const QString &child)
 {
-    return page.eval(kTree).toString();
+    QString svg;
+    for (int level = 1; level <= levels; ++level)
+        svg += QStringLiteral("<%1 id=\"l%2\">").arg(element).arg(level) +
+               child.arg(level - 1).repeated(base) + QStringLiteral("</%1>").arg(element);
+    return svg;
 }
 
-// The SVG the app hands to finish() at the end of a run.
-QString finalSvgOf(const QString &reply)
-{
-    return SvgExtract::closed(reply).value_or(QString());
-}
-
-const QString kFencedReply = QStringLiteral(
-    R"REPLY(Sure! Here's a little scene: a <b>lighthouse</b> at dusk — I used gradients & a glow filter.
-
-```svg
-<?xml version="1.0" encoding="UTF-8"?>
-<!DOCTYPE svg>
-<svg xmlns="http://www.w3.org/2000/svg" xmlns:xlink="http://www.w3.org/1999/xlink" viewBox="0 0 400 300" width='400' height=300>
-  <title>Lighthouse &amp; sea &#8212; dusk</title>
-  <desc>A "test" scene with 'quotes' &lt;and&gt; entities &#x2014; split anywhere</desc>
-  <!-- sky first; a <rect/> in a comment is not drawn -->
-  <defs>
-    <linearGradient id="sky" x1="0" y1="0" x2="0" y2="1" gradientUnits="objectBoundingBox">
-      <stop offset="0" stop-color="#1d2b53"/>
-      <stop offset="1" stop-color="#ff8c61"/>
-    </linearGradient>
-    <RadialGradient id="glow" cx="50%" cy="50%" r="50%">
-      <stop offset="0" stop-color="#fff6c2" stop-opacity="1"/>
-      <stop offset="1" stop-color="#fff6c2" stop-opacity="0"/>
-    </RadialGradient>
-    <filter id="soft" x="-20%" y="-20%" width="140%" height="140%">
-      <feGaussianBlur in="SourceGraphic" stdDeviation="3" result="b"/>
-      <feMerge><feMergeNode in="b"/><feMergeNode in="SourceGraphic"/></feMerge>
-    </filter>
-    <clipPath id="sea-clip"><rect x="0" y="200" width="400" height="100"/></clipPath>
-    <path id="wave" d="M0 0 q 10 -6 20 0 t 20 0" fill="none" stroke="#cde" stroke-width="2"/>
-    <style><![CDATA[
-      .beam { fill: url(#glow); opacity: .8 }
-      g > .tower { stroke: #333 }
-    ]]></style>
-  </defs>
-  <rect width="400" height="300" fill="url(#sky)"/>
-  <g id="lighthouse" transform="translate(280 90)">
-    <polygon class="tower" points="0,110 40,110 32,0 8,0" fill="#f4f1ea"/>
-    <rect x="6" y="-20" width="28" height="20" fill="#333"/>
-    <circle class="beam" cx="20" cy="-10" r="40" filter="url(#soft)"/>
-    <line x1="20" y1="-10" x2="-200" y2="-40" stroke="#fff6c2" stroke-opacity=".5" stroke-width="6"/>
-  </g>
-  <g clip-path="url(#sea-clip)">
-    <rect x="0" y="200" width="400" height="100" fill="#24496b"/>
-    <use href="#wave" x="20" y="230"/>
-    <use xlink:href="#wave" x="120" y="250"/>
-    <use href="#wave" x="260" y="270"/>
-  </g>
-  <ellipse cx="80" cy="60" rx="30" ry="8" fill="#ffffff" fill-opacity="0.6"/>
-  <polyline points="40,150 60,140 80,150" fill="none" stroke="#222"/>
-  <text id="story" x="20" y="20" font-size="4">LONG</text>
-  <text x="20" y="290" font-family="Georgia, 'Times New Roman'" font-size="14" fill="#fff" xml:space="preserve">Dusk <tspan font-style="italic">&amp;</tspan> waves &#8212; 100&#x25; calm&nbsp;&hellip;</text>
-</svg>
-```
-
-Enjoy! Let me know if you'd like the <svg> tweaked.
-<svg><rect width="9999" height="9999" fill="red"/></svg>
-)REPLY");
-
-// Over a kilobyte of text in one element, entities and all.
-const QString kLongText =
-    QStringLiteral("The keeper climbs the stairs &#8212; all 117 of them &amp; counting. ").repeated(20);
-const QString kLongTextShown =
-    QStringLiteral("The keeper climbs the stairs \u2014 all 117 of them & counting. ").repeated(20);
-
-QString fencedReply()
-{
-    return QString(kFencedReply).replace(QLatin1String("LONG"), kLongText);
-}
-
-// Heavy drawings: a blue square near the top left, drawn by the part that fits the budget, and
-// after the heavy part a red disc near the bottom right.
-const QString kHeavyHead = QStringLiteral(
-    "<svg viewBox=\"0 0 100 100\"><defs><filter id=\"f\"><feGaussianBlur stdDeviation=\"1\"/></filter>");
-const QString kHeavyTail = QStringLiteral("<circle cx=\"75\" cy=\"75\" r=\"20\" fill=\"#f00\"/></svg>");
-
-// "Billion laughs" with <use>: each level shows base copies of the one below, base^levels squares.
 QString useBomb(int base, int levels)
 {
-    QString svg =
-        kHeavyHead +
-        QStringLiteral("</defs><g id=\"l0\"><rect width=\"40\" height=\"40\" fill=\"#00f\"/></g><defs>");
-    for (int level = 1; level <= levels; ++level) {
-        svg += QStringLiteral("<g id=\"l%1\">").arg(level);
-        for (int k = 0; k < base; ++k)
-            svg += QStringLiteral("<use href=\"#l%1\"/>").arg(level - 1);
-        svg += QStringLiteral("</g>");
-    }
-    return svg + QStringLiteral("</defs><use href=\"#l%1\"/>").arg(levels) + kHeavyTail;
+    return heavy(QStringLiteral("<g id=\"l0\">") + kBlue + QStringLiteral("</g><defs>") +
+                 tower(base, levels, QStringLiteral("g"), QStringLiteral("<use href=\"#l%1\"/>")) +
+                 QStringLiteral("</defs><use href=\"#l%1\"/>").arg(levels));
 }
 
 QString nestedGroups(int depth)
 {
-    return kHeavyHead + QStringLiteral("</defs><g><rect width=\"40\" height=\"40\" fill=\"#00f\"/>") +
-           QStringLiteral("<g>").repeated(depth - 1) + QStringLiteral("<rect width=\"1\" height=\"1\"/>") +
-           QStringLiteral("</g>").repeated(depth) + kHeavyTail;
+    return heavy(QStringLiteral("<g>") + kBlue + QStringLiteral("<g>").repeated(depth - 1) +
+                 QStringLiteral("<rect width=\"1\" height=\"1\"/>") + QStringLiteral("</g>").repeated(depth));
 }
 
 // Half of them filtered by an attribute, half by their style.
 QString filteredShapes(int count)
 {
-    QString svg = kHeavyHead + QStringLiteral("</defs>");
-    for (int k = 0; k < count; ++k)
-        svg += QStringLiteral("<rect width=\"20\" height=\"20\" fill=\"#00f\" %1/>")
-                   .arg(k % 2 ? QStringLiteral("filter=\"url(#f)\"")
-                              : QStringLiteral("style=\"filter: url(#f)\""));
-    return svg + kHeavyTail;
+    return heavy(QStringLiteral("<rect width=\"20\" height=\"20\" fill=\"#00f\" filter=\"url(#f)\"/>"
+                                "<rect width=\"20\" height=\"20\" fill=\"#00f\" style=\"filter: url(#f)\"/>")
+                     .repeated(count / 2));
 }
 
-// Each mask's content is base shapes masked by the mask below.
 QString maskedMasks(int base, int levels)
 {
-    QString svg = kHeavyHead +
-                  QStringLiteral("<mask id=\"m0\"><rect width=\"90\" height=\"90\" fill=\"#fff\"/></mask>");
-    for (int level = 1; level <= levels; ++level) {
-        svg += QStringLiteral("<mask id=\"m%1\">").arg(level);
-        for (int k = 0; k < base; ++k)
-            svg += QStringLiteral("<rect width=\"90\" height=\"90\" fill=\"#fff\" mask=\"url(#m%1)\"/>")
-                       .arg(level - 1);
-        svg += QStringLiteral("</mask>");
-    }
-    return svg +
-           QStringLiteral("</defs><rect width=\"40\" height=\"40\" fill=\"#00f\" mask=\"url(#m%1)\"/>")
-               .arg(levels) +
-           kHeavyTail;
+    const QString white = QStringLiteral("<rect width=\"90\" height=\"90\" fill=\"#fff\"");
+    return heavy(
+        QStringLiteral("<defs><mask id=\"l0\">") + white + QStringLiteral("/></mask>") +
+        tower(base, levels, QStringLiteral("mask"), white + QStringLiteral(" mask=\"url(#l%1)\"/>")) +
+        QStringLiteral("</defs><rect width=\"40\" height=\"40\" fill=\"#00f\" mask=\"url(#l%1)\"/>")
+            .arg(levels));
 }
 
 // A path of many vertices marked by markers whose content is marked by markers, levels deep; the
@@ -240,17 +154,29 @@ QString markedMarkers(int vertices, int levels)
         QString data = QStringLiteral("M75 75");
         for (int k = 0; k < count; ++k)
             data += QStringLiteral(" l%1 %2").arg(k % 3 - 1).arg(k % 2 ? 1 : -1);
-        return QStringLiteral(
-                   "<path d=\"%1\" fill=\"none\" marker-start=\"url(#k0)\" marker-mid=\"url(#%2)\"/>")
-            .arg(data, mid);
+        return QStringLiteral("<path d=\"%1\" fill=\"none\" marker-start=\"url(#l0)\" marker-mid=\"url(#")
+                   .arg(data) +
+               mid + QStringLiteral(")\"/>");
     };
-    QString svg = kHeavyHead + QStringLiteral("<marker id=\"k0\" markerUnits=\"userSpaceOnUse\" refX=\"75\" "
-                                              "refY=\"75\" overflow=\"visible\"><rect width=\"40\" "
-                                              "height=\"40\" fill=\"#00f\"/></marker>");
-    for (int level = 1; level <= levels; ++level)
-        svg += QStringLiteral("<marker id=\"k%1\">").arg(level) +
-               path(10, QStringLiteral("k%1").arg(level - 1)) + QStringLiteral("</marker>");
-    return svg + QStringLiteral("</defs>") + path(vertices, QStringLiteral("k%1").arg(levels)) + kHeavyTail;
+    return heavy(
+        QStringLiteral("<defs><marker id=\"l0\" markerUnits=\"userSpaceOnUse\" refX=\"75\" refY=\"75\" "
+                       "overflow=\"visible\">") +
+        kBlue + QStringLiteral("</marker>") +
+        tower(1, levels, QStringLiteral("marker"), path(10, QStringLiteral("l%1"))) +
+        QStringLiteral("</defs>") + path(vertices, QStringLiteral("l%1").arg(levels)));
+}
+
+QString delta(const QString &text)
+{
+    return QStringLiteral("window.applyDelta && window.applyDelta(") + CanvasController::js(text) +
+           QLatin1Char(')');
+}
+
+bool exported(Exporter &exporter, const std::function<void()> &action)
+{
+    QSignalSpy finished(&exporter, &Exporter::finished);
+    action();
+    return (finished.size() > 0 || finished.wait(30000)) && finished.first().first().toBool();
 }
 
 bool near(const QColor &color, int r, int g, int b)
@@ -260,76 +186,95 @@ bool near(const QColor &color, int r, int g, int b)
 
 } // namespace
 
-void TestCanvasPage::thePageLoadsAndDefinesItsCommands()
+QString TestCanvasPage::tree()
 {
-    PageHarness page;
-    QVERIFY(!CanvasController::pageUrl().isEmpty());
-    QVERIFY(page.load());
-    QCOMPARE(page.eval(QStringLiteral("typeof window.applyDelta")).toString(), QStringLiteral("function"));
-    QCOMPARE(page.eval(QStringLiteral("typeof window.resetCanvas")).toString(), QStringLiteral("function"));
-    QCOMPARE(page.eval(QStringLiteral("typeof window.finishDrawing")).toString(), QStringLiteral("function"));
-    QCOMPARE(tree(page), QString());
+    return m_page.eval(kTree).toString();
 }
 
-void TestCanvasPage::aStreamedReplyDrawsTheSameTreeAsItsFinalSvgAtOnce_data()
+void TestCanvasPage::stream(const QString &reply, int minSize, int maxSize)
 {
-    QTest::addColumn<int>("minSize");
-    QTest::addColumn<int>("maxSize");
-    QTest::newRow("one character at a time") << 1 << 1;
-    QTest::newRow("random pieces of one to six characters") << 1 << 6;
-    QTest::newRow("random pieces of up to forty characters") << 1 << 40;
-    QTest::newRow("all in one piece") << 100000 << 100000;
+    for (const QString &piece : piecesOf(reply, minSize, maxSize))
+        m_page.controller.applyDelta(piece);
 }
 
-void TestCanvasPage::aStreamedReplyDrawsTheSameTreeAsItsFinalSvgAtOnce()
+// Whatever the model writes, the argument decodes back to exactly that text: it can never end the
+// string early and become code.
+void TestCanvasPage::modelTextStaysOneStringLiteral_data()
 {
-    QFETCH(int, minSize);
-    QFETCH(int, maxSize);
-    PageHarness page;
-    QVERIFY(page.load());
+    QTest::addColumn<QString>("text");
+    QTest::newRow("script close") << QStringLiteral("</script><script>alert(1)</script>");
+    QTest::newRow("string break") << QStringLiteral("\"); window.location='https://evil'; (\"");
+    QTest::newRow("controls and line separators")
+        << QChar(u'\0') + QStringLiteral("\u0001\u001f\n\r\t\u2028\u2029\u007f");
+    QTest::newRow("backslash at end") << QStringLiteral("ends with \\");
+    QTest::newRow("markup and non-ASCII") << QStringLiteral("<svg>\n\t<text>'\"\\ café — 🎨</text></svg>");
+}
 
-    page.controller.resetCanvas();
-    page.controller.finish(finalSvgOf(fencedReply()));
-    const QString atOnce = tree(page);
+void TestCanvasPage::modelTextStaysOneStringLiteral()
+{
+    QFETCH(QString, text);
+    const QString literal = CanvasController::js(text);
+    QVERIFY(literal.startsWith(QLatin1Char('"')) && literal.endsWith(QLatin1Char('"')));
+    QVERIFY(!literal.contains(QLatin1Char('\n')) && !literal.contains(QLatin1Char('\r')));
+    const QJsonArray decoded = QJsonDocument::fromJson(QByteArray("[") + literal.toUtf8() + "]").array();
+    QCOMPARE(decoded.size(), 1);
+    QCOMPARE(decoded.first().toString(), text);
+}
 
-    page.controller.resetCanvas();
-    stream(page, fencedReply(), minSize, maxSize);
-    const QString streamed = tree(page);
-    QCOMPARE(streamed, atOnce);
+// A burst reaches the page as its first piece at once and the rest joined, one call per frame;
+// nothing is lost, reordered, or sent after the drawing it belonged to was cleared.
+void TestCanvasPage::piecesWithinAFrameGoOutAsOneCall()
+{
+    CanvasController controller;
+    RecordingView view;
+    controller.setWebView(&view);
+    controller.setFrameIntervalMs(1000);
+    controller.applyDelta(QStringLiteral("<svg"));
+    controller.applyDelta(QStringLiteral(" a"));
+    controller.applyDelta(QStringLiteral("=\"1\">"));
+    QCOMPARE(view.scripts, QStringList{delta(QStringLiteral("<svg"))});
+    controller.finish(std::nullopt);
+    QCOMPARE(view.scripts.mid(1),
+             (QStringList{delta(QStringLiteral(" a=\"1\">")),
+                          QStringLiteral("window.finishDrawing && window.finishDrawing(\"\")")}));
 
-    // And it is the drawing that was meant: names folded, entities decoded, the style sheet
-    // kept without its CDATA wrapping, everything after the first SVG left out.
-    QVERIFY(streamed.startsWith(QStringLiteral("svg[viewBox=0 0 400 300,width=400,height=300](")));
-    QVERIFY(streamed.contains(QStringLiteral("title[](\"Lighthouse & sea \u2014 dusk\")")));
-    QVERIFY(streamed.contains(QStringLiteral(
-        "desc[](\"A \\\"test\\\" scene with 'quotes' <and> entities \u2014 split anywhere\")")));
-    QVERIFY(streamed.contains(QStringLiteral("radialGradient[id=glow,")));
-    QVERIFY(streamed.contains(
-        QStringLiteral("linearGradient[id=sky,x1=0,y1=0,x2=0,y2=1,gradientUnits=objectBoundingBox]")));
-    QVERIFY(streamed.contains(QStringLiteral("feGaussianBlur[in=SourceGraphic,stdDeviation=3,result=b]")));
-    QVERIFY(streamed.contains(QStringLiteral("use[href=#wave,x=120,y=250]")));
-    QCOMPARE(streamed.count(QStringLiteral("use[")), 3);
-    QVERIFY(streamed.contains(QStringLiteral("style[](\"\\n      .beam { fill: url(#glow); opacity: .8 }\\n  "
-                                             "    g > .tower { stroke: #333 }\\n    \")")));
-    QVERIFY(streamed.contains(QStringLiteral(
-        "text[x=20,y=290,font-family=Georgia, 'Times New Roman',font-size=14,fill=#fff,xml:space=preserve]"
-        "(\"Dusk \",tspan[font-style=italic](\"&\"),\" waves \u2014 100% calm\u00a0\u2026\")")));
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".getElementById('story').textContent")).toString(),
-             kLongTextShown);
-    // Kept in text nodes of bounded size, so no piece ever copies the whole text so far.
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".getElementById('story').childNodes.length")).toInt(),
-             (kLongTextShown.size() + 255) / 256);
-    QVERIFY(!streamed.contains(QStringLiteral("9999")));
-    QVERIFY(!streamed.contains(QStringLiteral("!")));
+    view.scripts.clear();
+    controller.applyDelta(QStringLiteral("<svg>"));
+    controller.applyDelta(QStringLiteral("<rect/>"));
+    controller.resetCanvas();
+    controller.applyDelta(QStringLiteral("<g>"));
+    QCOMPARE(view.scripts, (QStringList{delta(QStringLiteral("<svg>")),
+                                        QStringLiteral("window.resetCanvas && window.resetCanvas()"),
+                                        delta(QStringLiteral("<g>"))}));
+
+    // What is held back goes out at the end of the frame, without another piece to push it.
+    controller.setFrameIntervalMs(10);
+    controller.applyDelta(QStringLiteral("<rect/>"));
+    controller.applyDelta(QStringLiteral("<circle/>"));
+    QTRY_COMPARE(view.scripts.last(), delta(QStringLiteral("<circle/>")));
+    QCOMPARE(view.scripts.size(), 5);
+}
+
+// A view that goes away is let go of: later commands are dropped, not sent to a dead object.
+void TestCanvasPage::withoutAViewEveryCommandIsDropped()
+{
+    CanvasController controller;
+    controller.resetCanvas();
+    controller.applyDelta(QStringLiteral("x"));
+    auto *view = new RecordingView;
+    controller.setWebView(view);
+    controller.applyDelta(QStringLiteral("seen"));
+    QCOMPARE(view->scripts.size(), 1);
+    delete view;
+    QCOMPARE(controller.webView(), nullptr);
+    controller.applyDelta(QStringLiteral("dropped"));
+    controller.finish(QStringLiteral("<svg/>"));
 }
 
 void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("drawing");
-    QTest::newRow("only the first of two SVGs") << "Here:\n<svg viewBox=\"0 0 2 2\"><rect width=\"1\" "
-                                                   "height=\"1\"/></svg>\nor:\n<svg><circle r=\"1\"/></svg>"
-                                                << "svg[viewBox=0 0 2 2](rect[width=1,height=1]())";
     QTest::newRow("capital letters")
         << "<SVG VIEWBOX=\"0 0 4 4\"><DEFS><LINEARGRADIENT ID=\"g\" GRADIENTUNITS=\"userSpaceOnUse\"/></DEFS>"
            "<RECT FILL=\"url(#g)\" WIDTH=\"4\" HEIGHT=\"4\"/></SVG>"
@@ -345,29 +290,28 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
         << "<svg><!-- <rect/> --><?xml version=\"1.0\"?><!DOCTYPE "
            "svg><!----><text><![CDATA[a<b]]]>&lt;c</text></svg>"
         << "svg[](text[](\"a<b]<c\"))";
+    QTest::newRow("entities in text, known, unknown and unfinished")
+        << "<svg><text>A &amp; B &#8212; C &#x2014; &lt;&gt;&quot;&apos;&nbsp;&unknown; & x &#1; "
+           "&amp</text></svg>"
+        << "svg[](text[](\"A & B \u2014 C \u2014 <>\\\"'\u00a0&unknown; & x \ufffd &amp\"))";
+    QTest::newRow("entities in attribute values")
+        << "<svg><text font-family=\"A&amp;B &#8212;\" x='&#x31;'>t</text></svg>"
+        << "svg[](text[font-family=A&B \u2014,x=1](\"t\"))";
     QTest::newRow("quotes of either kind and none")
         << "<svg><circle r=5 cx='1' cy=\"2\" fill=#000/><rect width=3/></svg>"
         << "svg[](circle[r=5,cx=1,cy=2,fill=#000](),rect[width=3]())";
-    QTest::newRow("a forbidden subtree is skipped, the drawing goes on")
-        << "<svg><foreignObject><div><rect/></div></foreignObject><circle r=\"1\"/></svg>"
-        << "svg[](circle[r=1]())";
-    QTest::newRow("a link is drawn as a group")
+    QTest::newRow("a link is drawn as a group, or a span inside text")
         << "<svg><a href=\"#x\" target=\"_blank\"><rect/></a><text><a href=\"#y\">t</a></text></svg>"
         << "svg[](g[](rect[]()),text[](tspan[](\"t\")))";
-    QTest::newRow("an end tag closes what it matches, in any case") << "<svg><G><rect></g><circle/></svg>"
-                                                                    << "svg[](g[](rect[]()),circle[]())";
-    QTest::newRow("an end tag nothing matches is ignored") << "<svg><g></rect><circle/></g></svg>"
-                                                           << "svg[](g[](circle[]()))";
-    QTest::newRow("a style sheet keeps its child combinators")
-        << "<svg><style>g > rect { fill: #f00 }</style></svg>"
-        << "svg[](style[](\"g > rect { fill: #f00 }\"))";
-    QTest::newRow("editor attributes and namespaces are dropped")
-        << "<svg xmlns=\"http://www.w3.org/2000/svg\" xmlns:inkscape=\"x\"><g inkscape:label=\"L\" "
-           "id=\"a\"/></svg>"
-        << "svg[](g[id=a]())";
-    QTest::newRow("a root with a size but no viewBox gets one")
-        << "<svg width=\"200px\" height=\"100\"><rect/></svg>"
-        << "svg[width=200px,height=100,viewBox=0 0 200 100](rect[]())";
+    QTest::newRow("an end tag closes what it matches, in any case, and one that matches nothing is ignored")
+        << "<svg><G><rect></g><g></rect><circle/></g></svg>"
+        << "svg[](g[](rect[]()),g[](circle[]()))";
+    QTest::newRow("a style sheet keeps its rules, not its CDATA wrapping")
+        << "<svg><style><![CDATA[g > .a { fill: url(#g) }]]></style></svg>"
+        << "svg[](style[](\"g > .a { fill: url(#g) }\"))";
+    QTest::newRow("links into the drawing in either spelling, other namespaces dropped")
+        << "<svg><g id=\"a\" inkscape:label=\"L\"/><use xlink:href=\"#a\" xml:space=\"preserve\"/></svg>"
+        << "svg[](g[id=a](),use[href=#a,xml:space=preserve]())";
     QTest::newRow("no svg at all draws nothing") << "I can't draw that, sorry. Use <sv g> next time."
                                                  << "";
     QTest::newRow("a name that only starts with svg is another element")
@@ -387,150 +331,76 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg()
 {
     QFETCH(QString, reply);
     QFETCH(QString, drawing);
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    // A character at a time, so every tag is also seen cut short.
-    stream(page, reply, 1, 1);
-    QCOMPARE(tree(page), drawing);
-    // The app finds the same drawing in the reply, so finishing the run changes nothing.
-    page.controller.finish(SvgExtract::local(reply));
-    QCOMPARE(tree(page), drawing);
-}
-
-void TestCanvasPage::entitiesSplitAcrossPiecesNeverShowHalfway()
-{
-    PageHarness page;
-    QVERIFY(page.load());
-    const QString reply = QStringLiteral("<svg><text>A &amp; B &#8212; C &#x2014; "
-                                         "&lt;&gt;&quot;&apos;&nbsp;&unknown; & x &#1; &amp</text></svg>");
-    const QString expected = QStringLiteral("A & B \u2014 C \u2014 <>\"'\u00a0&unknown; & x \ufffd &amp");
-    page.controller.resetCanvas();
-    QStringList shown;
+    // A character at a time, so the stream is cut at every place in every tag and reference. The
+    // text shown only ever grows: "&am" never shows on the way to "&".
+    QString shown;
     for (const QString &piece : piecesOf(reply, 1, 1)) {
-        page.controller.applyDelta(piece);
-        shown.append(page.eval(kDrawing + QStringLiteral(".textContent")).toString());
+        m_page.controller.applyDelta(piece);
+        const QString now = m_page.eval(kDrawing + QStringLiteral(".textContent")).toString();
+        QVERIFY2(now.startsWith(shown), qPrintable(now));
+        shown = now;
     }
-    QCOMPARE(shown.last(), expected);
-    for (const QString &text : std::as_const(shown))
-        QVERIFY2(expected.startsWith(text), qPrintable(text));
-    // Attribute values are decoded once whole, however they arrived.
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("<svg><text font-family=\"A&amp;B &#8212;\" x='&#x31;'>t</text></svg>"), 1,
-           1);
-    QCOMPARE(tree(page), QStringLiteral("svg[](text[font-family=A&B \u2014,x=1](\"t\"))"));
+    QCOMPARE(tree(), drawing);
+    // The drawing the app cuts out of the reply, built at once, is the same.
+    m_page.controller.resetCanvas();
+    m_page.controller.finish(SvgExtract::local(reply));
+    QCOMPARE(tree(), drawing);
 }
 
-void TestCanvasPage::aResetBetweenTwoRunsClearsEverything()
+void TestCanvasPage::finishingARunShowsItsFinalSvg_data()
 {
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    stream(page, fencedReply());
-    page.controller.finish(finalSvgOf(fencedReply()));
-    page.controller.resetCanvas();
-    QCOMPARE(tree(page), QString());
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".childNodes.length")).toInt(), 0);
-
-    stream(page, QStringLiteral("Second run:\n<svg viewBox=\"0 0 1 1\"><circle r=\"1\"/></svg>"));
-    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](circle[r=1]())"));
+    QTest::addColumn<QString>("streamed");
+    QTest::addColumn<QString>("final");
+    QTest::addColumn<QString>("expected"); // empty: the final SVG as it draws at once
+    QTest::addColumn<bool>("sameNodes");   // what was streamed stays on the canvas, not rebuilt
+    const QString svg = QStringLiteral(
+        "<svg viewBox=\"0 0 10 10\"><defs><linearGradient id=\"g\"><stop/></linearGradient></defs>"
+        "<g id=\"a\"><rect fill=\"url(#g)\" width=\"1\" height=\"1\"/><circle r=\"2\"/></g>"
+        "<text>x &amp; y</text></svg>");
+    QTest::newRow("the streamed SVG itself") << "```svg\n" + svg + "\n```" << svg << QString() << true;
+    QTest::newRow("a stream cut short")
+        << "```svg\n" + svg.left(svg.indexOf(QLatin1String("<circle")) + 5) << svg << QString() << true;
+    QTest::newRow("after another drawing")
+        << QStringLiteral("Here:\n```svg\n<svg><circle r=\"2\"/></svg>\n```") << svg << QString() << false;
+    QTest::newRow("no SVG at the end: the partial drawing stays")
+        << QStringLiteral("<svg viewBox=\"0 0 9 9\"><rect width=\"3\" height=\"3\"/><circ") << QString()
+        << QStringLiteral("svg[viewBox=0 0 9 9](rect[width=3,height=3]())") << true;
 }
 
-void TestCanvasPage::finishingWithAnEmptyStringKeepsThePartialDrawing()
+void TestCanvasPage::finishingARunShowsItsFinalSvg()
 {
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("<svg viewBox=\"0 0 9 9\"><rect width=\"3\" height=\"3\"/><circ"));
-    const QString before = tree(page);
-    QCOMPARE(before, QStringLiteral("svg[viewBox=0 0 9 9](rect[width=3,height=3]())"));
-    page.controller.finish(QString());
-    QCOMPARE(tree(page), before);
-    page.controller.finish(std::nullopt);
-    QCOMPARE(tree(page), before);
-}
-
-void TestCanvasPage::finishingWithADifferentSvgShowsExactlyThatOne_data()
-{
-    QTest::addColumn<QString>("streamedReply");
-    QTest::newRow("after another drawing") << fencedReply();
-    QTest::newRow("after a stream cut short") << QStringLiteral("<svg viewBox=\"0 0 2 2\"><g><rect");
-    QTest::newRow("after nothing at all") << QString();
-    QTest::newRow("after narration only") << QStringLiteral("Thinking about it... <s");
-}
-
-void TestCanvasPage::finishingWithADifferentSvgShowsExactlyThatOne()
-{
-    QFETCH(QString, streamedReply);
-    const QString other =
-        QStringLiteral("<svg viewBox=\"0 0 10 10\"><defs><linearGradient id=\"g\"><stop "
-                       "offset=\"0\"/></linearGradient></defs>"
-                       "<rect fill=\"url(#g)\" width=\"10\" height=\"10\"/><text>x &amp; y</text></svg>");
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    page.controller.finish(other);
-    const QString expected = tree(page);
-    QVERIFY(expected.startsWith(QStringLiteral("svg[viewBox=0 0 10 10](defs[](linearGradient[id=g]")));
-
-    page.controller.resetCanvas();
-    stream(page, streamedReply);
-    page.controller.finish(other);
-    QCOMPARE(tree(page), expected);
-    // The replacement appears whole: nothing in it fades in.
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".querySelector('rect').getAnimations().length")).toInt(),
-             0);
-}
-
-void TestCanvasPage::finishingWithTheStreamedSvgLeavesTheDrawingAlone()
-{
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    stream(page, fencedReply());
-    const QString before = tree(page);
-    // Marks that only the very same nodes can carry.
-    QVERIFY(page.eval(kDrawing + QStringLiteral(".querySelector('svg').dravlinMark = 'root';"
-                                                "document.getElementById('stage').shadowRoot"
-                                                ".querySelector('polygon').dravlinMark = 'tower'; true"))
-                .toBool());
-    page.controller.finish(finalSvgOf(fencedReply()));
-    QCOMPARE(tree(page), before);
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".querySelector('svg').dravlinMark")).toString(),
-             QStringLiteral("root"));
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".querySelector('polygon').dravlinMark")).toString(),
-             QStringLiteral("tower"));
-}
-
-void TestCanvasPage::finishingAStreamCutShortCompletesTheDrawingInPlace()
-{
-    const QString svg = QStringLiteral("<svg viewBox=\"0 0 10 10\"><g id=\"a\"><rect width=\"1\" "
-                                       "height=\"1\"/><circle r=\"2\"/></g><text>&#8212;</text></svg>");
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    page.controller.finish(svg);
-    const QString expected = tree(page);
-
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("```svg\n") + svg.left(svg.indexOf(QLatin1String("<circle")) + 5));
-    QVERIFY(page.eval(kDrawing + QStringLiteral(".querySelector('rect').dravlinMark = 1")).toBool());
-    page.controller.finish(svg);
-    QCOMPARE(tree(page), expected);
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".querySelector('rect').dravlinMark")).toInt(), 1);
+    QFETCH(QString, streamed);
+    QFETCH(QString, final);
+    QFETCH(QString, expected);
+    QFETCH(bool, sameNodes);
+    if (expected.isEmpty()) {
+        // A run before this one, finished and cleared: nothing of it stays or holds the next back.
+        m_page.controller.finish(final);
+        expected = tree();
+        m_page.controller.resetCanvas();
+        QCOMPARE(tree(), QString());
+    }
+    stream(streamed);
+    const QString root = kDrawing + QStringLiteral(".firstElementChild");
+    m_page.eval(root + QStringLiteral(" && (") + root + QStringLiteral(".dravlinMark = 1)"));
+    m_page.controller.finish(final);
+    QCOMPARE(tree(), expected);
+    QCOMPARE(m_page.eval(root + QStringLiteral(".dravlinMark === 1")).toBool(), sameNodes);
+    // A drawing swapped in appears whole: nothing in it fades in.
+    if (!sameNodes)
+        QCOMPARE(m_page.eval(kDrawing + QStringLiteral(".getAnimations().length")).toInt(), 0);
 }
 
 void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere_data()
 {
-    QTest::addColumn<bool>("remoteUrlsAllowedToLocalPages");
+    QTest::addColumn<bool>("remoteUrlsAllowed");
     QTest::newRow("in the view as it ships") << false;
-    // The view's own setting is one wall; without it the page's sanitising and its
-    // Content-Security-Policy must still hold on their own.
     QTest::newRow("with the view's remote-URL wall lowered") << true;
 }
 
 void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 {
+    QFETCH(bool, remoteUrlsAllowed);
     FakeHttpServer server;
     const QString remote = server.url().toString();
     QString svg = QStringLiteral(
@@ -552,7 +422,9 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 <style>circle { fill: url( "REMOTE/c.png" ) }</style>
 <style>@font-face { font-family: x; src: url(REMOTE/font.woff) } text { font-family: x }</style>
 <style>.q { fill: u\72l(REMOTE/esc.png) }</style>
-<rect style="fill:url(REMOTE/d.png)" width="10" height="10"/>
+<style>:host { display: none }</style>
+<style>html, div, #stage { display: none } .inside { fill: rgb(1, 2, 3) }</style>
+<rect class="inside" style="fill:url(REMOTE/d.png)" x="80" y="80" width="10" height="10"/>
 <rect fill="url(REMOTE/e.png)" width="10" height="10"/>
 <rect fill="url(&#104;ttp://127.0.0.1:PORT/entity.png)" width="10" height="10"/>
 <rect style="fill: u\72l(REMOTE/esc2.png)" width="10" height="10"/>
@@ -566,236 +438,117 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 </svg>)SVG");
     svg.replace(QLatin1String("REMOTE"), remote);
     svg.replace(QLatin1String("PORT"), QString::number(server.port()));
+    allowRemoteUrls(remoteUrlsAllowed);
+    const QUrl pageUrl = m_page.currentUrl();
 
-    PageHarness page;
-    QVERIFY(page.load());
-    const QUrl pageUrl = page.currentUrl();
-    QFETCH(bool, remoteUrlsAllowedToLocalPages);
-    page.view->property("settings")
-        .value<QObject *>()
-        ->setProperty("localContentCanAccessRemoteUrls", remoteUrlsAllowedToLocalPages);
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("Here you go:\n```svg\n") + svg + QStringLiteral("\n```"));
-    const QString streamed = tree(page);
-    page.controller.finish(svg);
-    // Give anything that slipped through every chance to run, load or navigate: frames, a timer
-    // in the page, a frame on screen, and more round trips after that.
-    QVERIFY(page.settle(3, 200));
-    QVERIFY(!page.grab().isNull());
-    QVERIFY(page.settle(2));
-    // And the same reply once more, built at once by the final text on a clean canvas.
-    page.controller.resetCanvas();
-    page.controller.finish(svg);
-    QVERIFY(page.settle(3, 200));
-    QVERIFY(!page.grab().isNull());
-    const QString finished = tree(page);
-    QCOMPARE(finished, streamed);
+    stream(QStringLiteral("Here you go:\n```svg\n") + svg + QStringLiteral("\n```"));
+    const QString streamed = tree();
+    m_page.controller.finish(svg);
+    // Give anything that slipped through every chance to run, load or navigate: frames, a timer in
+    // the page, a frame on screen. Then the same reply built at once on a clean canvas.
+    QVERIFY(m_page.settle(3, 200));
+    QVERIFY(!m_page.grab().isNull());
+    m_page.controller.resetCanvas();
+    m_page.controller.finish(svg);
+    QVERIFY(m_page.settle(3, 200));
+    QVERIFY(!m_page.grab().isNull());
+    QCOMPARE(tree(), streamed);
 
-    QCOMPARE(page.eval(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
-    QCOMPARE(page.dialogs(), 0);
-    QCOMPARE(server.requests().size(), 0);
-    QCOMPARE(page.currentUrl(), pageUrl);
+    // What leaves the app is that same sanitized drawing, saved or rendered (a width wins over a
+    // scale), with the model's own style sheet applied.
+    QTemporaryDir dir;
+    Exporter exporter;
+    exporter.setCanvas(&m_page.controller);
+    const QString svgPath = dir.filePath(QStringLiteral("out.svg"));
+    const QString pngPath = dir.filePath(QStringLiteral("out.png"));
+    QVERIFY(exported(exporter, [&] { exporter.saveSvg(QUrl::fromLocalFile(svgPath)); }));
+    QVERIFY2(exported(exporter, [&] { exporter.savePng(QUrl::fromLocalFile(pngPath), 2, 300, true); }),
+             qPrintable(exporter.message()));
+    QFile file(svgPath);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString saved = QString::fromUtf8(file.readAll());
+    QVERIFY(saved.startsWith(QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg")));
+    QVERIFY(saved.contains(QLatin1String(".inside { fill: rgb(1, 2, 3) }")));
+    const QImage png(pngPath);
+    QCOMPARE(png.size(), QSize(300, 300));
+    QCOMPARE(png.pixelColor(255, 255), QColor(1, 2, 3));
 
-    // Nothing that can act survived, and the harmless drawing did.
+    // Nothing that can act survived, on the canvas or in the file, and the harmless drawing did.
     for (const char *banned :
          {"script",    "image",  "IMAGE",   "foreignObject", "iframe",     "object",    "embed", "feImage",
           "animate",   "set[",   "body",    "img",           "javascript", "127.0.0.1", "data:", "@import",
           "font-face", "onload", "onclick", "onmouseover",   "pwned",      "\\"}) {
         QVERIFY2(!streamed.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
+        QVERIFY2(!saved.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
     }
-    QCOMPARE(
-        page.eval(kDrawing + QStringLiteral(".querySelectorAll('[href]:not([href^=\"#\"])').length")).toInt(),
-        0);
-    QVERIFY(streamed.contains(QStringLiteral("g[](circle[id=kept,cx=50,cy=50,r=10,fill=#000]())")));
-    QVERIFY(streamed.contains(QStringLiteral("g[](text[x=5,y=5](\"link\"))")));
-    QVERIFY(streamed.contains(QStringLiteral("circle[cx=20,cy=20,r=5,fill=url(#p)]()")));
-    QVERIFY(streamed.contains(QStringLiteral("feGaussianBlur[stdDeviation=1]()")));
-    QCOMPARE(streamed.count(QStringLiteral("style[]()")), 4);
-    QVERIFY(streamed.contains(QStringLiteral("rect[width=10,height=10]()")));
-}
-
-void TestCanvasPage::theViewNeverLeavesThePage_data()
-{
-    QTest::addColumn<bool>("remoteUrlsAllowedToLocalPages");
-    QTest::newRow("in the view as it ships") << false;
-    // Local pages may not reach remote URLs at all; the view's navigation lock must hold even so.
-    QTest::newRow("with the view's remote-URL wall lowered") << true;
-}
-
-void TestCanvasPage::theViewNeverLeavesThePage()
-{
-    QFETCH(bool, remoteUrlsAllowedToLocalPages);
-    FakeHttpServer server;
-    PageHarness page;
-    QVERIFY(page.load());
-    page.view->property("settings")
-        .value<QObject *>()
-        ->setProperty("localContentCanAccessRemoteUrls", remoteUrlsAllowedToLocalPages);
-    const QUrl pageUrl = page.currentUrl();
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("<svg viewBox=\"0 0 1 1\"><rect width=\"1\" height=\"1\"/></svg>"));
-
-    // As if some script had run after all.
-    page.eval(QStringLiteral("location.href = '%1/away'; true").arg(server.url().toString()));
-    QVERIFY(page.settle(3, 200));
-    QCOMPARE(
-        page.eval(QStringLiteral("String(window.open('%1/window'))").arg(server.url().toString())).toString(),
-        QStringLiteral("null"));
-    page.eval(QStringLiteral("document.title = 'still here'; location.assign('%1/assign'); true")
-                  .arg(server.url().toString()));
-    QVERIFY(page.settle(3, 200));
-
-    QCOMPARE(page.currentUrl(), pageUrl);
-    QCOMPARE(page.eval(QStringLiteral("document.title")).toString(), QStringLiteral("still here"));
-    QCOMPARE(page.eval(QStringLiteral("typeof window.applyDelta")).toString(), QStringLiteral("function"));
-    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](rect[width=1,height=1]())"));
-    QCOMPARE(server.requests().size(), 0);
-    QCOMPARE(page.dialogs(), 0);
-}
-
-void TestCanvasPage::fragmentReferencesSurviveAndRender()
-{
-    PageHarness page;
-    QVERIFY(page.load(400, 400));
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral(R"SVG(<svg viewBox="0 0 100 100">
-  <defs>
-<linearGradient id="g"><stop offset="0" stop-color="#ff0000"/><stop offset="1" stop-color="#ff0000"/></linearGradient>
-<clipPath id="c"><circle cx="75" cy="25" r="20"/></clipPath>
-<rect id="r" width="40" height="40" fill="#0000ff"/>
-  </defs>
-  <rect x="0" y="0" width="50" height="50" fill="url(#g)"/>
-  <use href="#r" x="5" y="55"/>
-  <rect x="50" y="0" width="50" height="50" fill="#00ff00" clip-path="url(#c)"/>
-</svg>)SVG"));
-    QCOMPARE(
-        tree(page),
-        QStringLiteral(
-            "svg[viewBox=0 0 100 100](defs[](linearGradient[id=g](stop[offset=0,stop-color=#ff0000](),"
-            "stop[offset=1,stop-color=#ff0000]()),clipPath[id=c](circle[cx=75,cy=25,r=20]()),"
-            "rect[id=r,width=40,height=40,fill=#0000ff]()),rect[x=0,y=0,width=50,height=50,fill=url(#g)](),"
-            "use[href=#r,x=5,y=55](),rect[x=50,y=0,width=50,height=50,fill=#00ff00,clip-path=url(#c)]())"));
-    QVERIFY(page.waitUntilStill());
-    QVERIFY(page.settle(2));
-    const QImage shot = page.grab();
-    QVERIFY(!shot.isNull());
-    // The drawing fills the view inside a margin of 2% of its smaller side.
-    const QRectF box = QRectF(8, 8, 384, 384);
-    const auto at = [&](double x, double y) {
-        const qreal ratio = shot.devicePixelRatio();
-        return QColor(shot.pixel(int((box.left() + box.width() * x / 100) * ratio),
-                                 int((box.top() + box.height() * y / 100) * ratio)));
-    };
-    QVERIFY2(near(at(25, 25), 255, 0, 0), "the gradient fill");
-    QVERIFY2(near(at(25, 75), 0, 0, 255), "the <use> of a rect in <defs>");
-    QVERIFY2(near(at(75, 25), 0, 255, 0), "inside the clip path");
-    QVERIFY2(near(at(54, 4), 255, 255, 255), "outside the clip path");
-    QVERIFY2(near(at(75, 75), 255, 255, 255), "paper");
-}
-
-void TestCanvasPage::theDrawingIsScaledToFitAndCentred_data()
-{
-    QTest::addColumn<QString>("svg");
-    QTest::addColumn<QRect>("expected");
-    // 800x600 view, 12 px margin: 776x576 to draw in.
-    QTest::newRow("wide viewBox") << "<svg viewBox=\"0 0 200 100\"><rect width=\"200\" height=\"100\"/></svg>"
-                                  << QRect(12, 106, 776, 388);
-    QTest::newRow("tall viewBox") << "<svg viewBox=\"0 0 100 200\"><rect width=\"100\" height=\"200\"/></svg>"
-                                  << QRect(256, 12, 288, 576);
-    QTest::newRow("a size and no viewBox")
-        << "<svg width=\"100\" height=\"100\"><rect width=\"100\" height=\"100\"/></svg>"
-        << QRect(112, 12, 576, 576);
-}
-
-void TestCanvasPage::theDrawingIsScaledToFitAndCentred()
-{
-    QFETCH(QString, svg);
-    QFETCH(QRect, expected);
-    PageHarness page;
-    QVERIFY(page.load(800, 600));
-    page.controller.resetCanvas();
-    page.controller.finish(svg);
-    const QVariantList box =
-        page.eval(QStringLiteral("(() => { const r = %1.querySelector('rect').getBoundingClientRect();"
-                                 " return [r.x, r.y, r.width, r.height]; })()")
-                      .arg(kDrawing))
-            .toList();
-    QCOMPARE(box.size(), 4);
-    const QRect actual(qRound(box[0].toDouble()), qRound(box[1].toDouble()), qRound(box[2].toDouble()),
-                       qRound(box[3].toDouble()));
-    QCOMPARE(actual, expected);
-}
-
-void TestCanvasPage::newElementsFadeInUnlessManyLandAtOnce()
-{
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    stream(page,
-           QStringLiteral("<svg viewBox=\"0 0 10 10\"><defs><linearGradient id=\"g\"><stop/></linearGradient>"
-                          "</defs><rect width=\"5\" height=\"5\" opacity=\".4\"/>"));
-    QCOMPARE(
-        page.eval(kDrawing +
-                  QStringLiteral(".querySelector('rect').getAnimations().map((a) => a.animationName).join()"))
-            .toString(),
-        QStringLiteral("dravlin-arrive"));
-    // Its own opacity is where the fade ends.
-    // The fade ends at the element's own opacity, whatever that is.
-    QCOMPARE(
-        page.eval(kDrawing + QStringLiteral(".querySelector('rect').getAnimations()[0].effect.getKeyframes()"
-                                            ".map((k) => k.opacity).join()"))
-            .toString(),
-        QStringLiteral("0,0.4"));
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".querySelector('stop').getAnimations().length")).toInt(),
-             0);
-    // The whole drawing's count is what waiting for stillness watches.
-    QCOMPARE(page.eval(kDrawing + QStringLiteral(".getAnimations().length")).toInt(), 1);
-
-    // Sixty shapes in one piece appear at once.
-    QString burst;
-    for (int k = 0; k < 60; ++k)
-        burst += QStringLiteral("<circle cx=\"%1\" r=\"1\"/>").arg(k);
-    page.controller.applyDelta(burst);
-    QVERIFY(page.settle(1));
-    QCOMPARE(page.eval(kDrawing +
-                       QStringLiteral(
-                           ".getAnimations().filter((a) => a.effect.target.localName === 'circle').length"))
+    QCOMPARE(m_page.eval(kDrawing + QStringLiteral(".querySelectorAll('[href]:not([href^=\"#\"])').length"))
                  .toInt(),
              0);
+    for (const QString &part : {QStringLiteral("g[](circle[id=kept,cx=50,cy=50,r=10,fill=#000]())"),
+                                QStringLiteral("g[](text[x=5,y=5](\"link\"))"),
+                                QStringLiteral("circle[cx=20,cy=20,r=5,fill=url(#p)]()"),
+                                QStringLiteral("feGaussianBlur[stdDeviation=1]()"),
+                                QStringLiteral("rect[class=inside,x=80,y=80,width=10,height=10]()")})
+        QVERIFY2(streamed.contains(part), qPrintable(part));
+    QCOMPARE(streamed.count(QStringLiteral("style[]()")), 5);
+    // The model's style sheet reaches the drawing and nothing around it.
+    QCOMPARE(
+        m_page.eval(QStringLiteral("getComputedStyle(document.getElementById('stage')).display")).toString(),
+        QStringLiteral("block"));
+    QCOMPARE(m_page.eval(QStringLiteral("getComputedStyle(%1.querySelector('.inside')).fill").arg(kDrawing))
+                 .toString(),
+             QStringLiteral("rgb(1, 2, 3)"));
 
-    // Motion can be turned off for good.
-    QVERIFY(
-        page.eval(kDrawing +
-                  QStringLiteral(
-                      ".adoptedStyleSheets.some((sheet) => Array.from(sheet.cssRules).some("
-                      "(rule) => rule.media && rule.media.mediaText === '(prefers-reduced-motion: reduce)'"
-                      " && rule.cssRules[0].style.animationName === 'none'))"))
-            .toBool());
+    // As if some script had run after all: the view still never leaves the page.
+    m_page.eval(QStringLiteral("document.title = 'still here'; location.href = '%1/away'; true").arg(remote));
+    QVERIFY(m_page.settle(3, 200));
+    QCOMPARE(m_page.eval(QStringLiteral("String(window.open('%1/window'))").arg(remote)).toString(),
+             QStringLiteral("null"));
+    m_page.eval(QStringLiteral("location.assign('%1/assign'); true").arg(remote));
+    QVERIFY(m_page.settle(3, 200));
+    QCOMPARE(m_page.currentUrl(), pageUrl);
+    QCOMPARE(m_page.eval(QStringLiteral("document.title")).toString(), QStringLiteral("still here"));
+
+    QCOMPARE(m_page.eval(QStringLiteral("typeof window.pwned")).toString(), QStringLiteral("undefined"));
+    QCOMPARE(m_page.dialogs(), 0);
+    QCOMPARE(server.requests().size(), 0);
 }
 
-void TestCanvasPage::aModelStyleSheetStaysInsideTheDrawing()
+void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender_data()
 {
-    PageHarness page;
-    QVERIFY(page.load());
-    page.controller.resetCanvas();
-    stream(page,
-           QStringLiteral(
-               "<svg viewBox=\"0 0 10 10\"><style>div, body, html, #stage { display: none; background: red }"
-               " rect { fill: rgb(1, 2, 3) }</style><rect width=\"5\" height=\"5\"/></svg>"));
-    QCOMPARE(page.eval(QStringLiteral("getComputedStyle(document.body).display")).toString(),
-             QStringLiteral("block"));
-    QCOMPARE(
-        page.eval(QStringLiteral("getComputedStyle(document.getElementById('stage')).display")).toString(),
-        QStringLiteral("block"));
-    QCOMPARE(page.eval(QStringLiteral("getComputedStyle(document.body).backgroundColor")).toString(),
-             QStringLiteral("rgb(255, 255, 255)"));
-    QCOMPARE(
-        page.eval(QStringLiteral("getComputedStyle(%1.querySelector('rect')).fill").arg(kDrawing)).toString(),
-        QStringLiteral("rgb(1, 2, 3)"));
-    // A sheet that reaches for the host is not kept at all.
-    page.controller.resetCanvas();
-    stream(page, QStringLiteral("<svg><style>:host { display: none }</style></svg>"));
-    QCOMPARE(tree(page), QStringLiteral("svg[](style[]())"));
+    // The 400 x 400 view draws inside a margin of 2% of its side: from 8 to 392.
+    QTest::addColumn<QString>("svg");
+    QTest::addColumn<QList<QPoint>>("ink");
+    QTest::addColumn<QList<QPoint>>("paper");
+    QTest::newRow("a wide drawing with a size and no viewBox, centred")
+        << "<svg width=\"200px\" height=\"100\"><rect width=\"200\" height=\"100\"/></svg>"
+        << QList<QPoint>{{12, 200}, {388, 200}, {200, 110}, {200, 290}}
+        << QList<QPoint>{{200, 90}, {200, 310}};
+    // A gradient fill, a <use> of a shape in <defs>, a clip path: one unit is 3.84 pixels.
+    QTest::newRow("references by fragment")
+        << "<svg viewBox=\"0 0 100 100\"><defs><linearGradient id=\"g\"><stop stop-color=\"#000\"/>"
+           "</linearGradient><clipPath id=\"c\"><circle cx=\"75\" cy=\"25\" r=\"20\"/></clipPath>"
+           "<rect id=\"r\" width=\"40\" height=\"40\"/></defs>"
+           "<rect width=\"50\" height=\"50\" fill=\"url(#g)\"/><use href=\"#r\" x=\"5\" y=\"55\"/>"
+           "<rect x=\"50\" width=\"50\" height=\"50\" clip-path=\"url(#c)\"/></svg>"
+        << QList<QPoint>{{104, 104}, {104, 296}, {296, 104}} << QList<QPoint>{{215, 23}, {296, 296}};
+}
+
+void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender()
+{
+    QFETCH(QString, svg);
+    QFETCH(QList<QPoint>, ink);
+    QFETCH(QList<QPoint>, paper);
+    m_page.controller.finish(svg);
+    QVERIFY(m_page.waitUntilStill());
+    QVERIFY(m_page.settle(2));
+    const QImage shot = m_page.grab();
+    for (const QPoint &at : ink)
+        QVERIFY2(qGray(shot.pixel(at * shot.devicePixelRatio())) < 64,
+                 qPrintable(QStringLiteral("ink at %1,%2").arg(at.x()).arg(at.y())));
+    for (const QPoint &at : paper)
+        QVERIFY2(qGray(shot.pixel(at * shot.devicePixelRatio())) > 192,
+                 qPrintable(QStringLiteral("paper at %1,%2").arg(at.x()).arg(at.y())));
 }
 
 void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
@@ -819,16 +572,17 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
 
 // Each streamed and then finished at once: the page keeps answering, shows the part within its
 // budget and what follows it, and the next drawing is drawn as usual.
-// A page that hangs never answers at all; a budgeted one answers in well under a second on a quiet
-// machine (64-559 ms measured), so two seconds leaves room for a busy one without missing a hang.
-// Responsiveness and paint are judged in the plain build. Under the sanitizers this process runs
-// several times slower, which says nothing about the page: there the limit is looser and the
-// pixels of the heaviest drawings are not waited for.
+// A page that hangs never answers at all, and without a budget these drawings froze it for 35 to
+// 65 s or crashed it. Within the budget it answers in well under a second on a quiet machine
+// (64-559 ms measured), and in up to 4 s for the streamed thousand blurs while two other builds ran:
+// five seconds tells a busy machine from a frozen page; the counts say whether the budget held.
+// Under the sanitizers this process runs several times slower, which says nothing about the page:
+// there the limit is looser and the pixels of the heaviest drawings are not waited for.
 #ifdef __SANITIZE_ADDRESS__
-constexpr qint64 kAnswerLimitMs = 3000;
+constexpr qint64 kAnswerLimitMs = 8000;
 constexpr bool kCheckPaint = false;
 #else
-constexpr qint64 kAnswerLimitMs = 2000;
+constexpr qint64 kAnswerLimitMs = 5000;
 constexpr bool kCheckPaint = true;
 #endif
 
@@ -838,35 +592,37 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget()
     QFETCH(QString, what);
     QFETCH(int, atLeast);
     QFETCH(int, fewerThan);
-    PageHarness page;
-    QVERIFY(page.load(400, 400));
     for (const bool streamed : {true, false}) {
-        page.controller.resetCanvas();
+        m_page.controller.resetCanvas();
         if (streamed) {
-            stream(page, QStringLiteral("Here:\n```svg\n") + svg, 20, 60);
-            page.eval(QStringLiteral("0"));
+            stream(QStringLiteral("Here:\n```svg\n") + svg, 20, 60);
+            m_page.eval(QStringLiteral("0"));
         }
         QElapsedTimer answered;
         answered.start();
-        page.controller.finish(svg);
-        QVERIFY(page.settle(2));
-        QVERIFY2(answered.elapsed() < kAnswerLimitMs, qPrintable(QString::number(answered.elapsed())));
-
+        m_page.controller.finish(svg);
+        QVERIFY(m_page.settle(2));
+        const qint64 elapsed = answered.elapsed();
         const int shown =
-            page.eval(kDrawing + QStringLiteral(".querySelectorAll('%1').length").arg(what)).toInt();
+            m_page.eval(kDrawing + QStringLiteral(".querySelectorAll('%1').length").arg(what)).toInt();
         QVERIFY2(shown >= atLeast && shown < fewerThan, qPrintable(QString::number(shown)));
+        QVERIFY2(elapsed < kAnswerLimitMs,
+                 qPrintable(QStringLiteral("%1 ms, %2")
+                                .arg(elapsed)
+                                .arg(QLatin1String(streamed ? "streamed" : "at once"))));
         if (!kCheckPaint)
             continue;
-        QVERIFY(page.waitUntilStill());
-        const QImage shot = page.grab();
+        QVERIFY(m_page.waitUntilStill());
+        const QImage shot = m_page.grab();
         const qreal ratio = shot.devicePixelRatio();
         QVERIFY2(near(shot.pixel(QPoint(60, 60) * ratio), 0, 0, 255), "the part within the budget");
         QVERIFY2(near(shot.pixel(QPoint(300, 300) * ratio), 255, 0, 0), "what follows it");
     }
 
-    page.controller.resetCanvas();
-    page.controller.finish(QStringLiteral("<svg viewBox=\"0 0 1 1\"><rect width=\"1\" height=\"1\"/></svg>"));
-    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](rect[width=1,height=1]())"));
+    m_page.controller.resetCanvas();
+    m_page.controller.finish(
+        QStringLiteral("<svg viewBox=\"0 0 1 1\"><rect width=\"1\" height=\"1\"/></svg>"));
+    QCOMPARE(tree(), QStringLiteral("svg[viewBox=0 0 1 1](rect[width=1,height=1]())"));
 }
 
 void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost_data()
@@ -879,36 +635,39 @@ void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost_data()
 void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost()
 {
     QFETCH(bool, stopsAnswering);
-    PageHarness page;
-    QVERIFY(page.load());
     // The session's own canvas drives the page, as in the window.
     DrawSession session;
     CanvasController &canvas = *session.canvas();
-    page.view->setProperty("controller", QVariant::fromValue(&canvas));
+    m_page.view->setProperty("controller", QVariant::fromValue(&canvas));
+    const auto restore = qScopeGuard([this] {
+        m_page.view->setProperty("unresponsiveAfterMs", 8000);
+        m_page.view->setProperty("controller", QVariant::fromValue(&m_page.controller));
+    });
     const QString drawing = QStringLiteral("<svg viewBox=\"0 0 1 1\"><circle r=\"1\"/></svg>");
     canvas.resetCanvas();
     canvas.applyDelta(drawing);
-    QCOMPARE(tree(page), QStringLiteral("svg[viewBox=0 0 1 1](circle[r=1]())"));
+    QCOMPARE(tree(), QStringLiteral("svg[viewBox=0 0 1 1](circle[r=1]())"));
 
-    QSignalSpy reloaded(page.window, SIGNAL(pageLoaded(bool)));
+    QSignalSpy reloaded(m_page.window, SIGNAL(pageLoaded(bool)));
     if (stopsAnswering) {
-        page.view->setProperty("unresponsiveAfterMs", 1500);
-        QMetaObject::invokeMethod(page.view, "runJavaScript", Q_ARG(QString, QStringLiteral("for (;;) {}")));
+        m_page.view->setProperty("unresponsiveAfterMs", 1500);
+        QMetaObject::invokeMethod(m_page.view, "runJavaScript",
+                                  Q_ARG(QString, QStringLiteral("for (;;) {}")));
     } else {
-        QVERIFY(::kill(pid_t(page.view->property("renderProcessPid").toLongLong()), SIGKILL) == 0);
+        QVERIFY(::kill(pid_t(m_page.view->property("renderProcessPid").toLongLong()), SIGKILL) == 0);
     }
     QVERIFY(reloaded.wait(30000));
     QCOMPARE(reloaded.first().first().toBool(), true);
     QCOMPARE(session.statusNote(),
              std::optional<QString>(QStringLiteral("The drawing was too heavy to show.")));
-    QCOMPARE(tree(page), QString());
+    QCOMPARE(tree(), QString());
 
     // The rest of the lost run is not sent again; the next run draws.
     canvas.finish(drawing);
-    QCOMPARE(tree(page), QString());
+    QCOMPARE(tree(), QString());
     canvas.resetCanvas();
     canvas.finish(QStringLiteral("<svg><rect/></svg>"));
-    QCOMPARE(tree(page), QStringLiteral("svg[](rect[]())"));
+    QCOMPARE(tree(), QStringLiteral("svg[](rect[]())"));
 }
 
 QTEST_MAIN(TestCanvasPage)

@@ -27,17 +27,13 @@ inline QAccessibleInterface *findAccessible(QAccessibleInterface *node,
     return nullptr;
 }
 
-inline QAccessibleInterface *findAccessible(QAccessibleInterface *node, const QString &name,
-                                            QAccessible::Role role)
-{
-    return findAccessible(
-        node, [&](const QString &text) { return text == name; }, role);
-}
-
+// The shown control of the window with that role and exactly that name.
 inline QAccessibleInterface *findAccessible(QQuickWindow *window, const QString &name,
                                             QAccessible::Role role = QAccessible::Button)
 {
-    return findAccessible(QAccessible::queryAccessibleInterface(window), name, role);
+    return findAccessible(
+        QAccessible::queryAccessibleInterface(window), [&](const QString &text) { return text == name; },
+        role);
 }
 
 // Presses a control through its accessible action, as assistive technology would.

@@ -4,10 +4,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
-#include <QPointer>
-#include <QSet>
 #include <QTcpServer>
-#include <QTcpSocket>
 #include <QUrl>
 
 #include <functional>
@@ -55,11 +52,7 @@ public:
         return *this;
     }
     // A piece of the body; with chunked framing each piece is one HTTP chunk.
-    FakeResponse &write(const QByteArray &piece)
-    {
-        m_steps.append({Step::Kind::Write, piece, 0});
-        return *this;
-    }
+    FakeResponse &write(const QByteArray &piece) { return step(Step::Kind::Write, piece); }
     // Every piece of the body written separately, one after the other.
     FakeResponse &writeEach(const QList<QByteArray> &pieces)
     {
@@ -68,28 +61,12 @@ public:
         return *this;
     }
     // Bytes put on the socket as they are, outside any framing.
-    FakeResponse &raw(const QByteArray &bytes)
-    {
-        m_steps.append({Step::Kind::Raw, bytes, 0});
-        return *this;
-    }
-    FakeResponse &pause(int ms)
-    {
-        m_steps.append({Step::Kind::Pause, {}, ms});
-        return *this;
-    }
+    FakeResponse &raw(const QByteArray &bytes) { return step(Step::Kind::Raw, bytes); }
+    FakeResponse &pause(int ms) { return step(Step::Kind::Pause, {}, ms); }
     // Closes the connection at once, mid-body: no final chunk, fewer bytes than announced.
-    FakeResponse &drop()
-    {
-        m_steps.append({Step::Kind::Drop, {}, 0});
-        return *this;
-    }
+    FakeResponse &drop() { return step(Step::Kind::Drop); }
     // Sends nothing more until FakeHttpServer::release() or until the client goes away.
-    FakeResponse &hold()
-    {
-        m_steps.append({Step::Kind::Hold, {}, 0});
-        return *this;
-    }
+    FakeResponse &hold() { return step(Step::Kind::Hold); }
 
     int status() const { return m_status; }
     Framing framing() const { return m_framing; }
@@ -97,6 +74,12 @@ public:
     const QList<Step> &steps() const { return m_steps; }
 
 private:
+    FakeResponse &step(Step::Kind kind, const QByteArray &bytes = {}, int ms = 0)
+    {
+        m_steps.append({kind, bytes, ms});
+        return *this;
+    }
+
     int m_status;
     Framing m_framing;
     QList<QPair<QByteArray, QByteArray>> m_headers;
@@ -114,16 +97,24 @@ public:
     explicit FakeHttpServer(QObject *parent = nullptr);
     ~FakeHttpServer() override;
 
-    QUrl url() const; // http://127.0.0.1:<port>
-    quint16 port() const;
+    QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port())); }
+    quint16 port() const { return m_server.serverPort(); }
 
     // The reply to every request for one method and path, replacing any earlier one.
-    void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response);
+    void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response)
+    {
+        m_routes[method + ' ' + path] = {response};
+    }
     // Replies in turn: each request takes the next one; the last one repeats.
-    void routeSequence(const QByteArray &method, const QByteArray &path,
-                       const QList<FakeResponse> &responses);
+    void routeSequence(const QByteArray &method, const QByteArray &path, const QList<FakeResponse> &responses)
+    {
+        m_routes[method + ' ' + path] = responses;
+    }
     // Used for requests no route matches; the default is 404 with an empty body.
-    void setHandler(std::function<FakeResponse(const RecordedRequest &)> handler);
+    void setHandler(std::function<FakeResponse(const RecordedRequest &)> handler)
+    {
+        m_handler = std::move(handler);
+    }
 
     QList<RecordedRequest> requests() const { return m_requests; }
     // Lets every held reply go on.
@@ -135,16 +126,12 @@ signals:
     void requestReceived(const RecordedRequest &request);
     // The client closed a connection before the server finished its reply.
     void clientDisconnected();
-    // The server wrote a reply to the end (or dropped it as scripted).
-    void responseDone();
 
 private:
     struct Connection;
-    void onNewConnection();
     void onReadable(Connection *connection);
-    void startResponse(Connection *connection, const FakeResponse &response);
     void continueResponse(Connection *connection);
-    void closeConnection(Connection *connection, bool scripted);
+    void finish(Connection *connection);
 
     QTcpServer m_server;
     QHash<QByteArray, QList<FakeResponse>> m_routes;

@@ -48,19 +48,13 @@ public:
     // Loads the page and waits until it has finished loading; false when it did not load.
     bool load(int width = 800, int height = 600)
     {
-        const QByteArray qml = R"(
-import QtQuick
+        const QString qml = QStringLiteral(R"(import QtQuick
 import QtQuick.Window
 import QtWebEngine
 import Dravlin
-
 Window {
     id: root
-    width: )" + QByteArray::number(width) +
-                               R"(
-    height: )" + QByteArray::number(height) +
-                               R"(
-    visible: true
+    width: %1; height: %2; visible: true
     signal evaluated(var result)
     signal pageLoaded(bool ok)
     property int dialogs: 0
@@ -75,23 +69,19 @@ Window {
         }
         onJavaScriptDialogRequested: function(request) { root.dialogs += 1 }
     }
-}
-)";
+})");
         engine.addImportPath(QStringLiteral("qrc:/"));
-        engine.loadData(qml, QUrl(QStringLiteral("qrc:/tests/CanvasHarness.qml")));
-        if (engine.rootObjects().isEmpty())
-            return false;
-        window = qobject_cast<QQuickWindow *>(engine.rootObjects().first());
-        view = window->findChild<QObject *>(QStringLiteral("canvas"));
+        engine.loadData(qml.arg(width).arg(height).toUtf8(),
+                        QUrl(QStringLiteral("qrc:/tests/CanvasHarness.qml")));
+        window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+        view = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
         if (!view)
             return false;
         QSignalSpy loaded(window, SIGNAL(pageLoaded(bool)));
         // Every piece as its own call: the tests split the text on purpose.
         controller.setFrameIntervalMs(0);
         view->setProperty("controller", QVariant::fromValue(&controller));
-        if (!loaded.wait(30000))
-            return false;
-        return loaded.first().first().toBool();
+        return loaded.wait(30000) && loaded.first().first().toBool();
     }
 
     // Runs the script in the page after every command issued so far and returns its result.
@@ -101,10 +91,8 @@ Window {
         QMetaObject::invokeMethod(window, "evalJs", Q_ARG(QVariant, script));
         if (!evaluated.wait(30000))
             return QVariant();
-        QVariant result = evaluated.first().first();
-        if (result.userType() == qMetaTypeId<QJSValue>())
-            result = result.value<QJSValue>().toVariant();
-        return result;
+        const QVariant result = evaluated.first().first();
+        return result.userType() == qMetaTypeId<QJSValue>() ? result.value<QJSValue>().toVariant() : result;
     }
 
     // Returns once the page has rendered `frames` more frames and then let a timer of `ms` run,
@@ -120,29 +108,14 @@ Window {
                  .arg(frames)
                  .arg(token)
                  .arg(ms));
-        // Each round trip spins the event loop; the page answers as soon as its frames have run.
-        for (int round = 0; round < 100000; ++round) {
-            const QVariant settled = eval(QStringLiteral("window.__harnessSettled || 0"));
-            if (!settled.isValid())
-                return false; // no answer: the page is gone or hung
-            if (settled.toInt() == token)
-                return true;
-        }
-        return false;
+        return pollUntil(QStringLiteral("(window.__harnessSettled || 0) === %1").arg(token));
     }
 
     // Returns once nothing is animating in the drawing any more (new elements fade in briefly).
     bool waitUntilStill()
     {
-        for (int round = 0; round < 100000; ++round) {
-            const QVariant running =
-                eval(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length"));
-            if (!running.isValid())
-                return false;
-            if (running.toInt() == 0)
-                return true;
-        }
-        return false;
+        return pollUntil(
+            QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length === 0"));
     }
 
     // What the window shows right now, as the user would see it.
@@ -152,5 +125,18 @@ Window {
     QUrl currentUrl() const { return view->property("url").toUrl(); }
 
 private:
+    // Each round trip spins the event loop; false when the page stops answering (gone or hung).
+    bool pollUntil(const QString &condition)
+    {
+        for (int round = 0; round < 100000; ++round) {
+            const QVariant done = eval(condition);
+            if (!done.isValid())
+                return false;
+            if (done.toBool())
+                return true;
+        }
+        return false;
+    }
+
     int m_settleToken = 0;
 };

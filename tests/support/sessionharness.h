@@ -1,6 +1,8 @@
 #pragma once
 
+#include "account/dravlinaccount.h"
 #include "fakehttpserver.h"
+#include "modelsharness.h"
 #include "recordingview.h"
 #include "session/drawsession.h"
 
@@ -26,30 +28,66 @@ struct SessionHarness
     // Starts a run and waits until it has ended.
     bool draw(const QString &prompt = QStringLiteral("a pelican on a bicycle"))
     {
+        QSignalSpy running(&session, &DrawSession::runningChanged);
         session.start(prompt);
-        if (!session.running())
-            return false;
-        return waitForEnd();
+        while (session.running()) {
+            if (!running.wait(20000))
+                return false;
+        }
+        return !running.isEmpty();
+    }
+};
+
+// A window's session: one fake server answers for the local model server and the service, the
+// account is signed in or out from the start, and the canvas records every command on its own.
+struct WindowSession : ModelsHarness
+{
+    RecordingView view;
+    DravlinAccount *account = nullptr;
+
+    explicit WindowSession(bool signedIn = false, int installPollMs = 5000) : ModelsHarness(installPollMs)
+    {
+        if (signedIn)
+            Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok-1"));
+        Preferences::remove(QStringLiteral("DravlinPayWith"));
+        Preferences::remove(QStringLiteral("DravlinPublishLocal"));
+        account = new DravlinAccount;
+        session->setAccount(account);
+        session->canvas()->setWebView(&view);
+        session->canvas()->setFrameIntervalMs(0);
+        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+    }
+    ~WindowSession()
+    {
+        delete session;
+        session = nullptr;
+        delete account;
     }
 
+    bool draw(const QString &prompt = QStringLiteral("a heron"))
+    {
+        session->start(prompt);
+        return session->running() && waitForEnd();
+    }
     bool waitForEnd()
     {
-        QSignalSpy running(&session, &DrawSession::runningChanged);
-        while (session.running()) {
+        QSignalSpy running(session, &DrawSession::runningChanged);
+        while (session->running()) {
             if (!running.wait(20000))
                 return false;
         }
         return true;
     }
 
-    QStringList deltas() const
+    // The last request to path, or an empty one.
+    RecordedRequest sent(const QByteArray &path) const
     {
-        QStringList pieces;
-        for (const QString &script : view.scripts) {
-            if (script.startsWith(QStringLiteral("window.applyDelta")))
-                pieces.append(script);
+        const QList<RecordedRequest> all = server.requests();
+        for (auto it = all.crbegin(); it != all.crend(); ++it) {
+            if (it->path == path)
+                return *it;
         }
-        return pieces;
+        return {};
     }
 };
 

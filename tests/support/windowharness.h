@@ -15,6 +15,7 @@
 #include <QQmlApplicationEngine>
 #include <QQuickItem>
 #include <QQuickWindow>
+#include <QTest>
 
 // The real main window, its local server and its service played by one fake server.
 struct WindowHarness
@@ -71,5 +72,11 @@ struct WindowHarness
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
-    void screenshot(const QString &name) const { ::screenshot(window, name); }
+    // With screenshots asked for, settleMs first lets the canvas paint what it has for the picture.
+    void screenshot(const QString &name, int settleMs = 0) const
+    {
+        if (settleMs > 0 && qEnvironmentVariableIsSet("DRAVLIN_SCREENSHOTS"))
+            QTest::qWait(settleMs);
+        ::screenshot(window, name);
+    }
 };

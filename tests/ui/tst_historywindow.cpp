@@ -1,18 +1,28 @@
 #include "accessiblecontrols.h"
+#include "sessionharness.h"
 #include "testenvironment.h"
+#include "ui/exporter.h"
 #include "ui/historycontroller.h"
+#include "ui/historymodel.h"
+#include "ui/historystore.h"
 #include "windowharness.h"
 
 #include <QAccessible>
 #include <QClipboard>
+#include <QCryptographicHash>
 #include <QGuiApplication>
-#include <QSignalSpy>
+#include <QJsonArray>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
+#include <unistd.h>
+
 // The class comes before the drawings: moc reads this file too, and raw strings confuse it.
-// The kept drawings and the exports, driven in the real window the way a user (or a screen
-// reader) does.
+// The kept drawings and the files they leave as: the store, its list and its files on their own,
+// then the real window driven the way a user (or a screen reader) does.
 class TestHistoryWindow : public QObject
 {
     Q_OBJECT
@@ -25,6 +35,15 @@ public:
     }
 
 private slots:
+    void aRunThatDrewIsKeptAndReadBackExactlyAfterReopening();
+    void aVersion1DatabaseIsMigratedWithItsDrawings();
+    void aFileHistoryCannotUseTurnsItOffAndStaysUntouched_data();
+    void aFileHistoryCannotUseTurnsItOffAndStaysUntouched();
+    void theListLoadsLazilyAndSearchAndDeleteNarrowIt();
+    void aFailedExportLeavesNothingBehindAndSaysWhy_data();
+    void aFailedExportLeavesNothingBehindAndSaysWhy();
+    void exportsAreNamedAfterThePrompt_data();
+    void exportsAreNamedAfterThePrompt();
     void finishedDrawingsAreKeptListedReopenedAndExported();
 };
 
@@ -35,6 +54,29 @@ QAccessibleInterface *findStartingWith(QAccessibleInterface *root, const QString
 {
     return findAccessible(
         root, [&](const QString &text) { return text.startsWith(name); }, role, false);
+}
+
+// A database made by hand, outside the store, so the store finds it as another program left it.
+void writeDatabase(const QString &path, const QStringList &statements)
+{
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("setup"));
+        db.setDatabaseName(path);
+        QVERIFY(db.open());
+        for (const QString &statement : statements)
+            QVERIFY2(QSqlQuery(db).exec(statement), qPrintable(statement));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("setup"));
+}
+
+HistoryEntry entryFor(const QString &prompt, qint64 minutesAgo)
+{
+    HistoryEntry e;
+    e.prompt = prompt;
+    e.model = QStringLiteral("qwen3:4b");
+    e.svg = QStringLiteral("<svg/>");
+    e.createdAt = QDateTime::currentDateTimeUtc().addSecs(-60 * minutesAgo);
+    return e;
 }
 
 // Small drawings of the kind models make: gradients, groups, a style sheet, text.
@@ -63,6 +105,217 @@ const QList<std::pair<const char *, const char *>> kDrawings{
      R"SVG(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 200 150"><rect width="200" height="150" fill="#edf2f4"/><rect x="75" y="30" width="50" height="40" rx="6" fill="#8d99ae"/><circle cx="90" cy="50" r="5" fill="#ef233c"/><circle cx="110" cy="50" r="5" fill="#ef233c"/><rect x="70" y="75" width="60" height="50" rx="6" fill="#2b2d42"/><line x1="130" y1="85" x2="155" y2="60" stroke="#2b2d42" stroke-width="8"/><text x="100" y="142" font-size="10" text-anchor="middle" fill="#2b2d42">hello</text></svg>)SVG"},
 };
 } // namespace
+
+void TestHistoryWindow::aRunThatDrewIsKeptAndReadBackExactlyAfterReopening()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    // Text that a careless encoding would change: non-ASCII, a lone CR, a tab.
+    const QString svg = QStringLiteral(
+        "<svg xmlns=\"http://www.w3.org/2000/svg\"><text>café \u2603 \U0001F98A\r\t</text></svg>");
+    {
+        HistoryStore store(path);
+        SessionHarness h;
+        HistoryController history;
+        history.setStore(&store);
+        history.setSession(&h.session);
+        QSignalSpy kept(&history, &HistoryController::kept);
+        // A run that drew nothing keeps nothing.
+        h.server.route("POST", "/api/chat", FakeResponse().write(chatLine("Just words.")).write(chatDone()));
+        QVERIFY(h.draw());
+        h.server.route(
+            "POST", "/api/chat",
+            FakeResponse()
+                .write(chatLine("", "A fox, \\u00e9t\\u00e9."))
+                .write(
+                    chatLine(QJsonDocument(QJsonArray{svg}).toJson(QJsonDocument::Compact).mid(2).chopped(2)))
+                .write(chatDone()));
+        QVERIFY(h.draw(QStringLiteral("  a sleeping fox  ")));
+        QVERIFY(kept.size() == 1 || kept.wait());
+    }
+    HistoryStore reopened(path);
+    const QList<HistoryEntry> all = reopened.page(QString(), 0, 10);
+    QCOMPARE(all.size(), 1);
+    const std::optional<HistoryEntry> e = reopened.entry(all.first().id);
+    QVERIFY(e);
+    QCOMPARE(e->svg.toUtf8(), svg.toUtf8());
+    QCOMPARE(e->narration, QStringLiteral("A fox, \u00e9t\u00e9.") + svg);
+    QCOMPARE(e->prompt, QStringLiteral("a sleeping fox"));
+    QCOMPARE(e->model, QStringLiteral("qwen3:4b"));
+    QCOMPARE(e->mode, QStringLiteral("draw"));
+    QVERIFY(e->createdAt.secsTo(QDateTime::currentDateTimeUtc()) < 60);
+}
+
+void TestHistoryWindow::aVersion1DatabaseIsMigratedWithItsDrawings()
+{
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    writeDatabase(
+        path, {QStringLiteral("CREATE TABLE drawings (id INTEGER PRIMARY KEY, created_at INTEGER NOT NULL, "
+                              "prompt TEXT NOT NULL, model TEXT NOT NULL, narration TEXT NOT NULL, svg "
+                              "TEXT NOT NULL)"),
+               QStringLiteral("INSERT INTO drawings VALUES (7, 1700000000000, 'an old owl', 'gemma3:1b', "
+                              "'Hoo.', '<svg/>')"),
+               QStringLiteral("PRAGMA user_version = 1")});
+    HistoryStore store(path);
+    QVERIFY2(store.isOn(), qPrintable(store.notice()));
+    const std::optional<HistoryEntry> old = store.entry(7);
+    QVERIFY(old);
+    QCOMPARE(old->narration, QStringLiteral("Hoo."));
+    QCOMPARE(old->mode, QStringLiteral("draw"));
+    QCOMPARE(old->createdAt.toMSecsSinceEpoch(), 1700000000000);
+    // New entries take every field, and the list puts them first.
+    HistoryEntry fresh = entryFor(QStringLiteral("a new owl"), 0);
+    fresh.paidWith = QStringLiteral("key");
+    fresh.thumbnail = QByteArray("\x89PNG", 4);
+    QVERIFY(store.add(fresh));
+    const QList<HistoryEntry> page = store.page(QString(), 0, 10);
+    QCOMPARE(page.size(), 2);
+    QCOMPARE(page.first().thumbnail, fresh.thumbnail);
+    QCOMPARE(page.last().id, 7);
+}
+
+void TestHistoryWindow::aFileHistoryCannotUseTurnsItOffAndStaysUntouched_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("noticeSays");
+    QTest::newRow("damaged") << QStringLiteral("damaged") << QStringLiteral("damaged");
+    QTest::newRow("from a newer version") << QStringLiteral("newer") << QStringLiteral("newer version");
+    QTest::newRow("locked by another program") << QStringLiteral("locked") << QStringLiteral("in use");
+}
+
+void TestHistoryWindow::aFileHistoryCannotUseTurnsItOffAndStaysUntouched()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, noticeSays);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+    if (kind == QLatin1String("damaged")) {
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write(QByteArray("SQLite format 3").append(4000, '\x5a'));
+    } else {
+        writeDatabase(path,
+                      {QStringLiteral("CREATE TABLE t (x)"), QStringLiteral("PRAGMA user_version = 99")});
+    }
+    QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
+    if (kind == QLatin1String("locked")) {
+        holder.setDatabaseName(path);
+        QVERIFY(holder.open());
+        QVERIFY(QSqlQuery(holder).exec(QStringLiteral("BEGIN EXCLUSIVE")));
+    }
+    const auto digest = [&] {
+        QFile file(path);
+        return file.open(QIODevice::ReadOnly)
+                   ? QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256)
+                   : QByteArray();
+    };
+    const QByteArray before = digest();
+    {
+        HistoryStore store(path);
+        QVERIFY(!store.isOn());
+        QVERIFY2(store.notice().contains(noticeSays), qPrintable(store.notice()));
+        QVERIFY(!store.add(entryFor(QStringLiteral("a fox"), 0)));
+        // The window still draws; it just keeps nothing.
+        SessionHarness h;
+        HistoryController history;
+        history.setStore(&store);
+        history.setSession(&h.session);
+        QVERIFY(!history.available());
+        h.server.route("POST", "/api/chat", FakeResponse().write(chatLine("<svg></svg>")).write(chatDone()));
+        QVERIFY(h.draw());
+        QCOMPARE(h.session.resultSVG(), std::optional<QString>(QStringLiteral("<svg></svg>")));
+    }
+    QCOMPARE(digest(), before);
+    holder.close();
+    holder = QSqlDatabase();
+    QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+}
+
+void TestHistoryWindow::theListLoadsLazilyAndSearchAndDeleteNarrowIt()
+{
+    QTemporaryDir dir;
+    HistoryStore store(dir.filePath(QStringLiteral("history.sqlite")));
+    const int total = HistoryModel::kPageSize * 2 + 5;
+    for (int i = 0; i < total; ++i)
+        QVERIFY(store.add(entryFor(
+            i % 10 == 0 ? QStringLiteral("a red 100%_fox %1").arg(i) : QStringLiteral("owl %1").arg(i), i)));
+    HistoryModel model;
+    model.setStore(&store);
+    QCOMPARE(model.rowCount(), HistoryModel::kPageSize);
+    QCOMPARE(model.index(0).data(HistoryModel::PromptRole).toString(), QStringLiteral("a red 100%_fox 0"));
+    while (model.canFetchMore({}))
+        model.fetchMore({});
+    QCOMPARE(model.rowCount(), total);
+
+    // Case does not matter, and the wildcard characters of the query language are only text.
+    model.setSearch(QStringLiteral("RED 100%_"));
+    QCOMPARE(model.rowCount(), 9);
+    model.setSearch(QStringLiteral("%"));
+    QCOMPARE(model.rowCount(), 9);
+    model.setSearch(QStringLiteral("fox 1"));
+    QCOMPARE(model.rowCount(), 1);
+
+    QVERIFY(store.remove(model.index(0).data(HistoryModel::IdRole).toLongLong()));
+    QCOMPARE(model.rowCount(), 0);
+    model.setSearch(QString());
+    QCOMPARE(model.rowCount(), HistoryModel::kPageSize);
+    QVERIFY(store.removeAll());
+    QCOMPARE(model.rowCount(), 0);
+    QVERIFY(!model.canFetchMore({}));
+}
+
+void TestHistoryWindow::aFailedExportLeavesNothingBehindAndSaysWhy_data()
+{
+    QTest::addColumn<QString>("target");
+    QTest::newRow("into a read-only folder") << QStringLiteral("locked/drawing.png");
+    QTest::newRow("into a folder that does not exist") << QStringLiteral("missing/drawing.png");
+    QTest::newRow("over a folder") << QStringLiteral("taken");
+}
+
+void TestHistoryWindow::aFailedExportLeavesNothingBehindAndSaysWhy()
+{
+    QFETCH(QString, target);
+    if (target.startsWith(QLatin1String("locked")) && ::geteuid() == 0)
+        QSKIP("permissions do not bind the superuser");
+    QTemporaryDir dir;
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("locked")) &&
+            QDir(dir.path()).mkdir(QStringLiteral("taken")));
+    const QString locked = dir.filePath(QStringLiteral("locked"));
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::ExeOwner);
+    const auto everything = [&] {
+        QStringList all;
+        for (const QString &folder : {dir.path(), locked, dir.filePath(QStringLiteral("taken"))})
+            all += QDir(folder).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot);
+        return all;
+    };
+    const QStringList before = everything();
+    const std::optional<QString> error =
+        Exporter::writeAtomically(dir.filePath(target), QByteArray(4096, 'x'));
+    QVERIFY(error && !error->isEmpty());
+    QCOMPARE(everything(), before);
+    QFile::setPermissions(locked, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
+}
+
+void TestHistoryWindow::exportsAreNamedAfterThePrompt_data()
+{
+    QTest::addColumn<QString>("prompt");
+    QTest::addColumn<QString>("slug");
+    QTest::newRow("words and punctuation")
+        << QStringLiteral("A lighthouse, at sunset!") << QStringLiteral("a-lighthouse-at-sunset");
+    QTest::newRow("accents fold") << QStringLiteral("Café crème") << QStringLiteral("cafe-creme");
+    QTest::newRow("nothing usable") << QStringLiteral(" ../?* ") << QStringLiteral("drawing");
+    QTest::newRow("long prompts are cut, never on a hyphen")
+        << QStringLiteral("word ").repeated(20)
+        << QStringLiteral("word-").repeated(11) + QStringLiteral("word");
+}
+
+void TestHistoryWindow::exportsAreNamedAfterThePrompt()
+{
+    QFETCH(QString, prompt);
+    QFETCH(QString, slug);
+    QCOMPARE(Exporter::slug(prompt), slug);
+}
 
 void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
 {
