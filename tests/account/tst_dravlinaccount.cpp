@@ -5,9 +5,10 @@
 #include "fakehttpserver.h"
 #include "testenvironment.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLoggingCategory>
 #include <QSignalSpy>
-#include <QTcpServer>
 #include <QTest>
 
 #include <memory>
@@ -16,24 +17,25 @@ namespace {
 
 const QString kUsernameKey = QStringLiteral("DravlinUsername");
 const QString kEmailKey = QStringLiteral("DravlinEmail");
+const QByteArray kApi = "/prefix/api/v1/"; // the service may live below a path
 using OptText = std::optional<QString>;
 using Framing = FakeResponse::Framing;
+
+FakeResponse json(const QByteArray &body, int status = 200)
+{
+    return FakeResponse::json(status, body);
+}
 
 // Every token and key in this suite has "secret" in it, and no line logged may.
 QStringList logged;
 QtMessageHandler previousHandler = nullptr;
-
-void pointServiceAt(const QString &base)
-{
-    Preferences::setValue(QStringLiteral("DravlinBaseURL"), base);
-    ServiceClient::resetBaseURLForTesting();
-}
 
 } // namespace
 
 Q_DECLARE_METATYPE(FakeResponse)
 Q_DECLARE_METATYPE(std::optional<QString>)
 
+// The account against a fake service: its balance, sign-in, keys and publishing.
 class TestDravlinAccount : public QObject
 {
     Q_OBJECT
@@ -43,12 +45,12 @@ public:
 
 private:
     InMemorySecretStore *m_store = nullptr;
-    std::unique_ptr<FakeHttpServer> m_server; // the service every test talks to, below a path prefix
+    std::unique_ptr<FakeHttpServer> m_server;
 
     // Answers the balance request with response and runs one refresh to its end.
     bool refresh(DravlinAccount &account, const FakeResponse &response)
     {
-        m_server->route("GET", "/prefix/api/v1/me", response);
+        m_server->route("GET", kApi + "me", response);
         QSignalSpy done(&account, &DravlinAccount::creditsRefreshed);
         account.refreshCredits();
         return done.isEmpty() && done.wait(10000); // told later, never from inside the call
@@ -77,16 +79,8 @@ private slots:
         Preferences::remove(kUsernameKey);
         Preferences::remove(kEmailKey);
         m_server = std::make_unique<FakeHttpServer>();
-        pointServiceAt(m_server->url().toString() + QStringLiteral("/prefix/"));
-    }
-
-    void signedOutNothingIsShownOrSent()
-    {
-        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
-        DravlinAccount account;
-        QVERIFY(!account.signedIn() && !account.username());
-        QVERIFY(refresh(account, FakeResponse::json(200, R"({"credits": 3})")));
-        QVERIFY(!account.credits() && m_server->requests().isEmpty());
+        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_server->url().toString() + "/prefix/");
+        ServiceClient::resetBaseURLForTesting();
     }
 
     // The balance follows any answer that is a whole JSON object, whatever its status; anything
@@ -95,9 +89,6 @@ private slots:
     {
         QTest::addColumn<FakeResponse>("reply");
         QTest::addColumn<QString>("after");
-        const auto json = [](const QByteArray &body, int status = 200) {
-            return FakeResponse::json(status, body);
-        };
         QTest::newRow("fraction") << json(R"({"credits": 12.75})") << "12.75 -";
         QTest::newRow("no credits") << json(R"({"username": "ada"})") << "- ada";
         QTest::newRow("wrong types") << json(R"({"credits":"5","username":7})") << "- -";
@@ -111,9 +102,6 @@ private slots:
             << "7 -";
         QTest::newRow("stalls mid-body")
             << FakeResponse(200, Framing::ContentLength).write(R"({"credits": 1)").hold().write("}") << "7 -";
-        // Status 0: nobody listens; 1: a server accepts the connection and never answers.
-        QTest::newRow("connection refused") << FakeResponse(0) << "7 -";
-        QTest::newRow("no answer at all") << FakeResponse(1) << "7 -";
     }
     void theBalanceFollowsUsableReplies()
     {
@@ -121,25 +109,16 @@ private slots:
         QFETCH(QString, after);
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
         DravlinAccount account;
-        QVERIFY(refresh(account, FakeResponse::json(200, R"({"credits": 7})")));
+        QVERIFY(refresh(account, json(R"({"credits": 7})")));
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-2")));
-        QTcpServer silent; // its connections wait in the backlog, never answered
-        QVERIFY(silent.listen(QHostAddress::LocalHost, 0));
-        if (reply.status() < 2)
-            pointServiceAt(QStringLiteral("http://127.0.0.1:%1").arg(silent.serverPort()));
-        if (reply.status() == 0)
-            silent.close();
         account.setCreditsTimeoutMs(300);
         QVERIFY(refresh(account, reply));
         const QString credits = account.credits() ? QString::number(*account.credits()) : QStringLiteral("-");
         QCOMPARE(credits + ' ' + account.username().value_or("-"), after);
         QVERIFY(!Preferences::value(kUsernameKey).isValid()); // a name from a reply is for this window only
-        // Below the base URL's path, each with the token stored when it was built.
-        const QList<RecordedRequest> sent = m_server->requests();
-        QCOMPARE(sent.first().path, QByteArray("/prefix/api/v1/me"));
-        QCOMPARE(sent.first().header("Authorization"), QByteArray("Bearer secret-1"));
-        QCOMPARE(sent.last().header("Authorization"),
-                 QByteArray(reply.status() < 2 ? "Bearer secret-1" : "Bearer secret-2"));
+        // Each with the token stored when it was built.
+        QCOMPARE(m_server->requests().first().header("Authorization"), QByteArray("Bearer secret-1"));
+        QCOMPARE(m_server->requests().last().header("Authorization"), QByteArray("Bearer secret-2"));
     }
 
     // While the balance is being asked: a 401 ends the sign-in here too, unless the token was
@@ -150,18 +129,13 @@ private slots:
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("meanwhile");
         QTest::addColumn<QString>("after");
-        QTest::newRow("401") << 401 << ""
-                             << "expired";
-        QTest::newRow("403") << 403 << ""
-                             << "signed in";
-        QTest::newRow("401 for a token replaced meanwhile") << 401 << "token replaced"
-                                                            << "signed in";
-        QTest::newRow("signed out") << 200 << "signed out"
-                                    << "closed";
-        QTest::newRow("signed in anew") << 200 << "signed in anew"
-                                        << "closed";
-        QTest::newRow("deleted") << 200 << "deleted"
-                                 << "closed";
+        QTest::newRow("401") << 401 << QString() << "expired";
+        QTest::newRow("403") << 403 << QString() << "signed in";
+        QTest::newRow("401 for a token replaced meanwhile")
+            << 401 << "token replaced" << QStringLiteral("signed in");
+        QTest::newRow("signed out") << 200 << "signed out" << QStringLiteral("closed");
+        QTest::newRow("signed in anew") << 200 << "signed in anew" << QStringLiteral("closed");
+        QTest::newRow("deleted") << 200 << "deleted" << QStringLiteral("closed");
     }
     void whileTheBalanceIsAsked()
     {
@@ -171,10 +145,9 @@ private slots:
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
         Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
         auto account = std::make_unique<DravlinAccount>();
-        m_server->route("GET", "/prefix/api/v1/me",
+        m_server->route("GET", kApi + "me",
                         FakeResponse(status, Framing::ContentLength).hold().write(R"({"credits": 5})"));
-        m_server->route("POST", "/prefix/api/v1/auth/exchange",
-                        FakeResponse::json(200, R"({"token":"secret-2"})"));
+        m_server->route("POST", kApi + "auth/exchange", json(R"({"token":"secret-2"})"));
         QSignalSpy received(m_server.get(), &FakeHttpServer::requestReceived);
         QSignalSpy disconnected(m_server.get(), &FakeHttpServer::clientDisconnected);
         QSignalSpy done(account.get(), &DravlinAccount::creditsRefreshed);
@@ -204,29 +177,7 @@ private slots:
                           : OptText(QString::fromUtf16(u"Your sign-in has expired \u2014 sign in again.")));
     }
 
-    // The key is kept trimmed, and the flag tells what the store really holds.
-    void savingAKeyKeepsWhatTheStoreHolds_data()
-    {
-        QTest::addColumn<QString>("text");
-        QTest::addColumn<bool>("failWrites");
-        QTest::addColumn<OptText>("stored");
-        QTest::newRow("trimmed") << " secret-k1 \n" << false << OptText("secret-k1");
-        QTest::newRow("only spaces removes the key") << "    " << false << OptText();
-        QTest::newRow("the store refuses") << "secret-new" << true << OptText();
-    }
-    void savingAKeyKeepsWhatTheStoreHolds()
-    {
-        QFETCH(QString, text);
-        QFETCH(bool, failWrites);
-        QFETCH(OptText, stored);
-        QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("secret-old")));
-        DravlinAccount account;
-        m_store->failWrites = failWrites;
-        account.saveOpenRouterKey(text);
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), stored);
-        QCOMPARE(account.hasOpenRouterKey(), stored.has_value());
-    }
-
+    // Signed out, nothing about the account is shown or sent; the key and the last balance stay.
     void signingOutForgetsTheAccountAndKeepsTheKeyAndBalance()
     {
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
@@ -236,7 +187,7 @@ private slots:
         DravlinAccount account;
         QVERIFY(account.signedIn() && account.email());
         // A remembered name stays: a reply only fills one in when none is known.
-        QVERIFY(refresh(account, FakeResponse::json(200, R"({"credits": 9, "username": "bob"})")));
+        QVERIFY(refresh(account, json(R"({"credits": 9, "username": "bob"})")));
         QCOMPARE(account.username(), OptText("ada"));
         account.signOut();
         QVERIFY(!account.signedIn() && !account.username() && !account.email());
@@ -244,7 +195,137 @@ private slots:
         QVERIFY(!Preferences::value(kUsernameKey).isValid() && !Preferences::value(kEmailKey).isValid());
         QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-key"));
         QVERIFY(account.hasOpenRouterKey());
+        QVERIFY(refresh(account, json(R"({"credits": 3})")));
         QCOMPARE(account.credits(), std::optional<double>(9));
+        QCOMPARE(m_server->requests().size(), 1);
+        // A name remembered without a token signs nobody in.
+        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
+        QVERIFY(!DravlinAccount().signedIn() && !DravlinAccount().username());
+        // The key is kept trimmed, and the flag tells what the store really holds.
+        account.saveOpenRouterKey(QStringLiteral(" secret-k1 \n"));
+        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-k1"));
+        m_store->failWrites = true;
+        account.saveOpenRouterKey(QStringLiteral("secret-new"));
+        QVERIFY(!account.hasOpenRouterKey() && !Keychain::get(Keychain::openRouterKeyItem));
+    }
+
+    // The first "code" of the address the sign-in page finished on is exchanged for a token; the
+    // answer is judged by its body. Signed in: "token name email", "-" for none; else the error.
+    void aCallbackCodeIsExchanged_data()
+    {
+        QTest::addColumn<QString>("callback");
+        QTest::addColumn<FakeResponse>("reply");
+        QTest::addColumn<QByteArray>("sent");
+        QTest::addColumn<QString>("outcome");
+        const FakeResponse ok = json(R"({"token":"secret-t","username":"ada","email":"ada@example.com"})");
+        const QString ada = QStringLiteral("secret-t ada ada@example.com");
+        const QString noCode = QString::fromUtf16(u"Sign-in failed \u2014 no code returned.");
+        const QString noToken = QString::fromUtf16(u"Sign-in failed \u2014 couldn't exchange code.");
+        QTest::newRow("no code item") << "dravlin-mac://auth?state=1" << ok << QByteArray() << noCode;
+        QTest::newRow("two codes: the first")
+            << "dravlin-mac://auth?code=first&code=second" << ok << QByteArray(R"({"code":"first"})") << ada;
+        QTest::newRow("encoded") << "dravlin-mac://other/path?state=s&code=a%2Bb%20c" << ok
+                                 << QByteArray(R"({"code":"a+b c"})") << ada;
+        const QString c = QStringLiteral("dravlin-mac://auth?code=c");
+        const QByteArray sent = R"({"code":"c"})";
+        QTest::newRow("an error status with a token")
+            << c << json(R"({"token":"secret-2","email":7})", 500) << sent << "secret-2 - -";
+        QTest::newRow("token not a string") << c << json(R"({"token":42})") << sent << noToken;
+        QTest::newRow("not JSON") << c << json("<html>oops</html>") << sent << noToken;
+        QTest::newRow("cut off")
+            << c << FakeResponse(200, Framing::ContentLength).write("{\"tok").drop().write("en\":1}") << sent
+            << "Sign-in failed: The network connection was lost.";
+        // Whole, it would be a valid answer with a token; no reply is kept past 64 MiB.
+        FakeResponse huge = FakeResponse().write("{\"token\":\"secret-t\",\"pad\":\"");
+        for (int i = 0; i < 64; ++i)
+            huge.write(QByteArray(1024 * 1024, 'x'));
+        QTest::newRow("over 64 MiB") << c << huge.write("\"}") << sent
+                                     << "Sign-in failed: The reply was too large.";
+    }
+    void aCallbackCodeIsExchanged()
+    {
+        QFETCH(QString, callback);
+        QFETCH(FakeResponse, reply);
+        QFETCH(QByteArray, sent);
+        QFETCH(QString, outcome);
+        Preferences::setValue(kUsernameKey, QStringLiteral("old"));
+        m_server->route("POST", kApi + "auth/exchange", reply);
+        DravlinAccount account;
+        QSignalSpy finished(&account, &DravlinAccount::signInFinished);
+        account.completeSignIn(QUrl(callback));
+        QVERIFY(!finished.isEmpty() || finished.wait(20000));
+        const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+        QCOMPARE(account.signedIn(), token.has_value());
+        if (token) {
+            QCOMPARE(*token + ' ' + account.username().value_or("-") + ' ' + account.email().value_or("-"),
+                     outcome);
+            QCOMPARE(account.authError(), std::nullopt);
+            // The name shown is the one remembered, or none is.
+            QCOMPARE(Preferences::value(kUsernameKey),
+                     account.username() ? QVariant(*account.username()) : QVariant());
+        } else {
+            QCOMPARE(account.authError(), OptText(outcome));
+        }
+        QCOMPARE(m_server->requests().size(), sent.isEmpty() ? 0 : 1);
+        if (sent.isEmpty())
+            return;
+        const RecordedRequest request = m_server->requests().first();
+        QCOMPARE(QJsonDocument::fromJson(request.body), QJsonDocument::fromJson(sent));
+        QVERIFY(request.header("Authorization").isNull());
+    }
+
+    void aReplacedExchangeIsClosedAndLetGo()
+    {
+        m_server->route("POST", kApi + "auth/exchange", FakeResponse().hold());
+        DravlinAccount account;
+        QSignalSpy received(m_server.get(), &FakeHttpServer::requestReceived);
+        QSignalSpy disconnected(m_server.get(), &FakeHttpServer::clientDisconnected);
+        QSignalSpy finished(&account, &DravlinAccount::signInFinished);
+        account.completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=first")));
+        QVERIFY(received.wait());
+        m_server->route("POST", kApi + "auth/exchange", json(R"({"token":"secret-2"})"));
+        account.completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=second")));
+        QVERIFY(finished.wait());
+        QVERIFY(account.signedIn());
+        QVERIFY(!disconnected.isEmpty() || disconnected.wait());
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(account.findChildren<JsonReplyJob *>().isEmpty());
+        QCOMPARE(finished.size(), 1);
+    }
+
+    // A drawing is published only on a 201 with a web address; otherwise the service's message or a
+    // fixed one. One paid with credit carries its cost.
+    void publishing_data()
+    {
+        QTest::addColumn<FakeResponse>("reply");
+        QTest::addColumn<QString>("result");
+        QTest::newRow("created") << json("{\"url\":\"https://dravlin.app/d/7\"}", 201)
+                                 << QStringLiteral("https://dravlin.app/d/7");
+        QTest::newRow("201, a file url")
+            << json("{\"url\":\"file:///etc/passwd\"}", 201) << QStringLiteral("publish failed");
+        QTest::newRow("201, url and error")
+            << json(R"({"url":5,"error":"bad url"})", 201) << QStringLiteral("bad url");
+    }
+    void publishing()
+    {
+        QFETCH(FakeResponse, reply);
+        QFETCH(QString, result);
+        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-9")));
+        m_server->route("POST", kApi + "drawings", reply);
+        DravlinAccount account;
+        const QString label = QString::fromUtf16(u"claude \u00b7 credits");
+        QObject context;
+        std::optional<PublishResult> done;
+        account.publish({"<svg/>", "a fox", "claude", label, "credits", 0.0125, 1234, "Plan <svg/>"},
+                        &context, [&](const PublishResult &r) { done = r; });
+        QTRY_VERIFY_WITH_TIMEOUT(done.has_value(), 20000);
+        QCOMPARE(done->error ? done->error->description() : done->url.toString(), result);
+        const RecordedRequest request = m_server->requests().first();
+        QCOMPARE(request.header("Authorization"), QByteArray("Bearer secret-9"));
+        const QJsonObject body{{"prompt", "a fox"},     {"model_id", "claude"}, {"model_label", label},
+                               {"provider", "credits"}, {"svg", "<svg/>"},      {"content", "Plan <svg/>"},
+                               {"duration_ms", 1234},   {"cost_usd", 0.0125}};
+        QCOMPARE(QJsonDocument::fromJson(request.body).object(), body);
     }
 };
 

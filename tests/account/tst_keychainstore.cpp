@@ -2,7 +2,6 @@
 #include "testenvironment.h"
 
 #include <QDir>
-#include <QElapsedTimer>
 #include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
@@ -62,7 +61,6 @@ private slots:
     void theLastValueSetIsTheOneKept_data()
     {
         QTest::addColumn<QStringList>("values");
-        QTest::newRow("saved") << QStringList{"tok-1"};
         QTest::newRow("saved again") << QStringList{"first", "second"};
         QTest::newRow("non-ASCII") << QStringList{QStringLiteral("clé-🔑-ключ")};
         QTest::newRow("emptied") << QStringList{"tok", QStringLiteral("")};
@@ -84,28 +82,6 @@ private slots:
         QCOMPARE(itemsInSecretService(Keychain::apiTokenItem), last.isEmpty() ? 0 : 1);
         QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), std::optional<QString>("key"));
         QCOMPARE(itemsInSecretService(Keychain::openRouterKeyItem), 1);
-    }
-
-    void withoutASessionBusThereIsNoItemAndNoWait()
-    {
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok")));
-        const QByteArray bus = qgetenv("DBUS_SESSION_BUS_ADDRESS");
-        const QByteArray runtimeDir = qgetenv("XDG_RUNTIME_DIR");
-        qunsetenv("DBUS_SESSION_BUS_ADDRESS");
-        qunsetenv("XDG_RUNTIME_DIR");
-        QElapsedTimer clock;
-        clock.start();
-        const std::optional<QString> read = Keychain::get(Keychain::apiTokenItem);
-        const bool written = Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("key"));
-        const qint64 elapsed = clock.elapsed();
-        qputenv("DBUS_SESSION_BUS_ADDRESS", bus);
-        qputenv("XDG_RUNTIME_DIR", runtimeDir);
-        QCOMPARE(read, std::nullopt);
-        QVERIFY(!written);
-        QVERIFY2(elapsed < 2000, qPrintable(QString::number(elapsed)));
-        // The bus back, the store is as it was.
-        QCOMPARE(Keychain::get(Keychain::apiTokenItem), std::optional<QString>("tok"));
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), std::nullopt);
     }
 };
 

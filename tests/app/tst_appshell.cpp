@@ -1,4 +1,5 @@
 #include "accessiblecontrols.h"
+#include "account/appupdater.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "account/serviceclient.h"
@@ -92,37 +93,88 @@ private slots:
         QVERIFY(launched.takeFirst().first().value<QList<QUrl>>().isEmpty());
     }
 
-    // The interactive check answers in an alert of its own, whatever windows are open.
-    void theUpdateAlert_data()
+    // Every kind of answer to running 1.9: the interactive check's alert (message|detail|buttons,
+    // "*" for the network layer's own words), where its Download leads (only ever a web address,
+    // else our own page), and what the silent check offers. Versions compare number by number,
+    // a piece that is not plain ASCII digits (or beyond 64 bits) counting as 0. A query without a
+    // usable answer never claims the app is up to date, and no query carries the sign-in token.
+    void eachAnswerHasOneOutcome_data()
     {
-        QTest::addColumn<QByteArray>("reply");
-        QTest::addColumn<QString>("message");
-        QTest::addColumn<bool>("opensDownload");
-        QTest::newRow("newer") << QByteArray("{\"version\":\"2.0\",\"url\":\"https://dl.example/d\"}")
-                               << "Dravlin 2.0 is available" << true;
-        QTest::newRow("up to date") << QByteArray(R"({"version":"1.0"})") << "You're up to date" << false;
-        QTest::newRow("failed") << QByteArray("Service Unavailable") << "Couldn't check for updates" << false;
+        QTest::addColumn<QByteArray>("reply"); // null: nothing answers
+        QTest::addColumn<QString>("alert");
+        QTest::addColumn<QString>("download");
+        const auto row = [](const char *tag, const char *reply, const QString &alert, const char *download) {
+            QTest::newRow(tag) << QByteArray(reply) << alert << QString(download);
+        };
+        const auto newer = [](const char *version) {
+            return QString("Dravlin %1 is available|You're on 1.9. Download the update?|Download,Later")
+                .arg(version);
+        };
+        const QString upToDate = "You're up to date|Dravlin 1.9 is the latest version.|OK";
+        const QString failed = "Couldn't check for updates|The reply was not understood.|OK";
+        row("newer", "{\"version\":\"2.0\",\"url\":\"https://dl.example/d.dmg\"}", newer("2.0"),
+            "https://dl.example/d.dmg");
+        row("url not a string", R"({"version":"2.0","url":5})", newer("2.0"), "own page");
+        row("a local file", "{\"version\":\"2.0\",\"url\":\"file:///etc/passwd\"}", newer("2.0"), "own page");
+        row("a script", R"j({"version":"2.0","url":"javascript:alert(1)"})j", newer("2.0"), "own page");
+        row("relative", R"({"version":"2.0","url":"/download"})", newer("2.0"), "own page");
+        row("1.10 > 1.9", R"({"version":"1.10"})", newer("1.10"), "own page");
+        row("a piece more", R"({"version":"1.9.1"})", newer("1.9.1"), "own page");
+        row("empty pieces dropped", R"({"version":"1..10"})", newer("1..10"), "own page");
+        row("largest 64-bit", R"({"version":"1.9223372036854775807"})", newer("1.9223372036854775807"),
+            "own page");
+        row("trailing zeros", R"({"version":"1.9.0.0"})", upToDate, "");
+        row("a suffix makes 0", R"({"version":"1.10-beta"})", upToDate, "");
+        row("beyond 64 bits is 0", R"({"version":"1.99999999999999999999"})", upToDate, "");
+        row("non-ASCII digits are 0", "{\"version\":\"1.\u0661\u0660\"}", upToDate, "");
+        row("no version", "{\"url\":\"https://x.example\"}", failed, "");
+        row("version a number", R"({"version":3})", failed, "");
+        row("not JSON", "<html>busy</html>", failed, "");
+        row("unreachable", nullptr, "Couldn't check for updates|*|OK", "");
     }
-    void theUpdateAlert()
+    void eachAnswerHasOneOutcome()
     {
         QFETCH(QByteArray, reply);
-        QFETCH(QString, message);
-        m_server.route("GET", "/api/app_version", FakeResponse::json(503, reply));
+        QFETCH(QString, alert);
+        QFETCH(QString, download);
+        Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok"));
+        if (reply.isNull()) {
+            Preferences::setValue(QStringLiteral("DravlinBaseURL"), QStringLiteral("http://127.0.0.1:1"));
+            ServiceClient::resetBaseURLForTesting();
+        }
+        m_server.route("GET", "/api/app_version", FakeResponse::json(200, reply));
+        const int asked = int(m_server.requests().size());
         DravlinApp app;
         QSignalSpy shown(&app, &DravlinApp::updateAlertShown);
-        app.checkForUpdates(QStringLiteral("1.0"));
-        QVERIFY(shown.wait());
-        auto *alert = qobject_cast<QQuickWindow *>(shown.first().first().value<QObject *>());
-        QVERIFY(alert);
-        QCOMPARE(alert->property("message").toString(), message);
-        QTRY_VERIFY(alert->isExposed());
-        screenshot(alert, QStringLiteral("update-alert-") + QString::fromLatin1(QTest::currentDataTag()));
-        QSignalSpy closed(alert, &QObject::destroyed);
-        QMetaObject::invokeMethod(alert, "choose", Q_ARG(QVariant, 0));
+        app.checkForUpdates(QStringLiteral("1.9"));
+        std::optional<std::optional<AppUpdate>> offered;
+        AppUpdater::latestIfNewer(QStringLiteral("1.9"), &app,
+                                  [&](const std::optional<AppUpdate> &update) { offered = update; });
+        QVERIFY(shown.wait(20000));
+        QTRY_VERIFY_WITH_TIMEOUT(offered, 20000);
+
+        auto *window = qobject_cast<QQuickWindow *>(shown.first().first().value<QObject *>());
+        QVERIFY(window);
+        const QStringList expected = alert.split('|');
+        QCOMPARE(window->property("message").toString(), expected[0]);
+        const QString detail = window->property("informative").toString();
+        if (expected[1] == "*")
+            QVERIFY(!detail.isEmpty() && !detail.contains(QLatin1String("latest")));
+        else
+            QCOMPARE(detail, expected[1]);
+        QCOMPARE(window->property("buttons").toStringList().join(','), expected[2]);
+        QTRY_VERIFY(window->isExposed());
+        screenshot(window, QStringLiteral("update-alert-") + QString::fromLatin1(QTest::currentDataTag()));
+
+        QSignalSpy closed(window, &QObject::destroyed);
+        QMetaObject::invokeMethod(window, "choose", Q_ARG(QVariant, 0));
         QVERIFY(closed.wait());
-        QFETCH(bool, opensDownload);
-        QCOMPARE(m_opened,
-                 opensDownload ? QList<QUrl>{QUrl(QStringLiteral("https://dl.example/d"))} : QList<QUrl>{});
+        const QUrl url =
+            download == "own page" ? QUrl(m_server.url().toString() + "/download/mac") : QUrl(download);
+        QCOMPARE(m_opened, url.isEmpty() ? QList<QUrl>{} : QList<QUrl>{url});
+        QCOMPARE(offered->value_or(AppUpdate()).url, url);
+        for (const RecordedRequest &request : m_server.requests().mid(asked))
+            QVERIFY(request.header("Authorization").isNull());
     }
 
 private:

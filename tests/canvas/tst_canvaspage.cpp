@@ -7,60 +7,13 @@
 
 #include <QColor>
 #include <QElapsedTimer>
-#include <QJsonArray>
-#include <QJsonDocument>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <signal.h>
-
-// The canvas: the controller's commands, and one page for the whole suite in the production view,
-// cleared before every test. The class comes first and the test bodies after it: moc reads this
-// file too, and it loses its way in raw string literals that hold an odd number of quotes.
-class TestCanvasPage : public QObject
-{
-    Q_OBJECT
-
-public:
-    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
-
-private slots:
-    void initTestCase() { QVERIFY(m_page.load(400, 400)); }
-    void init() { m_page.controller.resetCanvas(); }
-    void cleanup() { allowRemoteUrls(false); }
-
-    void modelTextStaysOneStringLiteral_data();
-    void modelTextStaysOneStringLiteral();
-    void piecesWithinAFrameGoOutAsOneCall();
-    void withoutAViewEveryCommandIsDropped();
-    void whatAReplyDrawsFollowsItsFirstSvg_data();
-    void whatAReplyDrawsFollowsItsFirstSvg();
-    void finishingARunShowsItsFinalSvg_data();
-    void finishingARunShowsItsFinalSvg();
-    void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere_data();
-    void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere();
-    void theDrawingFitsTheCanvasAndItsReferencesRender_data();
-    void theDrawingFitsTheCanvasAndItsReferencesRender();
-    void aDrawingTooHeavyToShowIsCutToItsBudget_data();
-    void aDrawingTooHeavyToShowIsCutToItsBudget();
-    void theCanvasComesBackWhenItsPageIsLost_data();
-    void theCanvasComesBackWhenItsPageIsLost();
-
-private:
-    // The view's own wall against remote loads; without it the page's defences must hold alone.
-    void allowRemoteUrls(bool allowed)
-    {
-        m_page.view->property("settings")
-            .value<QObject *>()
-            ->setProperty("localContentCanAccessRemoteUrls", allowed);
-    }
-    QString tree();
-    void stream(const QString &reply, int minSize = 1, int maxSize = 6);
-
-    PageHarness m_page;
-};
 
 namespace {
 
@@ -81,19 +34,6 @@ const QString kTree = QStringLiteral(R"JS((() => {
 
 const QString kDrawing = QStringLiteral("document.getElementById('stage').shadowRoot");
 
-// The text in pieces of minSize to maxSize characters, cut at the same places for a given seed.
-QStringList piecesOf(const QString &text, int minSize, int maxSize)
-{
-    QRandomGenerator random(20240611);
-    QStringList pieces;
-    for (qsizetype at = 0; at < text.size();) {
-        const int size = minSize == maxSize ? minSize : int(random.bounded(minSize, maxSize + 1));
-        pieces.append(text.mid(at, size));
-        at += size;
-    }
-    return pieces;
-}
-
 // Heavy drawings: a blue square near the top left, drawn by the part within the budget, and after
 // the heavy part a red disc near the bottom right.
 const QString kBlue = QStringLiteral("<rect width=\"40\" height=\"40\" fill=\"#00f\"/>");
@@ -105,65 +45,27 @@ QString heavy(const QString &body)
            body + QStringLiteral("<circle cx=\"75\" cy=\"75\" r=\"20\" fill=\"#f00\"/></svg>");
 }
 
-// "Billion laughs": element l<k> holds base copies of child, which refers to l<k-1> as %1.
-QString tower(int base, int levels, const QString &element, const QString &child)
+// "Billion laughs": l0 holds the blue square's part; each level l<k> holds `base` copies of
+// `child`, which refers to l<k-1> as %1, and `top` draws the highest level, again as %1.
+QString tower(const QString &l0, const char *element, int base, int levels, const QString &child,
+              const QString &top)
 {
-    QString svg;
+    QString svg = l0 + QStringLiteral("<defs>");
     for (int level = 1; level <= levels; ++level)
-        svg += QStringLiteral("<%1 id=\"l%2\">").arg(element).arg(level) +
-               child.arg(level - 1).repeated(base) + QStringLiteral("</%1>").arg(element);
-    return svg;
+        svg += QStringLiteral("<%1 id=\"l%2\">").arg(QLatin1String(element)).arg(level) +
+               child.arg(level - 1).repeated(base) + QStringLiteral("</%1>").arg(QLatin1String(element));
+    return heavy(svg + QStringLiteral("</defs>") + top.arg(levels));
 }
 
-QString useBomb(int base, int levels)
+// A path of many vertices with the blue square's marker at its start and marker %1 at every
+// vertex in between.
+QString markedPath(int vertices)
 {
-    return heavy(QStringLiteral("<g id=\"l0\">") + kBlue + QStringLiteral("</g><defs>") +
-                 tower(base, levels, QStringLiteral("g"), QStringLiteral("<use href=\"#l%1\"/>")) +
-                 QStringLiteral("</defs><use href=\"#l%1\"/>").arg(levels));
-}
-
-QString nestedGroups(int depth)
-{
-    return heavy(QStringLiteral("<g>") + kBlue + QStringLiteral("<g>").repeated(depth - 1) +
-                 QStringLiteral("<rect width=\"1\" height=\"1\"/>") + QStringLiteral("</g>").repeated(depth));
-}
-
-// Half of them filtered by an attribute, half by their style.
-QString filteredShapes(int count)
-{
-    return heavy(QStringLiteral("<rect width=\"20\" height=\"20\" fill=\"#00f\" filter=\"url(#f)\"/>"
-                                "<rect width=\"20\" height=\"20\" fill=\"#00f\" style=\"filter: url(#f)\"/>")
-                     .repeated(count / 2));
-}
-
-QString maskedMasks(int base, int levels)
-{
-    const QString white = QStringLiteral("<rect width=\"90\" height=\"90\" fill=\"#fff\"");
-    return heavy(
-        QStringLiteral("<defs><mask id=\"l0\">") + white + QStringLiteral("/></mask>") +
-        tower(base, levels, QStringLiteral("mask"), white + QStringLiteral(" mask=\"url(#l%1)\"/>")) +
-        QStringLiteral("</defs><rect width=\"40\" height=\"40\" fill=\"#00f\" mask=\"url(#l%1)\"/>")
-            .arg(levels));
-}
-
-// A path of many vertices marked by markers whose content is marked by markers, levels deep; the
-// first vertex shows the blue square.
-QString markedMarkers(int vertices, int levels)
-{
-    const auto path = [](int count, const QString &mid) {
-        QString data = QStringLiteral("M75 75");
-        for (int k = 0; k < count; ++k)
-            data += QStringLiteral(" l%1 %2").arg(k % 3 - 1).arg(k % 2 ? 1 : -1);
-        return QStringLiteral("<path d=\"%1\" fill=\"none\" marker-start=\"url(#l0)\" marker-mid=\"url(#")
-                   .arg(data) +
-               mid + QStringLiteral(")\"/>");
-    };
-    return heavy(
-        QStringLiteral("<defs><marker id=\"l0\" markerUnits=\"userSpaceOnUse\" refX=\"75\" refY=\"75\" "
-                       "overflow=\"visible\">") +
-        kBlue + QStringLiteral("</marker>") +
-        tower(1, levels, QStringLiteral("marker"), path(10, QStringLiteral("l%1"))) +
-        QStringLiteral("</defs>") + path(vertices, QStringLiteral("l%1").arg(levels)));
+    QString data = QStringLiteral("M75 75");
+    for (int k = 0; k < vertices; ++k)
+        data += QStringLiteral(" l%1 %2").arg(k % 3 - 1).arg(k % 2 ? 1 : -1);
+    return QStringLiteral("<path d=\"%1\" fill=\"none\" marker-start=\"url(#l0)\" marker-mid=\"url(#l%2)\"/>")
+        .arg(data, QStringLiteral("%1"));
 }
 
 QString delta(const QString &text)
@@ -172,100 +74,102 @@ QString delta(const QString &text)
            QLatin1Char(')');
 }
 
-bool exported(Exporter &exporter, const std::function<void()> &action)
+// Whether the view shows about this colour at this point (in view coordinates).
+bool near(const QImage &shot, QPoint at, const QColor &colour)
 {
-    QSignalSpy finished(&exporter, &Exporter::finished);
-    action();
-    return (finished.size() > 0 || finished.wait(30000)) && finished.first().first().toBool();
-}
-
-bool near(const QColor &color, int r, int g, int b)
-{
-    return qAbs(color.red() - r) < 16 && qAbs(color.green() - g) < 16 && qAbs(color.blue() - b) < 16;
+    const QColor seen = shot.pixelColor(at * shot.devicePixelRatio());
+    return qAbs(seen.red() - colour.red()) < 16 && qAbs(seen.green() - colour.green()) < 16 &&
+           qAbs(seen.blue() - colour.blue()) < 16;
 }
 
 } // namespace
 
-QString TestCanvasPage::tree()
+// The canvas: the controller's commands, and one page for the whole suite in the production view,
+// cleared before every test. The test bodies come after the class: moc reads this file too, and
+// it loses its way in raw string literals that hold an odd number of quotes.
+class TestCanvasPage : public QObject
 {
-    return m_page.eval(kTree).toString();
-}
+    Q_OBJECT
 
-void TestCanvasPage::stream(const QString &reply, int minSize, int maxSize)
-{
-    for (const QString &piece : piecesOf(reply, minSize, maxSize))
-        m_page.controller.applyDelta(piece);
-}
+public:
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-// Whatever the model writes, the argument decodes back to exactly that text: it can never end the
-// string early and become code.
-void TestCanvasPage::modelTextStaysOneStringLiteral_data()
-{
-    QTest::addColumn<QString>("text");
-    QTest::newRow("script close") << QStringLiteral("</script><script>alert(1)</script>");
-    QTest::newRow("string break") << QStringLiteral("\"); window.location='https://evil'; (\"");
-    QTest::newRow("controls and line separators")
-        << QChar(u'\0') + QStringLiteral("\u0001\u001f\n\r\t\u2028\u2029\u007f");
-    QTest::newRow("backslash at end") << QStringLiteral("ends with \\");
-    QTest::newRow("markup and non-ASCII") << QStringLiteral("<svg>\n\t<text>'\"\\ café — 🎨</text></svg>");
-}
+private slots:
+    void initTestCase() { QVERIFY(m_page.load(400, 400)); }
+    void init() { m_page.controller.resetCanvas(); }
+    void cleanup() { allowRemoteUrls(false); }
 
-void TestCanvasPage::modelTextStaysOneStringLiteral()
-{
-    QFETCH(QString, text);
-    const QString literal = CanvasController::js(text);
-    QVERIFY(literal.startsWith(QLatin1Char('"')) && literal.endsWith(QLatin1Char('"')));
-    QVERIFY(!literal.contains(QLatin1Char('\n')) && !literal.contains(QLatin1Char('\r')));
-    const QJsonArray decoded = QJsonDocument::fromJson(QByteArray("[") + literal.toUtf8() + "]").array();
-    QCOMPARE(decoded.size(), 1);
-    QCOMPARE(decoded.first().toString(), text);
-}
+    void piecesWithinAFrameGoOutAsOneCallToALiveView();
+    void whatAReplyDrawsFollowsItsFirstSvg_data();
+    void whatAReplyDrawsFollowsItsFirstSvg();
+    void finishingARunShowsItsFinalSvg_data();
+    void finishingARunShowsItsFinalSvg();
+    void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere_data();
+    void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere();
+    void theDrawingFitsTheCanvasAndItsReferencesRender();
+    void aDrawingTooHeavyToShowIsCutToItsBudget_data();
+    void aDrawingTooHeavyToShowIsCutToItsBudget();
+    void theCanvasComesBackWhenItsPageIsLost_data();
+    void theCanvasComesBackWhenItsPageIsLost();
+
+private:
+    // The view's own wall against remote loads; without it the page's defences must hold alone.
+    void allowRemoteUrls(bool allowed)
+    {
+        m_page.view->property("settings")
+            .value<QObject *>()
+            ->setProperty("localContentCanAccessRemoteUrls", allowed);
+    }
+    QString tree() { return m_page.eval(kTree).toString(); }
+    // The reply in pieces of minSize to maxSize characters, cut at the same places every run.
+    void stream(const QString &reply, int minSize = 1, int maxSize = 6)
+    {
+        QRandomGenerator random(20240611);
+        for (qsizetype at = 0, size = 0; at < reply.size(); at += size) {
+            size = random.bounded(minSize, maxSize + 1);
+            m_page.controller.applyDelta(reply.mid(at, size));
+        }
+    }
+
+    PageHarness m_page;
+};
 
 // A burst reaches the page as its first piece at once and the rest joined, one call per frame;
-// nothing is lost, reordered, or sent after the drawing it belonged to was cleared.
-void TestCanvasPage::piecesWithinAFrameGoOutAsOneCall()
+// nothing is lost, reordered, or sent after the drawing it belonged to was cleared. Commands with
+// no view are dropped, and a view that goes away is let go of, not called when dead.
+void TestCanvasPage::piecesWithinAFrameGoOutAsOneCallToALiveView()
 {
     CanvasController controller;
-    RecordingView view;
-    controller.setWebView(&view);
+    controller.applyDelta(QStringLiteral("no view yet"));
+    auto view = std::make_unique<RecordingView>();
+    controller.setWebView(view.get());
     controller.setFrameIntervalMs(1000);
     controller.applyDelta(QStringLiteral("<svg"));
     controller.applyDelta(QStringLiteral(" a"));
     controller.applyDelta(QStringLiteral("=\"1\">"));
-    QCOMPARE(view.scripts, QStringList{delta(QStringLiteral("<svg"))});
+    QCOMPARE(view->scripts, QStringList{delta(QStringLiteral("<svg"))});
     controller.finish(std::nullopt);
-    QCOMPARE(view.scripts.mid(1),
+    QCOMPARE(view->scripts.mid(1),
              (QStringList{delta(QStringLiteral(" a=\"1\">")),
                           QStringLiteral("window.finishDrawing && window.finishDrawing(\"\")")}));
 
-    view.scripts.clear();
+    view->scripts.clear();
     controller.applyDelta(QStringLiteral("<svg>"));
     controller.applyDelta(QStringLiteral("<rect/>"));
     controller.resetCanvas();
     controller.applyDelta(QStringLiteral("<g>"));
-    QCOMPARE(view.scripts, (QStringList{delta(QStringLiteral("<svg>")),
-                                        QStringLiteral("window.resetCanvas && window.resetCanvas()"),
-                                        delta(QStringLiteral("<g>"))}));
+    QCOMPARE(view->scripts, (QStringList{delta(QStringLiteral("<svg>")),
+                                         QStringLiteral("window.resetCanvas && window.resetCanvas()"),
+                                         delta(QStringLiteral("<g>"))}));
 
     // What is held back goes out at the end of the frame, without another piece to push it.
     controller.setFrameIntervalMs(10);
     controller.applyDelta(QStringLiteral("<rect/>"));
     controller.applyDelta(QStringLiteral("<circle/>"));
-    QTRY_COMPARE(view.scripts.last(), delta(QStringLiteral("<circle/>")));
-    QCOMPARE(view.scripts.size(), 5);
-}
+    QTRY_COMPARE(view->scripts.last(), delta(QStringLiteral("<circle/>")));
+    QCOMPARE(view->scripts.size(), 5);
 
-// A view that goes away is let go of: later commands are dropped, not sent to a dead object.
-void TestCanvasPage::withoutAViewEveryCommandIsDropped()
-{
-    CanvasController controller;
-    controller.resetCanvas();
-    controller.applyDelta(QStringLiteral("x"));
-    auto *view = new RecordingView;
-    controller.setWebView(view);
-    controller.applyDelta(QStringLiteral("seen"));
-    QCOMPARE(view->scripts.size(), 1);
-    delete view;
+    view.reset();
     QCOMPARE(controller.webView(), nullptr);
     controller.applyDelta(QStringLiteral("dropped"));
     controller.finish(QStringLiteral("<svg/>"));
@@ -275,48 +179,40 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
 {
     QTest::addColumn<QString>("reply");
     QTest::addColumn<QString>("drawing");
-    QTest::newRow("capital letters")
+    QTest::newRow("capital letters, and end tags match in any case or are ignored")
         << "<SVG VIEWBOX=\"0 0 4 4\"><DEFS><LINEARGRADIENT ID=\"g\" GRADIENTUNITS=\"userSpaceOnUse\"/></DEFS>"
-           "<RECT FILL=\"url(#g)\" WIDTH=\"4\" HEIGHT=\"4\"/></SVG>"
+           "<G><RECT FILL=\"url(#g)\"></g><g></rect><circle/></g></SVG>"
         << "svg[viewBox=0 0 4 4](defs[](linearGradient[id=g,gradientUnits=userSpaceOnUse]()),"
-           "rect[fill=url(#g),width=4,height=4]())";
+           "g[](rect[fill=url(#g)]()),g[](circle[]()))";
     QTest::newRow("a reply cut mid-element")
         << "<svg viewBox=\"0 0 9 9\"><g fill=\"red\"><rect width=\"1\" height=\"1\"/><circle cx=\"4\" r=\""
         << "svg[viewBox=0 0 9 9](g[fill=red](rect[width=1,height=1]()))";
     QTest::newRow("thinking that mentions <svg before the drawing")
         << "I'll write an <svg> with a sun.\n<svg viewBox=\"0 0 3 3\"><circle r=\"1\"/></svg>"
         << "svg[](svg[viewBox=0 0 3 3](circle[r=1]()))";
-    QTest::newRow("comments, declarations and instructions are skipped")
-        << "<svg><!-- <rect/> --><?xml version=\"1.0\"?><!DOCTYPE "
-           "svg><!----><text><![CDATA[a<b]]]>&lt;c</text></svg>"
-        << "svg[](text[](\"a<b]<c\"))";
-    QTest::newRow("entities in text, known, unknown and unfinished")
-        << "<svg><text>A &amp; B &#8212; C &#x2014; &lt;&gt;&quot;&apos;&nbsp;&unknown; & x &#1; "
-           "&amp</text></svg>"
-        << "svg[](text[](\"A & B \u2014 C \u2014 <>\\\"'\u00a0&unknown; & x \ufffd &amp\"))";
-    QTest::newRow("entities in attribute values")
-        << "<svg><text font-family=\"A&amp;B &#8212;\" x='&#x31;'>t</text></svg>"
-        << "svg[](text[font-family=A&B \u2014,x=1](\"t\"))";
-    QTest::newRow("quotes of either kind and none")
-        << "<svg><circle r=5 cx='1' cy=\"2\" fill=#000/><rect width=3/></svg>"
-        << "svg[](circle[r=5,cx=1,cy=2,fill=#000](),rect[width=3]())";
-    QTest::newRow("a link is drawn as a group, or a span inside text")
-        << "<svg><a href=\"#x\" target=\"_blank\"><rect/></a><text><a href=\"#y\">t</a></text></svg>"
-        << "svg[](g[](rect[]()),text[](tspan[](\"t\")))";
-    QTest::newRow("an end tag closes what it matches, in any case, and one that matches nothing is ignored")
-        << "<svg><G><rect></g><g></rect><circle/></g></svg>"
-        << "svg[](g[](rect[]()),g[](circle[]()))";
-    QTest::newRow("a style sheet keeps its rules, not its CDATA wrapping")
-        << "<svg><style><![CDATA[g > .a { fill: url(#g) }]]></style></svg>"
-        << "svg[](style[](\"g > .a { fill: url(#g) }\"))";
-    QTest::newRow("links into the drawing in either spelling, other namespaces dropped")
-        << "<svg><g id=\"a\" inkscape:label=\"L\"/><use xlink:href=\"#a\" xml:space=\"preserve\"/></svg>"
-        << "svg[](g[id=a](),use[href=#a,xml:space=preserve]())";
-    QTest::newRow("no svg at all draws nothing") << "I can't draw that, sorry. Use <sv g> next time."
-                                                 << "";
-    QTest::newRow("a name that only starts with svg is another element")
-        << "Not <svga> nor <SVGfoo x=\"1\">, but <svg\nviewBox=\"0 0 1 1\"><rect/></svg>"
+    QTest::newRow("no drawing in <sv g>, <svga> or <SVGfoo>")
+        << "I can't draw <sv g>. Not <svga> nor <SVGfoo x=\"1\">, but <svg\nviewBox=\"0 0 1 1\"><rect/></svg>"
         << "svg[viewBox=0 0 1 1](rect[]())";
+    QTest::newRow("comments, declarations and instructions skipped, a style sheet's CDATA unwrapped")
+        << "<svg><!-- <rect/> --><?xml version=\"1.0\"?><!DOCTYPE svg><!----><text><![CDATA[a<b]]]>&lt;c"
+           "</text><style><![CDATA[g > .a { fill: url(#g) }]]></style></svg>"
+        << "svg[](text[](\"a<b]<c\"),style[](\"g > .a { fill: url(#g) }\"))";
+    QTest::newRow("entities, known, unknown and unfinished, in text and attribute values")
+        << "<svg><text font-family=\"A&amp;B &#8212;\" x='&#x31;'>A &amp; B &#8212; C &#x2014; "
+           "&lt;&gt;&quot;&apos;&nbsp;&unknown; & x &#1; &amp</text></svg>"
+        << "svg[](text[font-family=A&B \u2014,x=1](\"A & B \u2014 C \u2014 <>\\\"'\u00a0&unknown; & x "
+           "\ufffd &amp\"))";
+    // Each character goes to the page as its own string literal.
+    QTest::newRow("text that would end the page's string literal early")
+        << QStringLiteral("<svg><text>\"); window.pwned = 1; (\"\\ \r\n\t\u2028 \u00e9</text></svg>")
+        << QStringLiteral("svg[](text[](\"\\\"); window.pwned = 1; (\\\"\\\\ \\r\\n\\t\u2028 \u00e9\"))");
+    QTest::newRow("quotes of either kind and none, other namespaces dropped")
+        << "<svg><circle r=5 cx='1' cy=\"2\" fill=#000 inkscape:label=\"L\" xml:space=\"preserve\"/></svg>"
+        << "svg[](circle[r=5,cx=1,cy=2,fill=#000,xml:space=preserve]())";
+    QTest::newRow("a link is a group or a span, a reference in either spelling")
+        << "<svg><a href=\"#x\" target=\"_blank\"><rect id=\"a\"/></a><text><a href=\"#y\">t</a></text>"
+           "<use xlink:href=\"#a\"/></svg>"
+        << "svg[](g[](rect[id=a]()),text[](tspan[](\"t\")),use[href=#a]())";
     QTest::newRow("a nested svg does not end the drawing")
         << "<svg viewBox=\"0 0 4 4\"><svg x=\"1\"><rect/></svg><svg/><circle r=\"1\"/></svg><svg><g/></svg>"
         << "svg[viewBox=0 0 4 4](svg[x=1](rect[]()),svg[](),circle[r=1]())";
@@ -334,8 +230,8 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg()
     // A character at a time, so the stream is cut at every place in every tag and reference. The
     // text shown only ever grows: "&am" never shows on the way to "&".
     QString shown;
-    for (const QString &piece : piecesOf(reply, 1, 1)) {
-        m_page.controller.applyDelta(piece);
+    for (const QChar c : reply) {
+        m_page.controller.applyDelta(QString(c));
         const QString now = m_page.eval(kDrawing + QStringLiteral(".textContent")).toString();
         QVERIFY2(now.startsWith(shown), qPrintable(now));
         shown = now;
@@ -461,13 +357,14 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
     exporter.setCanvas(&m_page.controller);
     const QString svgPath = dir.filePath(QStringLiteral("out.svg"));
     const QString pngPath = dir.filePath(QStringLiteral("out.png"));
-    QVERIFY(exported(exporter, [&] { exporter.saveSvg(QUrl::fromLocalFile(svgPath)); }));
-    QVERIFY2(exported(exporter, [&] { exporter.savePng(QUrl::fromLocalFile(pngPath), 2, 300, true); }),
-             qPrintable(exporter.message()));
+    QSignalSpy finished(&exporter, &Exporter::finished);
+    exporter.saveSvg(QUrl::fromLocalFile(svgPath));
+    QVERIFY(finished.wait(30000) && finished.last().first().toBool());
+    exporter.savePng(QUrl::fromLocalFile(pngPath), 2, 300, true);
+    QVERIFY2(finished.wait(30000) && finished.last().first().toBool(), qPrintable(exporter.message()));
     QFile file(svgPath);
     QVERIFY(file.open(QIODevice::ReadOnly));
     const QString saved = QString::fromUtf8(file.readAll());
-    QVERIFY(saved.startsWith(QLatin1String("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg")));
     QVERIFY(saved.contains(QLatin1String(".inside { fill: rgb(1, 2, 3) }")));
     const QImage png(pngPath);
     QCOMPARE(png.size(), QSize(300, 300));
@@ -481,9 +378,6 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
         QVERIFY2(!streamed.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
         QVERIFY2(!saved.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
     }
-    QCOMPARE(m_page.eval(kDrawing + QStringLiteral(".querySelectorAll('[href]:not([href^=\"#\"])').length"))
-                 .toInt(),
-             0);
     for (const QString &part : {QStringLiteral("g[](circle[id=kept,cx=50,cy=50,r=10,fill=#000]())"),
                                 QStringLiteral("g[](text[x=5,y=5](\"link\"))"),
                                 QStringLiteral("circle[cx=20,cy=20,r=5,fill=url(#p)]()"),
@@ -492,20 +386,18 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
         QVERIFY2(streamed.contains(part), qPrintable(part));
     QCOMPARE(streamed.count(QStringLiteral("style[]()")), 5);
     // The model's style sheet reaches the drawing and nothing around it.
-    QCOMPARE(
-        m_page.eval(QStringLiteral("getComputedStyle(document.getElementById('stage')).display")).toString(),
-        QStringLiteral("block"));
-    QCOMPARE(m_page.eval(QStringLiteral("getComputedStyle(%1.querySelector('.inside')).fill").arg(kDrawing))
+    QCOMPARE(m_page
+                 .eval(QStringLiteral("getComputedStyle(document.getElementById('stage')).display + ' ' + "
+                                      "getComputedStyle(%1.querySelector('.inside')).fill")
+                           .arg(kDrawing))
                  .toString(),
-             QStringLiteral("rgb(1, 2, 3)"));
+             QStringLiteral("block rgb(1, 2, 3)"));
 
     // As if some script had run after all: the view still never leaves the page.
     m_page.eval(QStringLiteral("document.title = 'still here'; location.href = '%1/away'; true").arg(remote));
     QVERIFY(m_page.settle(3, 200));
     QCOMPARE(m_page.eval(QStringLiteral("String(window.open('%1/window'))").arg(remote)).toString(),
              QStringLiteral("null"));
-    m_page.eval(QStringLiteral("location.assign('%1/assign'); true").arg(remote));
-    QVERIFY(m_page.settle(3, 200));
     QCOMPARE(m_page.currentUrl(), pageUrl);
     QCOMPARE(m_page.eval(QStringLiteral("document.title")).toString(), QStringLiteral("still here"));
 
@@ -514,40 +406,28 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
     QCOMPARE(server.requests().size(), 0);
 }
 
-void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender_data()
-{
-    // The 400 x 400 view draws inside a margin of 2% of its side: from 8 to 392.
-    QTest::addColumn<QString>("svg");
-    QTest::addColumn<QList<QPoint>>("ink");
-    QTest::addColumn<QList<QPoint>>("paper");
-    QTest::newRow("a wide drawing with a size and no viewBox, centred")
-        << "<svg width=\"200px\" height=\"100\"><rect width=\"200\" height=\"100\"/></svg>"
-        << QList<QPoint>{{12, 200}, {388, 200}, {200, 110}, {200, 290}}
-        << QList<QPoint>{{200, 90}, {200, 310}};
-    // A gradient fill, a <use> of a shape in <defs>, a clip path: one unit is 3.84 pixels.
-    QTest::newRow("references by fragment")
-        << "<svg viewBox=\"0 0 100 100\"><defs><linearGradient id=\"g\"><stop stop-color=\"#000\"/>"
-           "</linearGradient><clipPath id=\"c\"><circle cx=\"75\" cy=\"25\" r=\"20\"/></clipPath>"
-           "<rect id=\"r\" width=\"40\" height=\"40\"/></defs>"
-           "<rect width=\"50\" height=\"50\" fill=\"url(#g)\"/><use href=\"#r\" x=\"5\" y=\"55\"/>"
-           "<rect x=\"50\" width=\"50\" height=\"50\" clip-path=\"url(#c)\"/></svg>"
-        << QList<QPoint>{{104, 104}, {104, 296}, {296, 104}} << QList<QPoint>{{215, 23}, {296, 296}};
-}
-
+// A drawing with a size and no viewBox fits the 400 x 400 view inside a margin of 2% of its side
+// (8 to 392), centred: its 200 x 100 units are 1.92 pixels each, from y = 104 to 296. What it
+// draws through references by fragment (a gradient fill, a <use> of a shape in <defs>, a clip
+// path) shows.
 void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender()
 {
-    QFETCH(QString, svg);
-    QFETCH(QList<QPoint>, ink);
-    QFETCH(QList<QPoint>, paper);
-    m_page.controller.finish(svg);
+    m_page.controller.finish(QStringLiteral(
+        "<svg width=\"200px\" height=\"100\"><defs><linearGradient id=\"g\"><stop stop-color=\"#000\"/>"
+        "</linearGradient><clipPath id=\"c\"><circle cx=\"160\" cy=\"50\" r=\"30\"/></clipPath><rect "
+        "id=\"r\" "
+        "width=\"40\" height=\"40\"/></defs><rect width=\"60\" height=\"100\" fill=\"url(#g)\"/><use "
+        "href=\"#r\" "
+        "x=\"70\" y=\"30\"/><rect x=\"120\" width=\"80\" height=\"100\" clip-path=\"url(#c)\"/></svg>"));
     QVERIFY(m_page.waitUntilStill());
     QVERIFY(m_page.settle(2));
     const QImage shot = m_page.grab();
-    for (const QPoint &at : ink)
-        QVERIFY2(qGray(shot.pixel(at * shot.devicePixelRatio())) < 64,
+    for (const QPoint at : {QPoint(12, 200), QPoint(30, 110), QPoint(30, 290), QPoint(181, 200),
+                            QPoint(315, 200), QPoint(365, 200)})
+        QVERIFY2(near(shot, at, Qt::black),
                  qPrintable(QStringLiteral("ink at %1,%2").arg(at.x()).arg(at.y())));
-    for (const QPoint &at : paper)
-        QVERIFY2(qGray(shot.pixel(at * shot.devicePixelRatio())) > 192,
+    for (const QPoint at : {QPoint(200, 90), QPoint(200, 310), QPoint(133, 200), QPoint(248, 114)})
+        QVERIFY2(near(shot, at, Qt::white),
                  qPrintable(QStringLiteral("paper at %1,%2").arg(at.x()).arg(at.y())));
 }
 
@@ -558,26 +438,39 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
     QTest::addColumn<QString>("what");
     QTest::addColumn<int>("atLeast");
     QTest::addColumn<int>("fewerThan");
-    QTest::newRow("10^5 <use>") << useBomb(10, 5) << "use" << 10 << 51;
-    QTest::newRow("10^6 <use>") << useBomb(10, 6) << "use" << 10 << 61;
-    QTest::newRow("10^8 <use>") << useBomb(10, 8) << "use" << 10 << 81;
-    QTest::newRow("100^3 <use>") << useBomb(100, 3) << "use" << 100 << 301;
-    QTest::newRow("6,000 nested groups") << nestedGroups(6000) << "g" << 100 << 6000;
+    const QString l0 = QStringLiteral("<g id=\"l0\">") + kBlue + QStringLiteral("</g>");
+    const QString use = QStringLiteral("<use href=\"#l%1\"/>");
+    const QString white = QStringLiteral("<rect width=\"90\" height=\"90\" fill=\"#fff\"");
+    QTest::newRow("10^8 <use>") << tower(l0, "g", 10, 8, use, use) << "use" << 10 << 81;
+    QTest::newRow("100^3 <use>") << tower(l0, "g", 100, 3, use, use) << "use" << 100 << 301;
+    QTest::newRow("6,000 nested groups")
+        << heavy(QStringLiteral("<g>") + kBlue + QStringLiteral("<g>").repeated(5999) +
+                 QStringLiteral("<rect width=\"1\" height=\"1\"/>") + QStringLiteral("</g>").repeated(6000))
+        << "g" << 100 << 6000;
+    // Half of them filtered by an attribute, half by their style.
     QTest::newRow("a thousand filtered shapes")
-        << filteredShapes(1000) << "[filter], [style*=filter]" << 2 << 100;
-    QTest::newRow("10^3 masks") << maskedMasks(10, 3) << "[mask]" << 10 << 31;
+        << heavy(QStringLiteral("<rect width=\"20\" height=\"20\" fill=\"#00f\" filter=\"url(#f)\"/>"
+                                "<rect width=\"20\" height=\"20\" fill=\"#00f\" style=\"filter: url(#f)\"/>")
+                     .repeated(500))
+        << "[filter], [style*=filter]" << 2 << 100;
+    QTest::newRow("10^3 masks")
+        << tower(QStringLiteral("<mask id=\"l0\">") + white + QStringLiteral("/></mask>"), "mask", 10, 3,
+                 white + QStringLiteral(" mask=\"url(#l%1)\"/>"),
+                 QStringLiteral("<rect width=\"40\" height=\"40\" fill=\"#00f\" mask=\"url(#l%1)\"/>"))
+        << "[mask]" << 10 << 31;
     QTest::newRow("markers on markers, 10^3 at each of 1,000 vertices")
-        << markedMarkers(1000, 3) << "[marker-mid]" << 1 << 4;
+        << tower(QStringLiteral("<marker id=\"l0\" markerUnits=\"userSpaceOnUse\" refX=\"75\" refY=\"75\" "
+                                "overflow=\"visible\">") +
+                     kBlue + QStringLiteral("</marker>"),
+                 "marker", 1, 3, markedPath(10), markedPath(1000))
+        << "[marker-mid]" << 1 << 4;
 }
 
 // Each streamed and then finished at once: the page keeps answering, shows the part within its
-// budget and what follows it, and the next drawing is drawn as usual.
-// A page that hangs never answers at all, and without a budget these drawings froze it for 35 to
-// 65 s or crashed it. Within the budget it answers in well under a second on a quiet machine
-// (64-559 ms measured), and in up to 4 s for the streamed thousand blurs while two other builds ran:
-// five seconds tells a busy machine from a frozen page; the counts say whether the budget held.
-// Under the sanitizers this process runs several times slower, which says nothing about the page:
-// there the limit is looser and the pixels of the heaviest drawings are not waited for.
+// budget and what follows it, and the next drawing is drawn as usual. Without a budget these froze
+// the page for 35 to 65 s or crashed it; within it the page answers in 64-559 ms, up to 4 s on a
+// busy machine: the limit tells a busy machine from a frozen page, the counts say whether the
+// budget held. The sanitizers slow this process, not the page: a looser limit, no pixels there.
 #ifdef __SANITIZE_ADDRESS__
 constexpr qint64 kAnswerLimitMs = 8000;
 constexpr bool kCheckPaint = false;
@@ -603,20 +496,17 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget()
         m_page.controller.finish(svg);
         QVERIFY(m_page.settle(2));
         const qint64 elapsed = answered.elapsed();
-        const int shown =
+        const int count =
             m_page.eval(kDrawing + QStringLiteral(".querySelectorAll('%1').length").arg(what)).toInt();
-        QVERIFY2(shown >= atLeast && shown < fewerThan, qPrintable(QString::number(shown)));
+        QVERIFY2(count >= atLeast && count < fewerThan, qPrintable(QString::number(count)));
         QVERIFY2(elapsed < kAnswerLimitMs,
-                 qPrintable(QStringLiteral("%1 ms, %2")
-                                .arg(elapsed)
-                                .arg(QLatin1String(streamed ? "streamed" : "at once"))));
+                 qPrintable(QStringLiteral("%1 ms, streamed: %2").arg(elapsed).arg(streamed)));
         if (!kCheckPaint)
             continue;
         QVERIFY(m_page.waitUntilStill());
         const QImage shot = m_page.grab();
-        const qreal ratio = shot.devicePixelRatio();
-        QVERIFY2(near(shot.pixel(QPoint(60, 60) * ratio), 0, 0, 255), "the part within the budget");
-        QVERIFY2(near(shot.pixel(QPoint(300, 300) * ratio), 255, 0, 0), "what follows it");
+        QVERIFY2(near(shot, {60, 60}, Qt::blue), "the part within the budget");
+        QVERIFY2(near(shot, {300, 300}, Qt::red), "what follows it");
     }
 
     m_page.controller.resetCanvas();

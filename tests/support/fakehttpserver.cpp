@@ -1,31 +1,27 @@
 #include "fakehttpserver.h"
 
-#include <QPointer>
 #include <QTcpSocket>
 #include <QTimer>
 
 #include <algorithm>
 #include <utility>
 
-QByteArray RecordedRequest::header(const QByteArray &name) const
+// The context of its socket and its timers: both go with it when the server goes.
+struct FakeHttpServer::Connection : QObject
 {
-    for (const auto &[key, value] : headers) {
-        if (key.compare(name, Qt::CaseInsensitive) == 0)
-            return value;
-    }
-    return {};
-}
-
-struct FakeHttpServer::Connection
-{
-    QPointer<QTcpSocket> socket;
+    QTcpSocket *socket = nullptr;
     QByteArray buffer;
-    bool requestComplete = false;
+    bool answered = false;
     bool finished = false; // the reply is over, as scripted or because the client went away
     bool held = false;
     FakeResponse response;
     qsizetype nextStep = 0;
-    QObject context; // timers die with the connection
+
+    void finish()
+    {
+        finished = true;
+        socket->disconnectFromHost();
+    }
 };
 
 FakeHttpServer::FakeHttpServer(QObject *parent) : QObject(parent)
@@ -33,30 +29,18 @@ FakeHttpServer::FakeHttpServer(QObject *parent) : QObject(parent)
     connect(&m_server, &QTcpServer::newConnection, this, [this] {
         while (QTcpSocket *socket = m_server.nextPendingConnection()) {
             auto *connection = new Connection;
+            connection->setParent(this);
+            socket->setParent(connection);
             connection->socket = socket;
             m_connections.append(connection);
             connect(socket, &QTcpSocket::readyRead, this, [this, connection] { onReadable(connection); });
             connect(socket, &QTcpSocket::disconnected, this, [this, connection] {
-                if (!std::exchange(connection->finished, true)) {
-                    connection->held = false;
+                if (!std::exchange(connection->finished, true))
                     emit clientDisconnected();
-                }
             });
         }
     });
     m_server.listen(QHostAddress::LocalHost, 0);
-}
-
-FakeHttpServer::~FakeHttpServer()
-{
-    for (Connection *connection : std::as_const(m_connections)) {
-        if (connection->socket) {
-            connection->socket->disconnect(this);
-            connection->socket->abort();
-            delete connection->socket;
-        }
-        delete connection;
-    }
 }
 
 void FakeHttpServer::release()
@@ -70,12 +54,12 @@ void FakeHttpServer::release()
 int FakeHttpServer::activeConnections() const
 {
     return int(std::count_if(m_connections.begin(), m_connections.end(),
-                             [](const Connection *c) { return c->socket && !c->finished; }));
+                             [](const Connection *c) { return !c->finished; }));
 }
 
 void FakeHttpServer::onReadable(Connection *connection)
 {
-    if (!connection->socket || connection->requestComplete)
+    if (connection->answered)
         return;
     connection->buffer += connection->socket->readAll();
     const qsizetype headerEnd = connection->buffer.indexOf("\r\n\r\n");
@@ -86,41 +70,33 @@ void FakeHttpServer::onReadable(Connection *connection)
     const QList<QByteArray> requestLine = lines.value(0).trimmed().split(' ');
     request.method = requestLine.value(0);
     request.path = requestLine.value(1);
-    qsizetype contentLength = 0;
     for (const QByteArray &line : lines.mid(1)) {
         const qsizetype colon = line.indexOf(':');
-        if (colon <= 0)
-            continue;
-        request.headers.append({line.left(colon).trimmed(), line.mid(colon + 1).trimmed()});
-        if (request.headers.last().first.compare("content-length", Qt::CaseInsensitive) == 0)
-            contentLength = request.headers.last().second.toLongLong();
+        if (colon > 0)
+            request.headers.insert(line.left(colon).trimmed().toLower(), line.mid(colon + 1).trimmed());
     }
+    const qsizetype contentLength = request.header("content-length").toLongLong();
     if (connection->buffer.size() - (headerEnd + 4) < contentLength)
         return;
     request.body = connection->buffer.mid(headerEnd + 4, contentLength);
-    connection->requestComplete = true;
+    connection->answered = true;
     m_requests.append(request);
     emit requestReceived(request);
 
+    const auto routed = m_routes.constFind(request.method + ' ' + request.path);
     FakeResponse &response = connection->response;
-    response = FakeResponse(404, FakeResponse::Framing::ContentLength);
-    auto routed = m_routes.find(request.method + ' ' + request.path);
-    if (routed != m_routes.end() && !routed->isEmpty())
-        response = routed->size() > 1 ? routed->takeFirst() : routed->first();
-    else if (m_handler)
-        response = m_handler(request);
-
+    response = routed != m_routes.cend() ? *routed
+               : m_handler               ? m_handler(request)
+                                         : FakeResponse(404, FakeResponse::Framing::ContentLength);
     // The reason phrase means nothing to a client; one word serves every status.
-    QByteArray head =
-        "HTTP/1.1 " + QByteArray::number(response.status()) + " Status\r\nConnection: close\r\n";
-    for (const auto &[name, value] : response.headers())
-        head += name + ": " + value + "\r\n";
-    if (response.framing() == FakeResponse::Framing::Chunked) {
+    QByteArray head = "HTTP/1.1 " + QByteArray::number(response.m_status) +
+                      " Status\r\nConnection: close\r\n" + response.m_head;
+    if (response.m_framing == FakeResponse::Framing::Chunked) {
         head += "Transfer-Encoding: chunked\r\n";
-    } else if (response.framing() == FakeResponse::Framing::ContentLength) {
+    } else {
         qsizetype length = 0;
-        for (const FakeResponse::Step &step : response.steps())
-            length += step.kind == FakeResponse::Step::Kind::Write ? step.bytes.size() : 0;
+        for (const FakeResponse::Step &step : std::as_const(response.m_steps))
+            length += step.bytes.size();
         head += "Content-Length: " + QByteArray::number(length) + "\r\n";
     }
     connection->socket->write(head + "\r\n");
@@ -130,48 +106,31 @@ void FakeHttpServer::onReadable(Connection *connection)
 void FakeHttpServer::continueResponse(Connection *connection)
 {
     const FakeResponse &response = connection->response;
-    const bool chunked = response.framing() == FakeResponse::Framing::Chunked;
-    while (connection->socket && !connection->finished && connection->nextStep < response.steps().size()) {
-        const FakeResponse::Step &step = response.steps()[connection->nextStep++];
-        switch (step.kind) {
-        case FakeResponse::Step::Kind::Write:
+    const bool chunked = response.m_framing == FakeResponse::Framing::Chunked;
+    while (!connection->finished && connection->nextStep < response.m_steps.size()) {
+        const FakeResponse::Step &step = response.m_steps[connection->nextStep++];
+        if (step.kind == FakeResponse::Step::Write) {
             // An empty chunk would end the body.
-            if (chunked && !step.bytes.isEmpty())
+            if (!chunked)
+                connection->socket->write(step.bytes);
+            else if (!step.bytes.isEmpty())
                 connection->socket->write(QByteArray::number(step.bytes.size(), 16) + "\r\n" + step.bytes +
                                           "\r\n");
-            else if (!chunked)
-                connection->socket->write(step.bytes);
-            break;
-        case FakeResponse::Step::Kind::Raw:
-            connection->socket->write(step.bytes);
-            break;
-        case FakeResponse::Step::Kind::Pause:
-            connection->socket->flush();
-            QTimer::singleShot(step.ms, &connection->context,
-                               [this, connection] { continueResponse(connection); });
-            return;
-        case FakeResponse::Step::Kind::Drop:
-            finish(connection);
-            return;
-        case FakeResponse::Step::Kind::Hold:
-            connection->socket->flush();
-            connection->held = true;
-            return;
+            continue;
         }
+        if (step.kind == FakeResponse::Step::Drop)
+            return connection->finish();
+        // What was written goes out before the wait, not with the bytes after it.
+        connection->socket->flush();
+        if (step.kind == FakeResponse::Step::Hold)
+            connection->held = true;
+        else
+            QTimer::singleShot(step.ms, connection, [this, connection] { continueResponse(connection); });
+        return;
     }
-    if (!connection->socket || connection->finished)
+    if (connection->finished)
         return;
     if (chunked)
         connection->socket->write("0\r\n\r\n");
-    finish(connection);
-}
-
-void FakeHttpServer::finish(Connection *connection)
-{
-    if (std::exchange(connection->finished, true))
-        return;
-    if (connection->socket) {
-        connection->socket->flush();
-        connection->socket->disconnectFromHost();
-    }
+    connection->finish();
 }

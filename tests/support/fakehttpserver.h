@@ -13,27 +13,19 @@
 struct RecordedRequest
 {
     QByteArray method;
-    QByteArray path; // with the query, as sent
-    QList<QPair<QByteArray, QByteArray>> headers;
+    QByteArray path;                       // with the query, as sent
+    QHash<QByteArray, QByteArray> headers; // names in lower case
     QByteArray body;
 
-    // The first header of that name (case-insensitive), or a null array.
-    QByteArray header(const QByteArray &name) const;
+    // That header, whatever the case of its name, or a null array.
+    QByteArray header(const QByteArray &name) const { return headers.value(name.toLower()); }
 };
 
 // A scripted reply with byte-level control over what goes onto the socket and when.
 class FakeResponse
 {
 public:
-    enum class Framing { ContentLength, Chunked, CloseDelimited };
-
-    struct Step
-    {
-        enum class Kind { Write, Raw, Pause, Drop, Hold };
-        Kind kind;
-        QByteArray bytes;
-        int ms = 0;
-    };
+    enum class Framing { ContentLength, Chunked };
 
     explicit FakeResponse(int status = 200, Framing framing = Framing::Chunked)
         : m_status(status), m_framing(framing)
@@ -48,11 +40,11 @@ public:
 
     FakeResponse &header(const QByteArray &name, const QByteArray &value)
     {
-        m_headers.append({name, value});
+        m_head += name + ": " + value + "\r\n";
         return *this;
     }
     // A piece of the body; with chunked framing each piece is one HTTP chunk.
-    FakeResponse &write(const QByteArray &piece) { return step(Step::Kind::Write, piece); }
+    FakeResponse &write(const QByteArray &piece) { return step(Step::Write, piece); }
     // Every piece of the body written separately, one after the other.
     FakeResponse &writeEach(const QList<QByteArray> &pieces)
     {
@@ -60,20 +52,23 @@ public:
             write(piece);
         return *this;
     }
-    // Bytes put on the socket as they are, outside any framing.
-    FakeResponse &raw(const QByteArray &bytes) { return step(Step::Kind::Raw, bytes); }
-    FakeResponse &pause(int ms) { return step(Step::Kind::Pause, {}, ms); }
+    FakeResponse &pause(int ms) { return step(Step::Pause, {}, ms); }
     // Closes the connection at once, mid-body: no final chunk, fewer bytes than announced.
-    FakeResponse &drop() { return step(Step::Kind::Drop); }
+    FakeResponse &drop() { return step(Step::Drop); }
     // Sends nothing more until FakeHttpServer::release() or until the client goes away.
-    FakeResponse &hold() { return step(Step::Kind::Hold); }
+    FakeResponse &hold() { return step(Step::Hold); }
 
     int status() const { return m_status; }
-    Framing framing() const { return m_framing; }
-    const QList<QPair<QByteArray, QByteArray>> &headers() const { return m_headers; }
-    const QList<Step> &steps() const { return m_steps; }
 
 private:
+    friend class FakeHttpServer;
+    struct Step
+    {
+        enum Kind { Write, Pause, Drop, Hold } kind;
+        QByteArray bytes;
+        int ms = 0;
+    };
+
     FakeResponse &step(Step::Kind kind, const QByteArray &bytes = {}, int ms = 0)
     {
         m_steps.append({kind, bytes, ms});
@@ -82,7 +77,7 @@ private:
 
     int m_status;
     Framing m_framing;
-    QList<QPair<QByteArray, QByteArray>> m_headers;
+    QByteArray m_head; // header lines
     QList<Step> m_steps;
 };
 
@@ -95,7 +90,6 @@ class FakeHttpServer : public QObject
 
 public:
     explicit FakeHttpServer(QObject *parent = nullptr);
-    ~FakeHttpServer() override;
 
     QUrl url() const { return QUrl(QStringLiteral("http://127.0.0.1:%1").arg(port())); }
     quint16 port() const { return m_server.serverPort(); }
@@ -103,12 +97,7 @@ public:
     // The reply to every request for one method and path, replacing any earlier one.
     void route(const QByteArray &method, const QByteArray &path, const FakeResponse &response)
     {
-        m_routes[method + ' ' + path] = {response};
-    }
-    // Replies in turn: each request takes the next one; the last one repeats.
-    void routeSequence(const QByteArray &method, const QByteArray &path, const QList<FakeResponse> &responses)
-    {
-        m_routes[method + ' ' + path] = responses;
+        m_routes.insert(method + ' ' + path, response);
     }
     // Used for requests no route matches; the default is 404 with an empty body.
     void setHandler(std::function<FakeResponse(const RecordedRequest &)> handler)
@@ -131,11 +120,10 @@ private:
     struct Connection;
     void onReadable(Connection *connection);
     void continueResponse(Connection *connection);
-    void finish(Connection *connection);
 
     QTcpServer m_server;
-    QHash<QByteArray, QList<FakeResponse>> m_routes;
+    QHash<QByteArray, FakeResponse> m_routes;
     std::function<FakeResponse(const RecordedRequest &)> m_handler;
     QList<RecordedRequest> m_requests;
-    QList<Connection *> m_connections;
+    QList<Connection *> m_connections; // children of this server, each the parent of its socket
 };

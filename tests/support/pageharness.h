@@ -63,11 +63,9 @@ Window {
         id: canvas
         objectName: "canvas"
         anchors.fill: parent
-        onLoadingChanged: function(info) {
-            if (info.status === WebEngineView.LoadSucceededStatus) root.pageLoaded(true)
-            else if (info.status === WebEngineView.LoadFailedStatus) root.pageLoaded(false)
-        }
-        onJavaScriptDialogRequested: function(request) { root.dialogs += 1 }
+        onLoadingChanged: (info) => { if (info.status >= WebEngineView.LoadSucceededStatus)
+            root.pageLoaded(info.status === WebEngineView.LoadSucceededStatus) }
+        onJavaScriptDialogRequested: root.dialogs += 1
     }
 })");
         engine.addImportPath(QStringLiteral("qrc:/"));
@@ -118,7 +116,6 @@ Window {
             QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length === 0"));
     }
 
-    // What the window shows right now, as the user would see it.
     QImage grab() { return window->grabWindow(); }
 
     int dialogs() const { return window->property("dialogs").toInt(); }

@@ -9,6 +9,26 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#include <algorithm>
+
+// Waits until the session's run has ended; false when it goes quiet for 20 s.
+inline bool runEnds(DrawSession *session)
+{
+    QSignalSpy running(session, &DrawSession::runningChanged);
+    while (session->running()) {
+        if (!running.wait(20000))
+            return false;
+    }
+    return true;
+}
+
+// Starts a run and waits until it has ended; false when the start was refused.
+inline bool drawAndWait(DrawSession *session, const QString &prompt)
+{
+    session->start(prompt);
+    return session->running() && runEnds(session);
+}
+
 // A session wired to a fake local server and a recording canvas.
 struct SessionHarness
 {
@@ -25,16 +45,9 @@ struct SessionHarness
         session.setSelectedModel(QStringLiteral("qwen3:4b"));
     }
 
-    // Starts a run and waits until it has ended.
     bool draw(const QString &prompt = QStringLiteral("a pelican on a bicycle"))
     {
-        QSignalSpy running(&session, &DrawSession::runningChanged);
-        session.start(prompt);
-        while (session.running()) {
-            if (!running.wait(20000))
-                return false;
-        }
-        return !running.isEmpty();
+        return drawAndWait(&session, prompt);
     }
 };
 
@@ -64,30 +77,15 @@ struct WindowSession : ModelsHarness
         delete account;
     }
 
-    bool draw(const QString &prompt = QStringLiteral("a heron"))
-    {
-        session->start(prompt);
-        return session->running() && waitForEnd();
-    }
-    bool waitForEnd()
-    {
-        QSignalSpy running(session, &DrawSession::runningChanged);
-        while (session->running()) {
-            if (!running.wait(20000))
-                return false;
-        }
-        return true;
-    }
+    bool draw(const QString &prompt = QStringLiteral("a heron")) { return drawAndWait(session, prompt); }
 
     // The last request to path, or an empty one.
     RecordedRequest sent(const QByteArray &path) const
     {
         const QList<RecordedRequest> all = server.requests();
-        for (auto it = all.crbegin(); it != all.crend(); ++it) {
-            if (it->path == path)
-                return *it;
-        }
-        return {};
+        const auto it =
+            std::find_if(all.crbegin(), all.crend(), [&](const auto &r) { return r.path == path; });
+        return it == all.crend() ? RecordedRequest() : *it;
     }
 };
 

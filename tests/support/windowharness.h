@@ -8,7 +8,6 @@
 #include "session/drawsession.h"
 #include "ui/contentcontroller.h"
 
-#include <QDir>
 #include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>

@@ -28,7 +28,9 @@ struct Setup
     QString username = {};
     QString email = {};
     bool hasKey = false;
-    bool newerVersion = false;
+    QByteArray latestVersion = "0";
+    const char *payWith = "credits";
+    QByteArray credits = "7.005";
 };
 
 // A window's controller with its local server and its service played by one fake server, a fresh
@@ -42,26 +44,26 @@ struct Window
     explicit Window(const Setup &setup = {})
     {
         Keychain::useInMemoryStoreForTesting();
-        for (const char *key : {"DravlinEnabledCloud", "DravlinUsername", "DravlinEmail", "DravlinPayWith",
+        for (const char *key : {"DravlinEnabledCloud", "DravlinUsername", "DravlinEmail",
                                 "DravlinExamplesDismissed", "DravlinPublishLocal"})
             Preferences::remove(QString::fromLatin1(key));
+        Preferences::setValue(QStringLiteral("DravlinPayWith"), QString::fromLatin1(setup.payWith));
         Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
-        ServiceClient::resetBaseURLForTesting();
-        if (setup.signedIn)
-            Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-1"));
         if (!setup.username.isEmpty())
             Preferences::setValue(QStringLiteral("DravlinUsername"), setup.username);
         if (!setup.email.isEmpty())
             Preferences::setValue(QStringLiteral("DravlinEmail"), setup.email);
+        ServiceClient::resetBaseURLForTesting();
+        if (setup.signedIn)
+            Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-1"));
         if (setup.hasKey)
             Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
         server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":)" + setup.installed + "}"));
         server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, setup.catalog));
         server.route("GET", "/api/v1/favorites", FakeResponse::json(200, R"({"cloud_ids":[]})"));
-        server.route("GET", "/api/v1/me", FakeResponse::json(200, R"({"credits":12.5})"));
-        server.route(
-            "GET", "/api/app_version",
-            FakeResponse::json(200, setup.newerVersion ? R"({"version":"99.0"})" : R"({"version":"0"})"));
+        server.route("GET", "/api/v1/me", FakeResponse::json(200, R"({"credits":)" + setup.credits + '}'));
+        server.route("GET", "/api/app_version",
+                     FakeResponse::json(200, R"({"version":")" + setup.latestVersion + "\"}"));
         ContentController::setUrlOpener([this](const QUrl &url) { opened.append(url); });
         content = new ContentController;
         content->session()->client()->setBase(server.url());
@@ -77,12 +79,17 @@ struct Window
     }
 };
 
-QStringList texts(const QVariantList &entries, const QString &member = QStringLiteral("text"))
+// The entries' members, joined by spaces; the entries joined by '|'.
+QString rows(const QVariantList &entries, const QStringList &members = {QStringLiteral("text")})
 {
-    QStringList texts;
-    for (const QVariant &entry : entries)
-        texts.append(entry.toMap().value(member).toString());
-    return texts;
+    QStringList rows;
+    for (const QVariant &entry : entries) {
+        QStringList values;
+        for (const QString &member : members)
+            values.append(entry.toMap().value(member).toString());
+        rows.append(values.join(' '));
+    }
+    return rows.join('|');
 }
 } // namespace
 
@@ -97,41 +104,48 @@ public:
 
 private slots:
     // After start-up: whether the controls or the onboarding show, the picker's sections, the
-    // menu's items, and who drawings are published as (footer|prompt header); '|' parts items.
+    // menu's items, the payment line (nothing for a local model, else the balance in whole cents
+    // or a warning when paying by a key not saved) and who drawings are published as (footer|
+    // prompt header); '|' parts items.
     void theSidebarFollowsTheUser_data()
     {
         QTest::addColumn<Setup>("setup");
         QTest::addColumn<bool>("canDraw");
         QTest::addColumn<QString>("picker");
         QTest::addColumn<QString>("menu");
+        QTest::addColumn<QString>("payment");
         QTest::addColumn<QString>("names");
-        const auto row = [](const char *tag, const Setup &setup, bool canDraw, const char *picker,
-                            const QString &menu, const char *names = "Publishing as you|Prompt") {
-            QTest::newRow(tag) << setup << canDraw << QString(picker) << menu << QString(names);
+        const auto row = [](const char *tag, const Setup &setup, bool canDraw, const QString &picker,
+                            const QString &menu, const char *payment,
+                            const char *names = "Publishing as you|Prompt") {
+            QTest::newRow(tag) << setup << canDraw << picker << menu << QString(payment) << QString(names);
         };
         const QString sheets = "Get more models…|OpenRouter key…|History…|";
         const QString plain = sheets + "|Drawings|Models";
         const QString signedIn = sheets + "|Publish local drawings|Drawings|Models";
-        row("a newcomer", {}, false, "", plain);
+        const QString cloud = "Cloud|Plain|Seer";
+        row("a newcomer: no balance known", {}, false, "", plain, "");
         row("a local model, signed out", {.installed = kTwoInstalled}, true, "On this Mac|alpha:8b|beta:4b",
-            plain);
-        row("only an OpenRouter key still needs the onboarding", {.hasKey = true}, false, "Cloud|Plain|Seer",
-            plain);
+            plain, "nothing");
+        row("only an OpenRouter key still needs the onboarding", {.hasKey = true, .payWith = "key"}, false,
+            cloud, plain, "");
         row("signed in with nothing offered",
             {.catalog = R"({"models":[],"cloud_catalog":[{"id":"vendor/seer","name":"Seer"}]})",
              .signedIn = true},
-            false, "", signedIn);
-        row("signed in, known by e-mail only", {.signedIn = true, .email = "ada@example.org"}, true,
-            "Cloud|Plain|Seer", signedIn, "Publishing as ada@example.org|Prompt");
+            false, "", signedIn, "nothing");
+        row("signed in, known by e-mail only", {.signedIn = true, .email = "ada@example.org"}, true, cloud,
+            signedIn, "$7.00", "Publishing as ada@example.org|Prompt");
+        row("paying by a key not saved", {.signedIn = true, .payWith = "key"}, true, cloud, signedIn,
+            "key warning");
         row("signed in by name, with an update",
             {.installed = R"([{"name":"alpha:8b"}])",
              .signedIn = true,
              .username = "ada",
              .email = "ada@example.org",
-             .newerVersion = true},
+             .latestVersion = "99.0"},
             true, "On this Mac|alpha:8b|Cloud|Plain|Seer",
             "↑ Update to 99.0||" + sheets + "|My profile (@ada)|Publish local drawings|Drawings|Models",
-            "Publishing as @ada|@ada");
+            "nothing", "Publishing as @ada|@ada");
     }
     void theSidebarFollowsTheUser()
     {
@@ -139,52 +153,19 @@ private slots:
         QFETCH(QString, menu);
         Window w(setup);
         QVERIFY(w.appear());
-        QTEST(w.content->canDraw(), "canDraw");
-        QTEST(texts(w.content->pickerEntries()).join('|'), "picker");
+        const ContentController &c = *w.content;
+        QTEST(c.canDraw(), "canDraw");
+        QTEST(rows(c.pickerEntries()), "picker");
 #ifndef Q_OS_MACOS
         menu += "||Check for Updates…";
 #endif
-        QCOMPARE(texts(w.content->menuEntries()).join('|'), menu);
-        QTEST(w.content->footerIdentity() + '|' + w.content->promptHeader(), "names");
-    }
-
-    // What the payment line shows for the chosen model and way of paying: nothing for a local
-    // model, else the balance in whole cents, or a warning when paying by a key not saved.
-    void thePaymentLine_data()
-    {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("payWith");
-        QTest::addColumn<bool>("hasKey");
-        QTest::addColumn<QByteArray>("credits");
-        QTest::addColumn<QString>("shown");
-        const auto row = [](const char *tag, const char *model, const char *payWith, bool hasKey,
-                            const char *credits, const char *shown) {
-            QTest::newRow(tag) << QString(model) << QString(payWith) << hasKey << QByteArray(credits)
-                               << QString(shown);
-        };
-        row("local model", "alpha:8b", "credits", false, "2", "nothing");
-        row("credit with a balance", "vendor/seer", "credits", false, "7.005", "$7.00");
-        row("credit, balance unknown", "vendor/seer", "credits", false, R"("lots")", "");
-        row("key, none saved", "vendor/seer", "key", false, "2", "key warning");
-        row("key saved", "vendor/seer", "key", true, "2", "");
-    }
-    void thePaymentLine()
-    {
-        QFETCH(QString, model);
-        QFETCH(QString, payWith);
-        QFETCH(bool, hasKey);
-        QFETCH(QByteArray, credits);
-        Window w({.installed = R"([{"name":"alpha:8b"}])", .signedIn = true, .hasKey = hasKey});
-        w.server.route("GET", "/api/v1/me", FakeResponse::json(200, R"({"credits":)" + credits + '}'));
-        QVERIFY(w.appear());
-        w.content->session()->setSelectedModel(model);
-        w.content->session()->setPayWith(payWith);
-        const ContentController &c = *w.content;
-        QTEST(!c.showPayment() ? "nothing" : c.showKeyWarning() ? "key warning" : c.balanceText(), "shown");
+        QCOMPARE(rows(c.menuEntries()), menu);
+        QTEST(!c.showPayment() ? "nothing" : c.showKeyWarning() ? "key warning" : c.balanceText(), "payment");
+        QTEST(c.footerIdentity() + '|' + c.promptHeader(), "names");
     }
 
     // "draw" links choose an installed model by family; anything else they might say is ignored
-    // or leads to the get-models sheet, and nothing is ever started.
+    // or leads to the get-models sheet, and nothing is ever started. (Other hosts: the shell's test.)
     void drawLinks_data()
     {
         QTest::addColumn<QByteArray>("installed");
@@ -202,8 +183,6 @@ private slots:
         row("full name with tag", "draw?model=beta:4b", "alpha:8b", true);
         row("only colons never match", "draw?model=::", "alpha:8b", true);
         row("no model item", "draw?size=2", "alpha:8b", false);
-        row("empty model", "draw?model=", "alpha:8b", false);
-        row("other host", "auth?model=beta", "alpha:8b", false);
         QTest::newRow("nothing installed") << QByteArray("[]") << "dravlin-mac://draw?model=beta"
                                            << "vendor/plain" << true;
     }
@@ -223,9 +202,6 @@ private slots:
     // addresses are ever handed to the browser.
     void openingAddresses()
     {
-        QCOMPARE(ContentController::webURL(QUrl("https://dravlin.example/app/"), {"@é"})
-                     .toString(QUrl::FullyEncoded),
-                 QStringLiteral("https://dravlin.example/app/@%C3%A9"));
         Window w({.installed = R"([{"name":"a:1"}])", .signedIn = true, .username = "x/y?z"});
         QVERIFY(w.appear());
         w.content->activateMenuEntry(QStringLiteral("profile"));
@@ -233,9 +209,8 @@ private slots:
              {"file:///etc/passwd", "javascript:alert(1)", "dravlin-mac://draw?model=a", ""})
             w.content->openLink(QUrl(QString::fromLatin1(bad)));
         w.content->openLink(QUrl(QStringLiteral("http://x.example/d/1")));
-        QCOMPARE(w.opened, (QList<QUrl>{ContentController::webURL(w.server.url(), {"@x/y?z"}),
-                                        QUrl(QStringLiteral("http://x.example/d/1"))}));
-        QVERIFY(w.opened.first().toString(QUrl::FullyEncoded).endsWith(QLatin1String("/@x%2Fy%3Fz")));
+        QCOMPARE(QUrl::toStringList(w.opened, QUrl::FullyEncoded),
+                 (QStringList{w.server.url().toString() + "/@x%2Fy%3Fz", "http://x.example/d/1"}));
         w.content->activateMenuEntry(QStringLiteral("publishLocal"));
         QVERIFY(!w.content->session()->publishLocal());
     }
@@ -260,15 +235,12 @@ private slots:
         row("UTF-8 bytes", Formats::sizeLabel(QString(512, QChar(0xe9))), "1.0 KB");
         row("4 s", Formats::elapsed(4), "");
         row("5 s", Formats::elapsed(5), "5s");
-        row("59 s", Formats::elapsed(59), "59s");
         row("60 s", Formats::elapsed(60), "1m 0s");
         row("125 s", Formats::elapsed(125), "2m 5s");
-        row("words", draw(" a fox ", "m:1"), "Draw");
         row("spaces and tabs", draw(" \t ", "m:1"), "no Draw");
         row("a line break counts", draw("\n", "m:1"), "Draw");
         row("no model", draw("a fox", ""), "no Draw");
         row("upper-case JPG", offered(QUrl::fromLocalFile("/p/b.JPG")), "offered");
-        row("webp", offered(QUrl::fromLocalFile("/p/c.webp")), "offered");
         row("heic", offered(QUrl::fromLocalFile("/p/d.heic")), "not offered");
         row("not a local file", offered(QUrl("https://x.example/a.png")), "not offered");
     }
@@ -314,69 +286,41 @@ private slots:
     }
 
     // The get-models sheet: recommended models by update date (undated last, ties in catalog
-    // order), what each offers on this machine, a download's row coming and going, the cloud
-    // search over names and ids, and removal only after the confirmation.
+    // order), what each offers on this machine, the cloud search over names and ids, and the
+    // removal's question. Downloading and removing through it are the end-to-end test's.
     void theModelsSheet()
     {
-        const QByteArray catalog = R"({"models":[
-          {"name":"old:1b","size_gb":4.7,"min_ram_gb":1,"blurb":"","updated_days":30,"updated":"1 month ago"},
+        Window w(
+            {.installed = R"([{"name":"alpha:8b","size":5046586573},{"name":"beta:1b","size":1073741824}])",
+             .catalog = R"({"models":[
+          {"name":"old:1b","size_gb":4.7,"min_ram_gb":1,"blurb":"","updated_days":30},
           {"name":"nodate:1b","size_gb":1,"min_ram_gb":1,"blurb":""},
           {"name":"huge:900b","size_gb":500,"min_ram_gb":100000,"blurb":"","updated_days":2,
            "cloud_id":"vendor/huge","display_name":"Huge"},
           {"name":"fresh:2b","size_gb":2.99,"min_ram_gb":1,"blurb":"","updated_days":2,"display_name":""}],
           "cloud_catalog":[{"id":"vendor/huge","name":"Huge Cloud"},{"id":"acme/seer-2","name":"Seer"},
-                           {"id":"vendor/plain","name":"Plain"}]})";
-        Window w({.installed = R"([{"name":"alpha:8b","size":5046586573,"capabilities":["completion"]},
-                                   {"name":"beta:1b","size":1073741824}])",
-                  .catalog = catalog});
+                           {"id":"vendor/plain","name":"Plain"}]})"});
         QVERIFY(w.appear());
-        w.server.route("POST", "/api/pull",
-                       FakeResponse().write("{\"status\":\"pulling manifest\"}\n").hold());
-        w.server.route("DELETE", "/api/delete", FakeResponse::json(200, ""));
-
         ModelsSheetController sheet;
         sheet.setSession(w.content->session());
-        const auto recommended = [&](const char *member) {
-            return texts(sheet.recommendedRows(), member).join('|');
-        };
-        QCOMPARE(recommended("title"), QStringLiteral("Huge|fresh:2b|old:1b|nodate:1b"));
-        QCOMPARE(recommended("action"), QStringLiteral("needs|get|get|get"));
-        QCOMPARE(recommended("getLabel"), QStringLiteral("Get 500GB|Get 2GB|Get 4GB|Get 1GB"));
-        QCOMPARE(recommended("needsLabel").section('|', 0, 0), QStringLiteral("Needs 100000GB"));
-        QCOMPARE(recommended("cloudLabel").section('|', 0, 0), QStringLiteral("Add cloud"));
-        sheet.session()->toggleCloud(QStringLiteral("vendor/huge"));
-        QCOMPARE(recommended("cloudLabel").section('|', 0, 0), QStringLiteral("✓ Cloud"));
-
-        // Rows change when a download starts and ends, not on every tick of its progress.
-        QSignalSpy rowsChanged(&sheet, &ModelsSheetController::recommendedRowsChanged);
-        sheet.session()->pull(QStringLiteral("fresh:2b"));
-        QCOMPARE(recommended("action"), QStringLiteral("needs|progress|get|get"));
-        sheet.session()->cancelPull(QStringLiteral("fresh:2b"));
-        QTRY_COMPARE(recommended("action"), QStringLiteral("needs|get|get|get"));
-        QCOMPARE(rowsChanged.size(), 2);
-
-        QCOMPARE(sheet.totalInstalled(), QStringLiteral("6GB on disk"));
-        QCOMPARE(texts(sheet.installedRows(), "size"), (QStringList{"1.0GB", "4.7GB"}));
-        for (const auto &[search, expected] :
-             {std::pair{" \t ", "Huge Cloud,Seer,Plain"}, {"  SEER\t", "Seer"}, {"ACME/", "Seer"}}) {
-            sheet.setSearch(QString::fromLatin1(search));
-            QCOMPARE(texts(sheet.cloudResults(), "name").join(','), QString::fromLatin1(expected));
+        QCOMPARE(rows(sheet.recommendedRows(), {"title", "action", "getLabel"}),
+                 "Huge needs Get 500GB|fresh:2b get Get 2GB|old:1b get Get 4GB|nodate:1b get Get 1GB");
+        for (const char *huge : {"Needs 100000GB Add cloud", "Needs 100000GB ✓ Cloud"}) {
+            QCOMPARE(rows(sheet.recommendedRows(), {"needsLabel", "cloudLabel"}).section('|', 0, 0), huge);
+            sheet.session()->toggleCloud(QStringLiteral("vendor/huge"));
         }
-        QCOMPARE(sheet.searchPlaceholder(), QString::fromUtf16(u"Search 3 cloud models\u2026"));
+        QCOMPARE(sheet.totalInstalled() + ": " + rows(sheet.installedRows(), {"name", "size"}),
+                 "6GB on disk: alpha:8b 4.7GB|beta:1b 1.0GB");
+        for (const auto &[search, expected] :
+             {std::pair{" \t ", "Huge Cloud|Seer|Plain"}, {"  SEER\t", "Seer"}, {"ACME/", "Seer"}}) {
+            sheet.setSearch(QString::fromLatin1(search));
+            QCOMPARE(rows(sheet.cloudResults(), {"name"}), QString::fromLatin1(expected));
+        }
+        QCOMPARE(sheet.searchPlaceholder(), "Search 3 cloud models…");
 
         sheet.requestRemove(QStringLiteral("alpha:8b"));
-        QCOMPARE(sheet.removalTitle(),
-                 QString::fromUtf16(u"Remove alpha:8b? Frees 4.7GB \u2014 you can always re-download it."));
+        QCOMPARE(sheet.removalTitle(), "Remove alpha:8b? Frees 4.7GB — you can always re-download it.");
         sheet.cancelRemove();
-        sheet.requestRemove(QStringLiteral("alpha:8b"));
-        sheet.confirmRemove();
-        const auto deletes = [&] {
-            const QList<RecordedRequest> all = w.server.requests();
-            return std::count_if(all.cbegin(), all.cend(), [](const auto &r) {
-                return r.method == "DELETE" && r.body.contains("alpha:8b");
-            });
-        };
-        QTRY_COMPARE(deletes(), 1);
         QVERIFY(sheet.confirmingRemove().isEmpty());
     }
 };
