@@ -226,8 +226,9 @@ private slots:
         QVERIFY(press(named(window, QStringLiteral("Draw"))));
         QVERIFY(session->running());
         if (showingTheDemo()) {
-            QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() - session->narration().indexOf("<svg") > 2500
-                                         && session->narration().contains("<svg"),
+            QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() - session->narration().indexOf("<svg") >
+                                             2500 &&
+                                         session->narration().contains("<svg"),
                                      kWaitMs);
             QTest::qWait(300); // the canvas paints the pieces already sent
             screenshot(window, QStringLiteral("demo-4-drawing"));
