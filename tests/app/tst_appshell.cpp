@@ -13,18 +13,13 @@
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 class TestAppShell : public QObject
 {
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        QtWebEngineQuick::initialize();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private slots:
     void init()

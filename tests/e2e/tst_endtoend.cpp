@@ -21,18 +21,11 @@
 #include <QQuickWindow>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <memory>
 
 namespace {
 constexpr int kWaitMs = 30000;
-
-QAccessibleInterface *named(QQuickWindow *window, const QString &name,
-                            QAccessible::Role role = QAccessible::Button)
-{
-    return findAccessible(window, name, role);
-}
 
 // The README's demo sequence is taken from the cloud run when screenshots are asked for; the service
 // then streams slowly enough that a picture half drawn can be caught.
@@ -49,11 +42,7 @@ class TestEndToEnd : public QObject
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        QtWebEngineQuick::initialize();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private slots:
     void initTestCase()
@@ -89,8 +78,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QQuickItem *>("canvas")->property("loadProgress").toInt(),
                                   100, kWaitMs);
 
-        QTRY_VERIFY(named(window, QStringLiteral("a lighthouse at sunset")));
-        QVERIFY(press(named(window, QStringLiteral("a lighthouse at sunset"))));
+        QTRY_VERIFY(findAccessible(window, QStringLiteral("a lighthouse at sunset")));
+        QVERIFY(press(findAccessible(window, QStringLiteral("a lighthouse at sunset"))));
         QVERIFY(session->running());
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
         QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000);
@@ -123,8 +112,8 @@ private slots:
         session->setSelectedModel(QStringLiteral("faulty:stall"));
         session->start(QStringLiteral("a bowl of ramen"));
         QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() > 50, kWaitMs);
-        QTRY_VERIFY(named(window, QStringLiteral("Stop")));
-        QVERIFY(press(named(window, QStringLiteral("Stop"))));
+        QTRY_VERIFY(findAccessible(window, QStringLiteral("Stop")));
+        QVERIFY(press(findAccessible(window, QStringLiteral("Stop"))));
         QTRY_VERIFY(!session->running());
 
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
@@ -156,21 +145,21 @@ private slots:
         QVERIFY(!name.isEmpty());
 
         content->activateMenuEntry(QStringLiteral("getModels"));
-        QTRY_VERIFY(named(window, label));
-        QVERIFY(press(named(window, label)));
+        QTRY_VERIFY(findAccessible(window, label));
+        QVERIFY(press(findAccessible(window, label)));
         const QString cancel = QStringLiteral("Cancel download of ") + name;
-        QTRY_VERIFY(named(window, cancel));
+        QTRY_VERIFY(findAccessible(window, cancel));
         QTRY_VERIFY_WITH_TIMEOUT(session->pulling().value(name) > 0, kWaitMs);
-        QVERIFY(press(named(window, cancel)));
-        QTRY_VERIFY(named(window, label));
+        QVERIFY(press(findAccessible(window, cancel)));
+        QTRY_VERIFY(findAccessible(window, label));
 
-        QVERIFY(press(named(window, label)));
+        QVERIFY(press(findAccessible(window, label)));
         const QString trash = QStringLiteral("Remove ") + name + QStringLiteral(" from disk");
-        QTRY_VERIFY_WITH_TIMEOUT(named(window, trash), kWaitMs);
-        QVERIFY(press(named(window, trash)));
-        QTRY_VERIFY(named(window, QStringLiteral("Remove from disk")));
-        QVERIFY(press(named(window, QStringLiteral("Remove from disk"))));
-        QTRY_VERIFY_WITH_TIMEOUT(!named(window, trash), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(findAccessible(window, trash), kWaitMs);
+        QVERIFY(press(findAccessible(window, trash)));
+        QTRY_VERIFY(findAccessible(window, QStringLiteral("Remove from disk")));
+        QVERIFY(press(findAccessible(window, QStringLiteral("Remove from disk"))));
+        QTRY_VERIFY_WITH_TIMEOUT(!findAccessible(window, trash), kWaitMs);
         QVERIFY(!m_local->installedNames().contains(name));
     }
 
@@ -191,8 +180,8 @@ private slots:
         screenshot(window, QStringLiteral("demo-1-launch"));
 
         const QString signIn = QStringLiteral("Sign in to 127.0.0.1");
-        QTRY_VERIFY(named(window, signIn));
-        QVERIFY(press(named(window, signIn)));
+        QTRY_VERIFY(findAccessible(window, signIn));
+        QVERIFY(press(findAccessible(window, signIn)));
         QObject *view = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {
@@ -223,7 +212,7 @@ private slots:
         auto *prompt = window->findChild<QQuickItem *>(QStringLiteral("prompt"));
         prompt->setProperty("text", QStringLiteral("a sleeping fox curled up"));
         screenshot(window, QStringLiteral("demo-3-signed-in"));
-        QVERIFY(press(named(window, QStringLiteral("Draw"))));
+        QVERIFY(press(findAccessible(window, QStringLiteral("Draw"))));
         QVERIFY(session->running());
         if (showingTheDemo()) {
             QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() - session->narration().indexOf("<svg") >

@@ -9,31 +9,8 @@
 #include <QSignalSpy>
 #include <QVariant>
 #include <QtQml/qqmlextensionplugin.h>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 Q_IMPORT_QML_PLUGIN(DravlinPlugin)
-
-#include <unistd.h>
-
-// Must run before the application object exists (QtTest's initMain): the web engine is set up
-// first, and Chromium's own sandbox cannot start as root (CI machines, containers).
-inline void prepareWebEngineForTests()
-{
-    if (::geteuid() == 0) {
-        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
-        if (!flags.contains("--no-sandbox"))
-            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --no-sandbox");
-    }
-    QtWebEngineQuick::initialize();
-}
-
-// Inside a QtTest class of a test that shows web content: an isolated home, then the engine.
-#define DRAVLIN_WEBENGINE_TEST_INIT_MAIN                                                                     \
-    static void initMain()                                                                                   \
-    {                                                                                                        \
-        isolateTestEnvironment();                                                                            \
-        prepareWebEngineForTests();                                                                          \
-    }
 
 // The real canvas page in the real engine (the production CanvasWebView), driven through a
 // CanvasController exactly as the app drives it, with a way to read results back from the page.

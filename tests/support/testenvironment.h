@@ -4,8 +4,10 @@
 #include <QDir>
 #include <QStandardPaths>
 #include <QtGlobal>
+#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <cstdlib>
+#include <unistd.h>
 
 // Gives a test process a home of its own before anything reads it: preferences, caches and
 // the like land in a fresh temporary folder, never in the developer's.
@@ -29,4 +31,24 @@ inline void isolateTestEnvironment()
     static void initMain()                                                                                   \
     {                                                                                                        \
         isolateTestEnvironment();                                                                            \
+    }
+
+// Must run before the application object exists (QtTest's initMain): the web engine is set up
+// first, and Chromium's own sandbox cannot start as root (CI machines, containers).
+inline void prepareWebEngineForTests()
+{
+    if (::geteuid() == 0) {
+        QByteArray flags = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+        if (!flags.contains("--no-sandbox"))
+            qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --no-sandbox");
+    }
+    QtWebEngineQuick::initialize();
+}
+
+// Inside a QtTest class of a test that shows web content: an isolated home, then the engine.
+#define DRAVLIN_WEBENGINE_TEST_INIT_MAIN                                                                     \
+    static void initMain()                                                                                   \
+    {                                                                                                        \
+        isolateTestEnvironment();                                                                            \
+        prepareWebEngineForTests();                                                                          \
     }

@@ -7,18 +7,13 @@
 #include <QAccessible>
 #include <QSignalSpy>
 #include <QTest>
-#include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
 public:
-    static void initMain()
-    {
-        isolateTestEnvironment();
-        QtWebEngineQuick::initialize();
-    }
+    DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
 private slots:
     // From a first start with nothing installed to a finished drawing: the onboarding gives way
