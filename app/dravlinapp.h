@@ -9,8 +9,6 @@
 
 #include "app/updatealert.h"
 
-#include <memory>
-
 class QQmlComponent;
 class QQmlEngine;
 class QJSEngine;
