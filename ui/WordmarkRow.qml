@@ -19,8 +19,10 @@ RowLayout {
         Layout.preferredWidth: 40
         Layout.preferredHeight: 40
         fillMode: Image.PreserveAspectFit
+        // Shown at exactly half its decoded size (1:1 on a 2× screen), where plain smooth filtering
+        // is exact. Mipmaps would take it out of the shared texture atlas and, on a software
+        // renderer, add shader compiles to the first frame.
         smooth: true
-        mipmap: true
         // A missing or unreadable logo leaves the row starting with the name.
         visible: status === Image.Ready
         Accessible.ignored: true
