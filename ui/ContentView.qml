@@ -14,15 +14,15 @@ Item {
 
     // The window's kept drawings and its exports, shared by the transcript and the history sheet.
     HistoryController {
-        id: history
+        id: historyController
         objectName: "history"
         session: root.session
     }
     Exporter {
-        id: exporter
+        id: drawingExporter
         objectName: "exporter"
         canvas: root.session.canvas
-        prompt: history.viewing ? history.entry.prompt : root.session.activePrompt
+        prompt: historyController.viewing ? historyController.entry.prompt : root.session.activePrompt
     }
 
     RowLayout {
@@ -39,7 +39,7 @@ Item {
                 anchors.fill: parent
                 anchors.margins: 16
                 spacing: 14
-                visible: !historySheet.visible
+                visible: !historySheet.active
 
                 WordmarkRow {
                     content: root.content
@@ -67,7 +67,7 @@ Item {
                 Transcript {
                     visible: root.content.canDraw
                     content: root.content
-                    exporter: exporter
+                    exporter: drawingExporter
                     Layout.fillWidth: true
                     Layout.fillHeight: true
                 }
@@ -89,13 +89,17 @@ Item {
                 }
             }
 
-            HistorySheet {
+            Loader {
                 id: historySheet
-                objectName: "historySheet"
                 anchors.fill: parent
-                content: root.content
-                history: history
-                exporter: exporter
+                active: false
+                sourceComponent: HistorySheet {
+                    objectName: "historySheet"
+                    content: root.content
+                    history: historyController
+                    exporter: drawingExporter
+                    onDismissed: historySheet.active = false
+                }
             }
         }
 
@@ -112,6 +116,20 @@ Item {
             Layout.fillWidth: true
             Layout.fillHeight: true
             Accessible.name: "Canvas"
+        }
+    }
+
+    Connections {
+        target: root.content
+        function onHistoryRequested() { historySheet.active = true }
+    }
+    Shortcut {
+        sequence: "Ctrl+Y"
+        onActivated: {
+            if (historySheet.item)
+                historySheet.item.hide()
+            else
+                historySheet.active = true
         }
     }
 

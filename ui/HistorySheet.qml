@@ -13,34 +13,23 @@ Rectangle {
     required property Exporter exporter
     readonly property DrawSession session: content.session
 
-    // The sheet itself takes the keys, not the search field: in a text field Ctrl+Y is redo, and
-    // the same keys must close the sheet again.
-    function show() {
-        sheet.visible = true
-        sheet.forceActiveFocus()
-    }
+    // Made when the history is asked for and destroyed once it closes: most sessions never open
+    // it, and a window should not build it, keep it in memory or pay for it at start-up.
+    signal dismissed()
+
     function hide() {
         sheet.history.close()
-        sheet.visible = false
+        sheet.dismissed()
     }
 
-    visible: false
     color: Theme.sidebarBG
 
-    Connections {
-        target: sheet.content
-        function onHistoryRequested() { sheet.show() }
-    }
+    // The sheet itself takes the keys, not the search field: in a text field Ctrl+Y is redo, and
+    // the same keys must close the sheet again.
+    Component.onCompleted: sheet.forceActiveFocus()
     Connections {
         target: sheet.history
-        function onViewingChanged() {
-            if (sheet.visible)
-                sheet.forceActiveFocus()
-        }
-    }
-    Shortcut {
-        sequence: "Ctrl+Y"
-        onActivated: sheet.visible ? sheet.hide() : sheet.show()
+        function onViewingChanged() { sheet.forceActiveFocus() }
     }
 
     // Keys reach the sheet's own list before anything under it.
