@@ -1,12 +1,14 @@
 // The real main window under load: a recorded-style reply replayed by a loopback server (on a
 // thread of its own, so the window's main thread does only the window's work).
 //
-//   bench_window stream            per-piece work, event-loop lag, throughput, memory
+//   bench_window stream            per-piece work, event-loop lag, throughput
 //   bench_window startup app       ms from process start to the first frame with the canvas loaded
 //   bench_window startup minimal   the same for a bare window holding one WebEngineView
+//   bench_window memory            PSS of every process, before and after one finished drawing
+//   bench_window memory canvas     the same for a bare window holding only the canvas view
 //
 // Run a Release build under Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" build-release/bench/bench_window
-// stream
+// stream. BENCH_TRACE=1 adds when each stall happened and a start-up timeline.
 #include "canvas/canvascontroller.h"
 #include "fakehttpserver.h"
 #include "testenvironment.h"
@@ -55,8 +57,9 @@ double msSinceProcessStart()
     return (up - startTicks / double(sysconf(_SC_CLK_TCK))) * 1e3;
 }
 
-// Proportional set size of this process and every process below it (the web engine's), in MiB.
-double pssMiB()
+// Proportional set size of this process and every process below it (the web engine's), in MiB;
+// with `perProcess`, each process's share is printed too.
+double pssMiB(bool perProcess = false)
 {
     QMap<qint64, qint64> parentOf;
     QDirIterator procs(QStringLiteral("/proc"), QDir::Dirs | QDir::NoDotAndDotDot);
@@ -83,9 +86,21 @@ double pssMiB()
         QFile rollup(QStringLiteral("/proc/%1/smaps_rollup").arg(it.key()));
         if (!rollup.open(QIODevice::ReadOnly))
             continue;
+        double own = 0;
         for (const QByteArray &row : rollup.readAll().split('\n')) {
             if (row.startsWith("Pss:"))
-                kib += row.mid(4).trimmed().split(' ').value(0).toDouble();
+                own += row.mid(4).trimmed().split(' ').value(0).toDouble();
+        }
+        kib += own;
+        if (perProcess) {
+            QFile cmdline(QStringLiteral("/proc/%1/cmdline").arg(it.key()));
+            cmdline.open(QIODevice::ReadOnly);
+            QByteArray type = "browser";
+            for (const QByteArray &arg : cmdline.readAll().split('\0')) {
+                if (arg.startsWith("--type="))
+                    type = arg.mid(7);
+            }
+            std::printf("  %-10s %6.0f MiB\n", type.constData(), own / 1024.0);
         }
     }
     return kib / 1024.0;
@@ -178,16 +193,25 @@ Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int pie
 
     Run run;
     run.pieces = int(lines.size() - 1);
+    QElapsedTimer wall;
     QElapsedTimer lag;
     QTimer ticker;
     ticker.setTimerType(Qt::PreciseTimer);
     ticker.setInterval(5);
     QObject::connect(&ticker, &QTimer::timeout, [&] {
-        run.lateness.append(double(lag.nsecsElapsed()) / 1e6 - 5.0);
+        const double late = double(lag.nsecsElapsed()) / 1e6 - 5.0;
+        run.lateness.append(late);
+        if (late > 40 && qEnvironmentVariableIsSet("BENCH_TRACE"))
+            std::printf("  stall of %.0f ms ending %.0f ms into the run, narration %lld chars\n", late,
+                        double(wall.nsecsElapsed()) / 1e6, qlonglong(h.session()->narration().size()));
         lag.restart();
     });
 
-    QElapsedTimer wall;
+    if (qEnvironmentVariableIsSet("BENCH_TRACE")) {
+        timespec now{};
+        clock_gettime(CLOCK_MONOTONIC, &now);
+        std::printf("  run starts at %ld.%06ld\n", long(now.tv_sec), long(now.tv_nsec / 1000));
+    }
     wall.start();
     const double cpu0 = threadCpuMs();
     lag.start();
@@ -233,7 +257,9 @@ int benchStream()
 
     const QString reply20 = replyOfSize(20 * 1024);
     const QString reply100 = replyOfSize(100 * 1024);
-    stream(h, server, replyOfSize(4 * 1024), 10, 5); // warm-up
+    // The session's first drawing shows the running state for the first time, and a software
+    // renderer compiles its shaders then: reported on its own, and a warm-up for the rest.
+    report("first drawing, 4 KB at ~2,000/s", stream(h, server, replyOfSize(4 * 1024), 10, 5));
     const Run paced20 = stream(h, server, reply20, 10, 5);
     report("20 KB at ~2,000 pieces/s", paced20);
     if (qEnvironmentVariableIsSet("BENCH_QUICK"))
@@ -260,8 +286,68 @@ int benchStream()
         delete hog;
     }
 
+    return 0;
+}
+
+// One window, one finished 100 KB drawing streamed at the paced rate, nothing else: the memory a
+// person's session holds. With `canvas`, the floor under it: a bare window holding only the canvas
+// view, fed the same drawing at the same pace.
+int benchMemory(bool app)
+{
+    const QString reply = replyOfSize(100 * 1024);
+    if (app) {
+        WindowHarness h;
+        ServerThread server;
+        server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"bench:1b"}]})"));
+        if (!h.load())
+            return 1;
+        h.session()->client()->setBase(server.url());
+        QQuickItem *canvas = h.item("canvas");
+        while (canvas->property("loadProgress").toInt() < 100 || canvas->property("loading").toBool())
+            QTest::qWait(20);
+        QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
+        h.session()->refreshModels();
+        refreshed.wait(10000);
+        QTest::qWait(1000);
+        std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
+        report("100 KB at ~2,000 pieces/s", stream(h, server, reply, 10, 5));
+        QTest::qWait(2000);
+        std::printf("PSS with the app's window after one finished drawing: %.0f MiB\n", pssMiB(true));
+        return 0;
+    }
+
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    engine.loadData("import QtQuick\nimport Dravlin\n"
+                    "Window { visible: true; width: 1180; height: 760\n"
+                    "  CanvasWebView { objectName: \"canvas\"; anchors.fill: parent } }\n");
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
+    QObject *view = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
+    if (!view)
+        return 1;
+    CanvasController controller;
+    view->setProperty("controller", QVariant::fromValue(&controller));
+    while (view->property("loadProgress").toInt() < 100 || view->property("loading").toBool())
+        QTest::qWait(20);
     QTest::qWait(1000);
-    std::printf("PSS with one window after a finished drawing: %.0f MiB\n", pssMiB());
+    std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
+    controller.resetCanvas();
+    qsizetype at = 0;
+    QTimer pace;
+    pace.setTimerType(Qt::PreciseTimer);
+    QObject::connect(&pace, &QTimer::timeout, &controller, [&] {
+        for (int i = 0; i < 10 && at < reply.size(); ++i, at += 4)
+            controller.applyDelta(reply.mid(at, 4));
+    });
+    pace.start(5);
+    while (at < reply.size())
+        QTest::qWait(20);
+    pace.stop();
+    const qsizetype open = reply.indexOf(QLatin1String("<svg"));
+    const qsizetype close = reply.lastIndexOf(QLatin1String("</svg>")) + 6;
+    controller.finish(reply.mid(open, close - open));
+    QTest::qWait(2000);
+    std::printf("PSS with a bare canvas window after the same drawing: %.0f MiB\n", pssMiB(true));
     return 0;
 }
 
@@ -300,7 +386,8 @@ int benchStartup(bool app)
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
         if (canvas->property("loadProgress").toInt() == 100 && !canvas->property("loading").toBool()) {
             const double ms = msSinceProcessStart();
-            std::printf("%.0f ms to the first frame with the canvas loaded, PSS %.0f MiB\n", ms, pssMiB());
+            std::printf("%.0f ms to the first frame with the canvas loaded, PSS %.0f MiB\n", ms,
+                        pssMiB(qEnvironmentVariableIsSet("BENCH_TRACE")));
             std::fflush(stdout);
             QCoreApplication::exit(0);
         }
@@ -312,18 +399,28 @@ int benchStartup(bool app)
 
 int main(int argc, char *argv[])
 {
-    isolateTestEnvironment();
-    // The isolated cache folder would make every launch compile the software renderer's shaders
-    // afresh, which a person's second launch never does: the start-up runs share one shader cache
-    // (the first run after a build warms it and is not the one to report).
-    if (!qEnvironmentVariableIsSet("MESA_SHADER_CACHE_DIR"))
-        qputenv("MESA_SHADER_CACHE_DIR",
-                QDir::temp().filePath(QStringLiteral("dravlin-bench-shaders")).toUtf8());
+    // A fresh home would make every launch compile the renderer's shaders afresh (Qt's program
+    // cache and Mesa's), which a person's second launch never does: the start-up runs share one
+    // home of their own (the first run after a build warms it and is not the one to report).
+    if (argc > 1 && qstrcmp(argv[1], "startup") == 0) {
+        const QByteArray home = QDir::temp().filePath(QStringLiteral("dravlin-bench-home")).toUtf8();
+        QDir().mkpath(QString::fromUtf8(home));
+        qputenv("HOME", home);
+        for (const char *xdg : {"XDG_CONFIG_HOME", "XDG_CACHE_HOME", "XDG_DATA_HOME"})
+            qunsetenv(xdg);
+        if (!qEnvironmentVariableIsSet("MESA_SHADER_CACHE_DIR"))
+            qputenv("MESA_SHADER_CACHE_DIR", home + "/mesa-shader-cache");
+        QStandardPaths::setTestModeEnabled(true);
+    } else {
+        isolateTestEnvironment();
+    }
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     if (qEnvironmentVariableIsSet("BENCH_TRACE"))
         std::printf("application at %.0f ms; ", msSinceProcessStart());
     const QStringList args = application.arguments();
+    if (args.value(1) == QLatin1String("memory"))
+        return benchMemory(args.value(2) != QLatin1String("canvas"));
     if (args.value(1) == QLatin1String("startup"))
         return benchStartup(args.value(2) != QLatin1String("minimal"));
     return benchStream();
