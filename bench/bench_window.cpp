@@ -240,13 +240,12 @@ void report(const char *name, const Run &run)
     std::fflush(stdout);
 }
 
-int benchStream()
+// The app's window with its canvas page loaded and the loopback server's one model listed.
+bool openWindow(WindowHarness &h, ServerThread &server)
 {
-    WindowHarness h;
-    ServerThread server;
     server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"bench:1b"}]})"));
     if (!h.load())
-        return 1;
+        return false;
     h.session()->client()->setBase(server.url());
     QQuickItem *canvas = h.item("canvas");
     while (canvas->property("loadProgress").toInt() < 100 || canvas->property("loading").toBool())
@@ -254,6 +253,15 @@ int benchStream()
     QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
     h.session()->refreshModels();
     refreshed.wait(10000);
+    return true;
+}
+
+int benchStream()
+{
+    WindowHarness h;
+    ServerThread server;
+    if (!openWindow(h, server))
+        return 1;
 
     const QString reply20 = replyOfSize(20 * 1024);
     const QString reply100 = replyOfSize(100 * 1024);
@@ -298,16 +306,8 @@ int benchMemory(bool app)
     if (app) {
         WindowHarness h;
         ServerThread server;
-        server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"bench:1b"}]})"));
-        if (!h.load())
+        if (!openWindow(h, server))
             return 1;
-        h.session()->client()->setBase(server.url());
-        QQuickItem *canvas = h.item("canvas");
-        while (canvas->property("loadProgress").toInt() < 100 || canvas->property("loading").toBool())
-            QTest::qWait(20);
-        QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
-        h.session()->refreshModels();
-        refreshed.wait(10000);
         QTest::qWait(1000);
         std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
         report("100 KB at ~2,000 pieces/s", stream(h, server, reply, 10, 5));
