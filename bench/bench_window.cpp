@@ -240,6 +240,11 @@ void report(const char *name, const Run &run)
     std::fflush(stdout);
 }
 
+bool pageLoaded(const QObject *view)
+{
+    return view->property("loadProgress").toInt() == 100 && !view->property("loading").toBool();
+}
+
 // The app's window with its canvas page loaded and the loopback server's one model listed.
 bool openWindow(WindowHarness &h, ServerThread &server)
 {
@@ -248,7 +253,7 @@ bool openWindow(WindowHarness &h, ServerThread &server)
         return false;
     h.session()->client()->setBase(server.url());
     QQuickItem *canvas = h.item("canvas");
-    while (canvas->property("loadProgress").toInt() < 100 || canvas->property("loading").toBool())
+    while (!pageLoaded(canvas))
         QTest::qWait(20);
     QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
     h.session()->refreshModels();
@@ -327,7 +332,7 @@ int benchMemory(bool app)
         return 1;
     CanvasController controller;
     view->setProperty("controller", QVariant::fromValue(&controller));
-    while (view->property("loadProgress").toInt() < 100 || view->property("loading").toBool())
+    while (!pageLoaded(view))
         QTest::qWait(20);
     QTest::qWait(1000);
     std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
@@ -384,7 +389,7 @@ int benchStartup(bool app)
         trace->start();
     }
     QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
-        if (canvas->property("loadProgress").toInt() == 100 && !canvas->property("loading").toBool()) {
+        if (pageLoaded(canvas)) {
             const double ms = msSinceProcessStart();
             std::printf("%.0f ms to the first frame with the canvas loaded, PSS %.0f MiB\n", ms,
                         pssMiB(qEnvironmentVariableIsSet("BENCH_TRACE")));
