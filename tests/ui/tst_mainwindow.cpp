@@ -127,17 +127,11 @@ private slots:
         QTRY_VERIFY(findAccessible(h.window, cancel));
 
         // Qt 6.4 reports every AbstractButton as a plain button, whatever role the view gives it.
+        // (The search over the catalog is the sheet controller's test.)
         QVERIFY(press(findAccessible(h.window, "Cloud")));
-        auto *search = h.item("search");
-        QTRY_VERIFY(search && search->isVisible());
-        search->setProperty("text", QStringLiteral("  GEMMA"));
-        QMetaObject::invokeMethod(search, "textEdited");
-        QTRY_VERIFY(!findAccessible(h.window, "Add GPT-5"));
+        QTRY_VERIFY(findAccessible(h.window, "Add Gemma 3 12B"));
         QVERIFY(press(findAccessible(h.window, "Add Gemma 3 12B")));
         QTRY_VERIFY(findAccessible(h.window, "Remove Gemma 3 12B"));
-        search->setProperty("text", QString());
-        QMetaObject::invokeMethod(search, "textEdited");
-        QTRY_VERIFY(findAccessible(h.window, "Add GPT-5"));
         QCOMPARE(h.session()->enabledCloudIDs(), QStringList{QStringLiteral("google/gemma-3-12b")});
         h.screenshot(QStringLiteral("sheet-cloud"));
         QVERIFY(press(findAccessible(h.window, "Done")));
