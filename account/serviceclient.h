@@ -46,7 +46,12 @@ inline constexpr ServiceCall recommendedModels{"GET", "api/v1/recommended_models
 // Pages of the service's web site the app opens in the browser, relative to the base URL.
 namespace ServicePages {
 inline constexpr const char *signIn = "oauth/mac";
+// The download that fits the platform the app runs on.
+#ifdef Q_OS_MACOS
 inline constexpr const char *download = "download/mac";
+#else
+inline constexpr const char *download = "download/linux";
+#endif
 } // namespace ServicePages
 
 // A request ready to send with the bytes of its JSON body.

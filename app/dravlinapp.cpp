@@ -1,6 +1,7 @@
 #include "app/dravlinapp.h"
 
 #include "app/updatealert.h"
+#include "session/downloads.h"
 #include "ui/contentcontroller.h"
 
 #include <QCoreApplication>
@@ -131,6 +132,13 @@ bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Close) {
         if (auto *window = qobject_cast<QQuickWindow *>(watched)) {
+            // Closing the last window quits, and quitting stops the downloads.
+            const QList<QQuickWindow *> open = windows();
+            const bool last = open.size() == 1 && open.first() == window;
+            if (last && askBeforeQuitting([window] { window->close(); })) {
+                event->ignore();
+                return true;
+            }
             // A closed window is gone for good, its drawing and its web page with it. Looked at
             // once the close has been handled, in case the window chose to stay.
             QTimer::singleShot(0, window, [window] {
@@ -138,6 +146,11 @@ bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
                     window->deleteLater();
             });
         }
+    }
+    if (event->type() == QEvent::Quit && watched == QCoreApplication::instance() &&
+        askBeforeQuitting([] { QCoreApplication::quit(); })) {
+        event->ignore();
+        return true;
     }
     if (event->type() == QEvent::FileOpen && watched == QCoreApplication::instance()) {
         const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
@@ -157,14 +170,62 @@ void DravlinApp::checkForUpdates()
 void DravlinApp::checkForUpdates(const QString &running)
 {
     AppUpdater::check(running, this, [this, running](const UpdateCheck &check) {
-        showUpdateAlert(AppUpdater::alertFor(check, running));
+        const UpdateAlert alert = AppUpdater::alertFor(check, running);
+        showAlert(alert, [download = alert.download](int button) {
+            if (button == 0 && !download.isEmpty())
+                ContentController::openWebAddress(download);
+        });
     });
 }
 
-void DravlinApp::showUpdateAlert(const UpdateAlert &alert)
+void DravlinApp::quit()
+{
+    if (!askBeforeQuitting([] { QCoreApplication::quit(); }))
+        QCoreApplication::quit();
+}
+
+UpdateAlert DravlinApp::quitQuestion(const QStringList &downloading)
+{
+    UpdateAlert question;
+    question.message = QStringLiteral("Quit and stop the download?");
+    if (downloading.size() == 1) {
+        question.informative =
+            downloading.first() + QStringLiteral(" is still downloading. Quitting stops the download.");
+    } else {
+        QStringList names = downloading;
+        const QString last = names.takeLast();
+        question.informative = names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last +
+                               QStringLiteral(" are still downloading. Quitting stops the downloads.");
+    }
+    question.buttons = {QStringLiteral("Quit"), QStringLiteral("Cancel")};
+    return question;
+}
+
+bool DravlinApp::askBeforeQuitting(std::function<void()> quit)
+{
+    Downloads *downloads = Downloads::shared();
+    if (downloads->isEmpty())
+        return false;
+    // One question at a time; a second request to quit while it is open waits for its answer.
+    if (m_askingToQuit)
+        return true;
+    m_askingToQuit = true;
+    showAlert(quitQuestion(downloads->names()), [this, downloads, quit = std::move(quit)](int button) {
+        m_askingToQuit = false;
+        if (button != 0)
+            return;
+        // Stopped first, so the quit that follows has nothing left to ask about.
+        downloads->stopAll();
+        // Not from inside the alert's own handler: the alert is still closing.
+        QTimer::singleShot(0, this, quit);
+    });
+    return true;
+}
+
+void DravlinApp::showAlert(const UpdateAlert &alert, std::function<void(int)> chosen)
 {
     QQmlComponent component(engine(), QUrl(QStringLiteral("qrc:/Dravlin/ui/AlertWindow.qml")));
-    auto *answer = new UpdateAlertAnswer(alert.download, this);
+    auto *answer = new AlertAnswer(std::move(chosen), this);
     QObject *window = component.createWithInitialProperties({
         {QStringLiteral("message"), alert.message},
         {QStringLiteral("informative"), alert.informative},
@@ -178,14 +239,14 @@ void DravlinApp::showUpdateAlert(const UpdateAlert &alert)
     }
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
     window->setParent(answer);
-    connect(answer, &UpdateAlertAnswer::answered, answer, &QObject::deleteLater);
-    emit updateAlertShown(window);
+    connect(answer, &AlertAnswer::answered, answer, &QObject::deleteLater);
+    emit alertShown(window);
 }
 
-void UpdateAlertAnswer::choose(int button)
+void AlertAnswer::choose(int button)
 {
-    if (button == 0 && !m_download.isEmpty())
-        ContentController::openWebAddress(m_download);
+    if (m_chosen)
+        std::exchange(m_chosen, nullptr)(button);
     emit answered();
 }
 

@@ -5,6 +5,8 @@
 #include <QPointer>
 #include <QQuickWindow>
 #include <QUrl>
+
+#include <functional>
 #include <QtQml/qqmlregistration.h>
 
 #include "app/updatealert.h"
@@ -13,21 +15,24 @@ class QQmlComponent;
 class QQmlEngine;
 class QJSEngine;
 
-// What the user answers in an update alert: the first button downloads when there is something
-// to download; every button closes the alert.
-class UpdateAlertAnswer : public QObject
+// What the user answers in one of the application's alerts: the index of the button chosen,
+// handed to whoever asked; every button closes the alert.
+class AlertAnswer : public QObject
 {
     Q_OBJECT
 
 public:
-    UpdateAlertAnswer(const QUrl &download, QObject *parent) : QObject(parent), m_download(download) {}
+    AlertAnswer(std::function<void(int)> chosen, QObject *parent)
+        : QObject(parent), m_chosen(std::move(chosen))
+    {
+    }
     Q_INVOKABLE void choose(int button);
 
 signals:
     void answered();
 
 private:
-    QUrl m_download;
+    std::function<void(int)> m_chosen;
 };
 
 // The application shell: prepares the process, opens independent main windows (each with its own
@@ -67,20 +72,29 @@ public:
     void openURL(const QUrl &url);
     static bool isOwnLink(const QUrl &url);
 
+    // Quits, but asks first while a download runs: quitting stops it.
+    Q_INVOKABLE void quit();
+    // The question asked before quitting stops these downloads.
+    static UpdateAlert quitQuestion(const QStringList &downloading);
+
     static bool updateCheckInWindowMenu();
     static QString version();
 
 signals:
-    // An update alert opened (tests read and answer it).
-    void updateAlertShown(QObject *alert);
+    // One of the application's alerts opened: an update check's answer or the question before
+    // quitting (tests read and answer it).
+    void alertShown(QObject *alert);
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     QQmlEngine *engine();
-    void showUpdateAlert(const UpdateAlert &alert);
+    void showAlert(const UpdateAlert &alert, std::function<void(int)> chosen);
+    // Whether quitting now would stop a download the user has not agreed to stop; asks if so.
+    bool askBeforeQuitting(std::function<void()> quit);
 
     QQmlComponent *m_windowComponent = nullptr;
     QList<QPointer<QQuickWindow>> m_windows;
+    bool m_askingToQuit = false;
 };

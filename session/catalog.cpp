@@ -180,3 +180,11 @@ QString Catalog::familyName(const QString &modelName)
     const QStringList pieces = modelName.split(QLatin1Char(':'), Qt::SkipEmptyParts);
     return pieces.isEmpty() ? modelName : pieces.first();
 }
+
+QSet<QString> Catalog::installedFamilies(const QList<OllamaModel> &models)
+{
+    QSet<QString> families;
+    for (const OllamaModel &model : models)
+        families.insert(familyName(model.name));
+    return families;
+}

@@ -1,7 +1,10 @@
 #pragma once
 
+#include "models/ollamamodel.h"
+
 #include <QDate>
 #include <QList>
+#include <QSet>
 #include <QString>
 
 #include <optional>
@@ -52,4 +55,6 @@ struct CatalogPayload
 namespace Catalog {
 // The family of a model name: its first non-empty piece between colons ("alpha:8b" → "alpha").
 QString familyName(const QString &modelName);
+// The family names of installed models.
+QSet<QString> installedFamilies(const QList<OllamaModel> &models);
 } // namespace Catalog

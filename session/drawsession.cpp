@@ -70,10 +70,15 @@ public:
 
 int physicalMemoryGB();
 
-DrawSession::DrawSession(QObject *parent)
+DrawSession::DrawSession(QObject *parent) : DrawSession(Downloads::shared(), parent) {}
+
+DrawSession::DrawSession(Downloads *downloads, QObject *parent)
     : QObject(parent), m_canvas(new CanvasController(this)), m_client(new OllamaClient(this)),
-      m_ramGB(physicalMemoryGB())
+      m_ramGB(physicalMemoryGB()), m_downloads(downloads)
 {
+    // A download that ends, in this window or another, changes what this window lists.
+    if (downloads)
+        connect(downloads, &Downloads::installedChanged, this, &DrawSession::refreshAll);
     m_startedAt.start();
     // The canvas comes back empty by itself; the transcript and the result are still the run's.
     connect(m_canvas, &CanvasController::renderProcessEnded, this,
@@ -199,19 +204,39 @@ void DrawSession::setActivePrompt(const QString &prompt)
     emit activePromptChanged();
 }
 
-void DrawSession::setNarration(const QString &narration)
+void DrawSession::clearNarration()
 {
-    if (m_narration.isEmpty() && narration.isEmpty())
-        return;
-    m_narration = narration;
-    emit narrationChanged();
+    if (!m_thinking.isEmpty()) {
+        m_thinking.clear();
+        emit thinkingChanged();
+    }
+    if (!m_answer.isEmpty()) {
+        m_answer.clear();
+        emit answerChanged();
+    }
+    if (!m_narration.isEmpty()) {
+        m_narration.clear();
+        emit narrationChanged();
+    }
 }
 
-void DrawSession::appendNarration(const QString &piece)
+void DrawSession::appendThinking(const QString &piece)
 {
     if (piece.isEmpty())
         return;
+    m_thinking += piece;
     m_narration += piece;
+    emit thinkingChanged();
+    emit narrationChanged();
+}
+
+void DrawSession::appendAnswer(const QString &piece)
+{
+    if (piece.isEmpty())
+        return;
+    m_answer += piece;
+    m_narration += piece;
+    emit answerChanged();
     emit narrationChanged();
 }
 
@@ -281,7 +306,7 @@ void DrawSession::start(const QString &prompt)
 
     setRunning(true);
     setActivePrompt(trimmed);
-    setNarration(QString());
+    clearNarration();
     setResultSVG(std::nullopt);
     setDurationText(std::nullopt);
     setPublishedURL(QUrl());
@@ -297,6 +322,10 @@ void DrawSession::start(const QString &prompt)
     task->model = m_selectedModel;
     task->cloud = isCloudModel(m_selectedModel);
     m_task = task;
+    if (m_runModelLabel != selectedModelLabel()) {
+        m_runModelLabel = selectedModelLabel();
+        emit runModelLabelChanged();
+    }
     // Like any task, the run begins on a later turn of the event loop, never inside start().
     QTimer::singleShot(0, task, [this, task, trimmed] { run(task, trimmed); });
 }
@@ -377,12 +406,12 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
         setPublishedURL(ServiceClient::webAddress(url.toString()));
     const QJsonValue reasoning = event.value(QStringLiteral("r"));
     if (reasoning.isString())
-        appendNarration(reasoning.toString());
+        appendThinking(reasoning.toString());
     const QJsonValue answer = event.value(QStringLiteral("c"));
     if (answer.isString()) {
         const QString piece = answer.toString();
         task->answerText += piece;
-        appendNarration(piece);
+        appendAnswer(piece);
         m_canvas->applyDelta(piece);
     }
     const QJsonValue error = event.value(QStringLiteral("error"));
@@ -422,11 +451,11 @@ void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<v
         }
         // Thinking is narration only: a plan that mentions "<svg" must never reach the canvas.
         if (piece.thinking) {
-            appendNarration(*piece.thinking);
+            appendThinking(*piece.thinking);
             task->wholeReply += *piece.thinking;
         }
         if (piece.content) {
-            appendNarration(*piece.content);
+            appendAnswer(*piece.content);
             task->answerText += *piece.content;
             task->wholeReply += *piece.content;
             m_canvas->applyDelta(*piece.content);

@@ -4,6 +4,7 @@
 #include "models/ollamaclient.h"
 #include "models/ollamamodel.h"
 #include "session/catalog.h"
+#include "session/downloads.h"
 #include "session/prompts.h"
 
 #include <QDateTime>
@@ -21,7 +22,6 @@
 #include <optional>
 
 class DravlinAccount;
-class PullTask;
 class RunTask;
 
 // The drawing state of one window and the run of one drawing, from a submitted prompt to a
@@ -34,6 +34,9 @@ class DrawSession : public QObject
 
     Q_PROPERTY(QString activePrompt READ activePrompt NOTIFY activePromptChanged)
     Q_PROPERTY(QString narration READ narration NOTIFY narrationChanged)
+    Q_PROPERTY(QString thinking READ thinking NOTIFY thinkingChanged)
+    Q_PROPERTY(QString answer READ answer NOTIFY answerChanged)
+    Q_PROPERTY(QString runModelLabel READ runModelLabel NOTIFY runModelLabelChanged)
     Q_PROPERTY(QString resultSVG READ resultSVGText NOTIFY resultSVGChanged)
     Q_PROPERTY(QString durationText READ durationTextOrEmpty NOTIFY durationTextChanged)
     Q_PROPERTY(QUrl publishedURL READ publishedURL NOTIFY publishedURLChanged)
@@ -59,18 +62,27 @@ class DrawSession : public QObject
     Q_PROPERTY(QStringList featuredCloud READ featuredCloud NOTIFY featuredCloudChanged)
     Q_PROPERTY(QStringList enabledCloudIDs READ enabledCloudIDs NOTIFY enabledCloudChanged)
     Q_PROPERTY(QVariantList cloudModels READ cloudModelsForView NOTIFY cloudModelsChanged)
-    Q_PROPERTY(QVariantMap pulling READ pullingForView NOTIFY pullingChanged)
-    Q_PROPERTY(QString pullError READ pullErrorOrEmpty NOTIFY pullErrorChanged)
+    Q_PROPERTY(Downloads *downloads READ downloads CONSTANT)
     Q_PROPERTY(int ramGB READ ramGB CONSTANT)
     Q_PROPERTY(QString updateVersion READ updateVersionOrEmpty NOTIFY updateVersionChanged)
     Q_PROPERTY(QString currentVersion READ currentVersion CONSTANT)
 
 public:
+    // A window's session shares the application's downloads; a test may hand it others.
     explicit DrawSession(QObject *parent = nullptr);
+    explicit DrawSession(Downloads *downloads, QObject *parent = nullptr);
     ~DrawSession() override;
 
     QString activePrompt() const { return m_activePrompt; }
+    // Everything the model said in the run, thinking and answer as they arrived: what is published
+    // and kept.
     QString narration() const { return m_narration; }
+    // The same apart: the model's thinking (a cloud model's reasoning), and its answer.
+    QString thinking() const { return m_thinking; }
+    QString answer() const { return m_answer; }
+    // The model of the current or last run, as it was named when the run began: the picker may
+    // have moved on since.
+    QString runModelLabel() const { return m_runModelLabel; }
     std::optional<QString> resultSVG() const { return m_resultSVG; }
     std::optional<QString> durationText() const { return m_durationText; }
     QUrl publishedURL() const { return m_publishedURL; }
@@ -117,15 +129,8 @@ public:
     void loadFavorites(std::function<void()> done);
 
     // ---- downloads ----
-    QMap<QString, double> pulling() const { return m_pulling; }
-    std::optional<QString> pullError() const { return m_pullError; }
-    bool hasPullTask(const QString &name) const { return m_pullTasks.contains(name); }
-    void pull(const RecommendedModel &model) { pull(model.name); }
-    Q_INVOKABLE void pull(const QString &name);
-    Q_INVOKABLE void cancelPull(const QString &name);
-    Q_INVOKABLE void remove(const QString &name);
-    // How often a running download checks whether its model has appeared (5 s).
-    void setInstallPollIntervalMs(int ms) { m_installPollMs = ms; }
+    // Not the session's own: they outlive its window.
+    Downloads *downloads() const { return m_downloads; }
 
     // ---- updates ----
     std::optional<QString> updateVersion() const { return m_updateVersion; }
@@ -174,6 +179,9 @@ public:
 signals:
     void activePromptChanged();
     void narrationChanged();
+    void thinkingChanged();
+    void answerChanged();
+    void runModelLabelChanged();
     void resultSVGChanged();
     void durationTextChanged();
     void publishedURLChanged();
@@ -195,8 +203,6 @@ signals:
     void featuredCloudChanged();
     void enabledCloudChanged();
     void cloudModelsChanged();
-    void pullingChanged();
-    void pullErrorChanged();
     void updateVersionChanged();
     void updateChecked();
     // A refresh has finished (whatever its outcome).
@@ -211,8 +217,9 @@ private:
 
     void setRunning(bool running);
     void setActivePrompt(const QString &prompt);
-    void setNarration(const QString &narration);
-    void appendNarration(const QString &piece);
+    void clearNarration();
+    void appendThinking(const QString &piece);
+    void appendAnswer(const QString &piece);
     void setResultSVG(const std::optional<QString> &svg);
     void setDurationText(const std::optional<QString> &text);
     void setPublishedURL(const QUrl &url);
@@ -228,18 +235,11 @@ private:
     QVariantList recommendedForView() const;
     QVariantList cloudCatalogForView() const;
     QVariantList cloudModelsForView() const;
-    QVariantMap pullingForView() const;
-    QString pullErrorOrEmpty() const { return m_pullError.value_or(QString()); }
     QString updateVersionOrEmpty() const { return m_updateVersion.value_or(QString()); }
     void setOllamaUp(bool up);
-    void setPullError(const std::optional<QString> &error);
     void setEnabledCloud(const QStringList &ids);
-    void reconcilePulls();
     void pushFavorites();
-    void finishPull(const QString &name);
-    void endPullTask(const QString &name);
     void refreshAll();
-    void pollInstalled(PullTask *task);
 
     void run(RunTask *task, const QString &prompt);
     void runLocal(RunTask *task, const QString &prompt, std::function<void()> done);
@@ -252,6 +252,9 @@ private:
 
     QString m_activePrompt;
     QString m_narration;
+    QString m_thinking;
+    QString m_answer;
+    QString m_runModelLabel;
     std::optional<QString> m_resultSVG;
     std::optional<QString> m_durationText;
     QUrl m_publishedURL;
@@ -277,10 +280,7 @@ private:
     QList<CloudModel> m_cloudCatalog;
     QStringList m_featuredCloud;
     int m_ramGB;
-    QMap<QString, double> m_pulling;
-    QHash<QString, PullTask *> m_pullTasks;
-    std::optional<QString> m_pullError;
-    int m_installPollMs = 5000;
+    QPointer<Downloads> m_downloads;
     QPointer<DravlinAccount> m_account;
     std::optional<QString> m_updateVersion;
 };

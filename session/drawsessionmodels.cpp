@@ -6,7 +6,6 @@
 #include "account/serviceclient.h"
 #include "session/drawsession.h"
 
-#include <QTimer>
 
 #include <unistd.h>
 
@@ -58,48 +57,7 @@ template<typename T> QVariantList toList(const QList<T> &items)
     return list;
 }
 
-QSet<QString> installedFamilies(const QList<OllamaModel> &models)
-{
-    QSet<QString> families;
-    for (const OllamaModel &model : models)
-        families.insert(Catalog::familyName(model.name));
-    return families;
-}
 } // namespace
-
-// One download: the transfer and the watcher that notices the model installed even when the
-// transfer's stream never ends cleanly. Stopping it stops both and nothing is reported after.
-class PullTask : public QObject
-{
-public:
-    PullTask(const QString &modelName, QObject *parent)
-        : QObject(parent), name(modelName), family(Catalog::familyName(modelName))
-    {
-        watcher.setSingleShot(true);
-    }
-
-    void cancel()
-    {
-        cancelled = true;
-        stopWatcher();
-        if (stream)
-            stream->cancel();
-    }
-
-    void stopWatcher()
-    {
-        watcher.stop();
-        if (listing)
-            listing->cancel();
-    }
-
-    const QString name;
-    const QString family;
-    QPointer<PullStream> stream;
-    QPointer<ListModelsJob> listing;
-    QTimer watcher;
-    bool cancelled = false;
-};
 
 int physicalMemoryGB()
 {
@@ -132,14 +90,6 @@ QVariantList DrawSession::cloudModelsForView() const
     return toList(cloudModels());
 }
 
-QVariantMap DrawSession::pullingForView() const
-{
-    QVariantMap map;
-    for (auto it = m_pulling.cbegin(); it != m_pulling.cend(); ++it)
-        map.insert(it.key(), it.value());
-    return map;
-}
-
 // ---- installed models ----
 
 void DrawSession::setOllamaUp(bool up)
@@ -165,7 +115,8 @@ void DrawSession::refreshModels(std::function<void()> done)
                     const bool cloud = isCloudModel(m_selectedModel);
                     setModels(models);
                     setOllamaUp(true);
-                    reconcilePulls();
+                    if (m_downloads)
+                        m_downloads->reconcile(m_models);
                     const bool keep = !m_selectedModel.isEmpty() && (cloud || isInstalled(m_selectedModel));
                     if (!keep)
                         setSelectedModel(m_models.isEmpty() ? QString() : m_models.first().name);
@@ -200,7 +151,7 @@ void DrawSession::refreshRecommended(std::function<void()> done)
                         if (!byFamily.contains(family))
                             byFamily.insert(family, model);
                     }
-                    const QSet<QString> installed = installedFamilies(m_models);
+                    const QSet<QString> installed = Catalog::installedFamilies(m_models);
                     QList<RecommendedModel> recommended;
                     for (const RecommendedModel &model : payload->models) {
                         if (!installed.contains(Catalog::familyName(model.name)))
@@ -330,133 +281,6 @@ std::optional<QString> DrawSession::releaseLabel(const OllamaModel &model) const
 QString DrawSession::releaseLabelFor(const QString &modelName) const
 {
     return releaseLabel(OllamaModel{modelName, true, false, 0, {}}).value_or(QString());
-}
-
-// ---- downloads ----
-
-void DrawSession::setPullError(const std::optional<QString> &error)
-{
-    if (m_pullError == error)
-        return;
-    m_pullError = error;
-    emit pullErrorChanged();
-}
-
-void DrawSession::pull(const QString &name)
-{
-    if (m_pulling.contains(name))
-        return;
-    m_pulling.insert(name, 0.0);
-    emit pullingChanged();
-    setPullError(std::nullopt);
-
-    auto *task = new PullTask(name, this);
-    m_pullTasks.insert(name, task);
-    task->watcher.setInterval(m_installPollMs);
-    connect(&task->watcher, &QTimer::timeout, task, [this, task] { pollInstalled(task); });
-    QTimer::singleShot(0, task, [this, task] {
-        task->watcher.start();
-        PullStream *stream = m_client->pull(task->name, task);
-        task->stream = stream;
-        connect(stream, &PullStream::progress, this, [this, name = task->name](double fraction) {
-            // A line that arrives after the download ended never brings it back.
-            auto entry = m_pulling.find(name);
-            if (entry == m_pulling.end())
-                return;
-            *entry = fraction;
-            emit pullingChanged();
-        });
-        connect(stream, &PullStream::finished, this, [this, task](const std::optional<OllamaError> &error) {
-            task->stopWatcher();
-            if (!error) {
-                finishPull(task->name);
-                return;
-            }
-            if (task->cancelled)
-                return;
-            if (m_pullTasks.value(task->name) == task) {
-                m_pullTasks.remove(task->name);
-                task->deleteLater();
-            }
-            if (m_pulling.remove(task->name) > 0)
-                emit pullingChanged();
-            setPullError(QStringLiteral("Couldn't get %1: %2").arg(task->name, error->description()));
-        });
-    });
-}
-
-void DrawSession::pollInstalled(PullTask *task)
-{
-    if (task->cancelled)
-        return;
-    ListModelsJob *listing = m_client->listModels(task);
-    task->listing = listing;
-    connect(listing, &ListModelsJob::finished, task,
-            [this, task, listing](const QList<OllamaModel> &models, const std::optional<OllamaError> &error) {
-                listing->deleteLater();
-                if (task->cancelled)
-                    return;
-                if (!error && installedFamilies(models).contains(task->family)) {
-                    finishPull(task->name);
-                    return;
-                }
-                task->watcher.start();
-            });
-}
-
-void DrawSession::endPullTask(const QString &name)
-{
-    if (PullTask *task = m_pullTasks.take(name)) {
-        task->cancel();
-        task->deleteLater();
-    }
-}
-
-void DrawSession::finishPull(const QString &name)
-{
-    if (!m_pulling.contains(name))
-        return;
-    m_pulling.remove(name);
-    emit pullingChanged();
-    endPullTask(name);
-    QTimer::singleShot(0, this, [this] { refreshAll(); });
-}
-
-void DrawSession::reconcilePulls()
-{
-    if (m_pulling.isEmpty())
-        return;
-    const QSet<QString> installed = installedFamilies(m_models);
-    const QStringList names = m_pulling.keys();
-    for (const QString &name : names) {
-        if (installed.contains(Catalog::familyName(name)))
-            finishPull(name);
-    }
-}
-
-void DrawSession::cancelPull(const QString &name)
-{
-    // Too late once the download has ended: the model it installed stays.
-    if (!m_pulling.contains(name))
-        return;
-    endPullTask(name);
-    if (m_pulling.remove(name) > 0)
-        emit pullingChanged();
-    // Whatever the server has of it so far goes too; whether that works does not matter.
-    DeleteModelJob *job = m_client->deleteModel(name, this);
-    connect(job, &DeleteModelJob::finished, job, &QObject::deleteLater);
-}
-
-void DrawSession::remove(const QString &name)
-{
-    DeleteModelJob *job = m_client->deleteModel(name, this);
-    connect(job, &DeleteModelJob::finished, this, [this, job, name](const std::optional<OllamaError> &error) {
-        job->deleteLater();
-        if (error)
-            setPullError(QStringLiteral("Couldn't remove %1: %2").arg(name, error->description()));
-        // Refreshed either way, so the lists show what the server really has.
-        refreshAll();
-    });
 }
 
 void DrawSession::refreshAll()

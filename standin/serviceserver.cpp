@@ -9,6 +9,12 @@
 #include <QRegularExpression>
 
 namespace {
+// The download page the running platform's app asks for.
+#ifdef Q_OS_MACOS
+const QString kOwnDownload = QStringLiteral("/download/mac");
+#else
+const QString kOwnDownload = QStringLiteral("/download/linux");
+#endif
 
 const QByteArray kJson = "application/json; charset=utf-8";
 const QByteArray kHtml = "text/html; charset=utf-8";
@@ -125,7 +131,7 @@ void ServiceServer::handle(const HttpRequest &request, HttpResponder *responder)
     } else if (path == QLatin1String("/api/app_version") && method == "GET") {
         responder->sendJson(200,
                             {{QStringLiteral("version"), m_options.latestVersion},
-                             {QStringLiteral("url"), url().toString() + QStringLiteral("/download/mac")}});
+                             {QStringLiteral("url"), url().toString() + kOwnDownload}});
     } else if (path == QLatin1String("/oauth/mac") && method == "GET") {
         signInPage(request, responder);
     } else if (path == QLatin1String("/oauth/mac") && method == "POST") {
@@ -156,7 +162,8 @@ void ServiceServer::handle(const HttpRequest &request, HttpResponder *responder)
                 responder);
     } else if (path == QLatin1String("/models") && method == "GET") {
         modelsPage(responder);
-    } else if (path == QLatin1String("/download/mac") && method == "GET") {
+    } else if ((path == QLatin1String("/download/mac") || path == QLatin1String("/download/linux")) &&
+               method == "GET") {
         responder->send(
             200, kHtml,
             page(QStringLiteral("Dravlin %1").arg(m_options.latestVersion),

@@ -55,6 +55,12 @@ Item {
                     Layout.fillWidth: true
                 }
 
+                DownloadsLine {
+                    objectName: "downloadsLine"
+                    downloads: root.session.downloads
+                    Layout.fillWidth: true
+                }
+
                 DButton {
                     visible: root.content.canDraw && !root.session.ollamaUp
                     text: "＋ Get free local models with Ollama →"

@@ -71,8 +71,8 @@ Sheet {
                 }
 
                 Label {
-                    visible: sheet.session.pullError !== ""
-                    text: sheet.session.pullError
+                    visible: sheet.session.downloads.pullError !== ""
+                    text: sheet.session.downloads.pullError
                     color: Theme.red
                     font.pixelSize: Theme.caption
                     wrapMode: Text.Wrap

@@ -42,6 +42,13 @@ ApplicationWindow {
         source: "MacMenuBar.qml"
     }
 
+    // Quitting asks first while a download runs.
+    Shortcut {
+        sequences: [StandardKey.Quit]
+        context: Qt.ApplicationShortcut
+        onActivated: DravlinApp.quit()
+    }
+
     // Another window with a drawing, a model choice and an account of its own.
     Shortcut {
         sequences: [StandardKey.New]

@@ -66,7 +66,7 @@ RowLayout {
             id: progress
             from: 0
             to: 1
-            value: recommended.session.pulling[recommended.row.name] ?? 0
+            value: recommended.session.downloads.pulling[recommended.row.name] ?? 0
             implicitWidth: 64
             implicitHeight: 4
             background: Rectangle {
@@ -89,7 +89,7 @@ RowLayout {
             size: 14
             name: "Cancel download of " + recommended.row.name
             tip: "Cancel download"
-            onClicked: recommended.session.cancelPull(recommended.row.name)
+            onClicked: recommended.session.downloads.cancelPull(recommended.row.name)
         }
     }
 
@@ -98,7 +98,7 @@ RowLayout {
         kind: "bordered"
         text: recommended.row.getLabel
         Accessible.name: text + " " + recommended.row.name
-        onClicked: recommended.session.pull(recommended.row.name)
+        onClicked: recommended.session.downloads.pull(recommended.row.name)
     }
 
     RowLayout {

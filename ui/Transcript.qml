@@ -15,18 +15,27 @@ Item {
 
     clip: true
 
-    // Follows the text as it grows; the changes of one frame make one scroll. start(), not
-    // restart(): pieces arrive faster than a frame, and restarting would put the scroll off until
-    // the reply pauses.
+    // Follows the text as it grows, but only while the reader is at the end: someone who scrolled
+    // up to read is left there until they scroll back down. The changes of one frame make one
+    // scroll. start(), not restart(): pieces arrive faster than a frame, and restarting would put
+    // the scroll off until the reply pauses.
+    property bool following: true
+    readonly property real lineSlack: 22
+
     function followToBottom() {
-        if (!scrollTimer.running)
+        if (following && !scrollTimer.running)
             scrollTimer.start()
+    }
+    function readerMoved() {
+        following = flick.contentY >= flick.contentHeight - flick.height - lineSlack
     }
 
     Timer {
         id: scrollTimer
         interval: 16
         onTriggered: {
+            if (!transcript.following)
+                return
             const bottom = Math.max(0, flick.contentHeight - flick.height)
             if (Math.abs(flick.contentY - bottom) < 1)
                 return
@@ -45,6 +54,11 @@ Item {
         target: transcript.session
         function onNarrationChanged() { transcript.followToBottom() }
         function onResultSVGChanged() { transcript.followToBottom() }
+        function onStatusNoteChanged() { transcript.followToBottom() }
+        function onRunningChanged() {
+            if (transcript.session.running)
+                transcript.following = true
+        }
     }
 
     Flickable {
@@ -54,9 +68,19 @@ Item {
         contentWidth: width
         contentHeight: column.implicitHeight + 12
         boundsBehavior: Flickable.StopAtBounds
+        // A drag, a flick or the wheel is the reader's own move: the follow stops for it and
+        // resumes if it ends at the bottom.
+        onMovementStarted: scrollAnimation.stop()
+        onMovementEnded: transcript.readerMoved()
         ScrollBar.vertical: ScrollBar {
             policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
             width: 6
+            onPressedChanged: {
+                if (pressed)
+                    scrollAnimation.stop()
+                else
+                    transcript.readerMoved()
+            }
         }
 
         ColumnLayout {
@@ -117,7 +141,8 @@ Item {
                     color: Theme.accent
                 }
                 Label {
-                    text: transcript.session.selectedModelLabel
+                    objectName: "runModel"
+                    text: transcript.session.runModelLabel
                     color: Theme.modelName
                     font.pixelSize: 11
                     font.weight: Font.DemiBold
@@ -140,6 +165,42 @@ Item {
                     text: "Loading the model…"
                     color: Theme.secondary
                     font.pixelSize: 11
+                }
+            }
+
+            // What a thinking model thought, all of it, apart from what it then said.
+            RowLayout {
+                visible: !thinkingNarration.empty
+                spacing: 8
+                Layout.fillWidth: true
+                Rectangle {
+                    implicitWidth: 2
+                    radius: 1
+                    color: Theme.white(0.18)
+                    Layout.fillHeight: true
+                }
+                TextEdit {
+                    id: thinkingText
+                    objectName: "thinking"
+                    Layout.fillWidth: true
+                    readOnly: true
+                    selectByMouse: true
+                    wrapMode: TextEdit.Wrap
+                    color: Theme.white(0.5)
+                    selectionColor: Theme.accent
+                    selectedTextColor: "white"
+                    font.family: Theme.fontFamily
+                    font.pixelSize: 12
+                    font.italic: true
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: "Thinking"
+
+                    VisibleNarration {
+                        id: thinkingNarration
+                        thinking: true
+                        session: transcript.session
+                        target: thinkingText.textDocument
+                    }
                 }
             }
 

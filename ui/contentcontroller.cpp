@@ -237,7 +237,7 @@ void ContentController::appear()
 void ContentController::activateMenuEntry(const QString &id)
 {
     if (id == QLatin1String("update"))
-        openWeb({QStringLiteral("download"), QStringLiteral("mac")});
+        openLink(ServiceClient::endpoint(QString::fromLatin1(ServicePages::download)));
     else if (id == QLatin1String("getModels"))
         setShowGetModels(true);
     else if (id == QLatin1String("openRouterKey"))

@@ -33,10 +33,11 @@ void ModelsSheetController::setSession(DrawSession *session)
         disconnect(m_session, nullptr, this, nullptr);
     m_session = session;
     if (session) {
-        m_pullingNames = session->pulling().keys();
         for (auto signal : {&DrawSession::recommendedChanged, &DrawSession::enabledCloudChanged})
             connect(session, signal, this, &ModelsSheetController::recommendedRowsChanged);
-        connect(session, &DrawSession::pullingChanged, this, &ModelsSheetController::onPullingChanged);
+        // Rows change when a download starts or ends, not with every progress tick.
+        if (Downloads *downloads = session->downloads())
+            connect(downloads, &Downloads::countChanged, this, &ModelsSheetController::recommendedRowsChanged);
         connect(session, &DrawSession::modelsChanged, this, &ModelsSheetController::installedRowsChanged);
         connect(session, &DrawSession::recommendedChanged, this,
                 &ModelsSheetController::installedRowsChanged);
@@ -47,16 +48,6 @@ void ModelsSheetController::setSession(DrawSession *session)
     emit recommendedRowsChanged();
     emit installedRowsChanged();
     emit cloudResultsChanged();
-}
-
-void ModelsSheetController::onPullingChanged()
-{
-    // Most changes are progress ticks; the rows only change when a download starts or ends.
-    const QStringList names = m_session->pulling().keys();
-    if (names == m_pullingNames)
-        return;
-    m_pullingNames = names;
-    emit recommendedRowsChanged();
 }
 
 void ModelsSheetController::setTab(const QString &tab)
@@ -132,7 +123,8 @@ QVariantList ModelsSheetController::recommendedRows() const
     QVariantList rows;
     if (!m_session)
         return rows;
-    const QMap<QString, double> pulling = m_session->pulling();
+    const QMap<QString, double> pulling =
+        m_session->downloads() ? m_session->downloads()->pulling() : QMap<QString, double>();
     const QStringList enabled = m_session->enabledCloudIDs();
     const QList<RecommendedModel> models = sortedRecommended(m_session->recommended());
     for (const RecommendedModel &model : models) {
@@ -240,8 +232,8 @@ void ModelsSheetController::confirmRemove()
 {
     const QString name = m_confirmingRemove;
     cancelRemove();
-    if (!name.isEmpty() && m_session)
-        m_session->remove(name);
+    if (!name.isEmpty() && m_session && m_session->downloads())
+        m_session->downloads()->remove(name);
 }
 
 void ModelsSheetController::cancelRemove()

@@ -12,8 +12,8 @@
 class DrawSession;
 
 // The get-models sheet's state and rows. One is made each time the sheet opens, so it starts on
-// the local tab with an empty search and nothing awaiting removal; downloads, enabled cloud models
-// and removals belong to the session and outlive it.
+// the local tab with an empty search and nothing awaiting removal; enabled cloud models belong to
+// the session, downloads and removals to the application, and all of them outlive it.
 class ModelsSheetController : public QObject
 {
     Q_OBJECT
@@ -84,12 +84,10 @@ signals:
     void confirmingRemoveChanged();
 
 private:
-    void onPullingChanged();
     std::optional<OllamaModel> installed(const QString &name) const;
 
     QPointer<DrawSession> m_session;
     QString m_tab = QStringLiteral("local");
     QString m_search;
     QString m_confirmingRemove;
-    QStringList m_pullingNames;
 };

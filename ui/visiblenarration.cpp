@@ -29,12 +29,28 @@ void VisibleNarration::setSession(DrawSession *session)
 {
     if (m_session == session)
         return;
-    if (m_session)
-        m_session->disconnect(this);
     m_session = session;
-    if (session)
-        connect(session, &DrawSession::narrationChanged, this, &VisibleNarration::follow);
     emit sessionChanged();
+    attach();
+}
+
+void VisibleNarration::setThinking(bool thinking)
+{
+    if (m_thinking == thinking)
+        return;
+    m_thinking = thinking;
+    emit thinkingChanged();
+    attach();
+}
+
+void VisibleNarration::attach()
+{
+    disconnect(m_connection);
+    if (m_session) {
+        m_connection =
+            connect(m_session, m_thinking ? &DrawSession::thinkingChanged : &DrawSession::answerChanged, this,
+                    &VisibleNarration::follow);
+    }
     clear();
     follow();
 }
@@ -87,9 +103,9 @@ void VisibleNarration::follow()
 {
     if (!m_session)
         return;
-    // The narration only grows during a run and starts again empty for the next one; the session
-    // hands out its own string, so looking at the new end costs nothing.
-    const QString narration = m_session->narration();
+    // The text only grows during a run and starts again empty for the next one; the session hands
+    // out its own string, so looking at the new end costs nothing.
+    const QString narration = m_thinking ? m_session->thinking() : m_session->answer();
     if (narration.size() < m_consumed)
         clear();
     if (narration.size() == m_consumed)
@@ -105,12 +121,13 @@ void VisibleNarration::append(QStringView piece)
     const bool wasEmpty = isEmpty();
     QString added;
     for (const QChar c : piece) {
-        m_tail.append(c);
-        if (m_tail.size() > kSvg.size())
-            m_tail.remove(0, 1);
-        const qsizetype marker = m_tail.endsWith(kFence) ? kFence.size()
-                                 : m_tail.endsWith(kSvg) ? kSvg.size()
-                                                         : 0;
+        qsizetype marker = 0;
+        if (!m_thinking) {
+            m_tail.append(c);
+            if (m_tail.size() > kSvg.size())
+                m_tail.remove(0, 1);
+            marker = m_tail.endsWith(kFence) ? kFence.size() : m_tail.endsWith(kSvg) ? kSvg.size() : 0;
+        }
         if (marker > 0) {
             // The marker's earlier characters are already shown (they are not white space):
             // take them back, then the white space they leave at the end.

@@ -9,8 +9,9 @@
 
 class DrawSession;
 
-// The part of a run's narration the transcript shows: the text before the first "```" and before
-// the first "<svg", trimmed. The narration grows by a few characters per streamed piece, so this
+// The part of a run's narration the transcript shows. Of the answer, the text before the first
+// "```" and before the first "<svg", trimmed; of the thinking, all of it, trimmed: a model that
+// plans aloud mentions "<svg>" long before it writes one. The narration grows by a few characters per streamed piece, so this
 // is kept incrementally: each piece costs in proportion to itself, never to the text so far, and it
 // reaches the transcript's text document as an insertion at the end, which the text item lays out
 // one paragraph at a time instead of re-shaping everything.
@@ -21,15 +22,19 @@ class VisibleNarration : public QObject
     Q_PROPERTY(DrawSession *session READ session WRITE setSession NOTIFY sessionChanged)
     Q_PROPERTY(QQuickTextDocument *target READ target WRITE setTarget NOTIFY targetChanged)
     Q_PROPERTY(bool empty READ isEmpty NOTIFY emptyChanged)
+    // Which part of the session's narration this shows: its thinking, or (by default) its answer.
+    Q_PROPERTY(bool thinking READ thinking WRITE setThinking NOTIFY thinkingChanged)
 
 public:
     explicit VisibleNarration(QObject *parent = nullptr);
 
-    // The rule applied to a whole narration at once.
+    // The rule applied to a whole answer at once.
     static QString of(const QString &narration);
 
     DrawSession *session() const { return m_session; }
     void setSession(DrawSession *session);
+    bool thinking() const { return m_thinking; }
+    void setThinking(bool thinking);
     QQuickTextDocument *target() const { return m_target; }
     void setTarget(QQuickTextDocument *target);
     // nullptr goes back to a document of its own.
@@ -45,6 +50,7 @@ public:
 
 signals:
     void sessionChanged();
+    void thinkingChanged();
     void targetChanged();
     void emptyChanged();
 
@@ -52,10 +58,12 @@ private:
     QTextDocument *doc() { return m_document ? m_document.data() : &m_ownDocument; }
     const QTextDocument *doc() const { return m_document ? m_document.data() : &m_ownDocument; }
     void follow();
+    void attach();
     void removeLast(qsizetype count);
     void trimShownEnd();
 
     QPointer<DrawSession> m_session;
+    QMetaObject::Connection m_connection;
     QPointer<QQuickTextDocument> m_target;
     // The text item's document, or one of our own while there is none.
     QTextDocument m_ownDocument;
@@ -67,4 +75,5 @@ private:
     // The last characters seen, enough to spot a marker split across pieces.
     QString m_tail;
     bool m_frozen = false;
+    bool m_thinking = false;
 };

@@ -140,7 +140,7 @@ private slots:
         m_server.route("GET", "/api/app_version", FakeResponse::json(200, reply));
         const int asked = int(m_server.requests().size());
         DravlinApp app;
-        QSignalSpy shown(&app, &DravlinApp::updateAlertShown);
+        QSignalSpy shown(&app, &DravlinApp::alertShown);
         app.checkForUpdates(QStringLiteral("1.9"));
         std::optional<std::optional<AppUpdate>> offered;
         AppUpdater::latestIfNewer(QStringLiteral("1.9"), &app,
@@ -165,7 +165,7 @@ private slots:
         QMetaObject::invokeMethod(window, "choose", Q_ARG(QVariant, 0));
         QVERIFY(closed.wait());
         const QUrl url =
-            download == "own page" ? QUrl(m_server.url().toString() + "/download/mac") : QUrl(download);
+            download == "own page" ? QUrl(m_server.url().toString() + "/" + ServicePages::download) : QUrl(download);
         QCOMPARE(m_opened, url.isEmpty() ? QList<QUrl>{} : QList<QUrl>{url});
         QCOMPARE(offered->value_or(AppUpdate()).url, url);
         for (const RecordedRequest &request : m_server.requests().mid(asked))

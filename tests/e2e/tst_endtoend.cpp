@@ -149,7 +149,7 @@ private slots:
         QVERIFY(press(findAccessible(window, label)));
         const QString cancel = QStringLiteral("Cancel download of ") + name;
         QTRY_VERIFY(findAccessible(window, cancel));
-        QTRY_VERIFY_WITH_TIMEOUT(session->pulling().value(name) > 0, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(session->downloads()->pulling().value(name) > 0, kWaitMs);
         QVERIFY(press(findAccessible(window, cancel)));
         QTRY_VERIFY(findAccessible(window, label));
 

@@ -248,6 +248,10 @@ private slots:
         QVERIFY(runEnds(h.session));
         QCOMPARE(canvasLog(h.view), canvas);
         QTEST(h.session->narration(), "narration");
+        // Thinking and answer are kept apart as well (every reply here thinks before it answers),
+        // and the transcript names the model the run used, not the one picked since.
+        QTEST(h.session->thinking() + h.session->answer(), "narration");
+        QCOMPARE(h.session->runModelLabel(), local ? QStringLiteral("qwen3:4b") : QStringLiteral("vendor/painter"));
         QTEST(h.session->statusNote(), "note");
         QTEST(h.session->publishedURL(), "link");
         QCOMPARE(h.session->resultSVG(), finished(canvas));
@@ -680,7 +684,9 @@ private slots:
 
     // Downloads go side by side; a cancelled one deletes what arrived, but one that has ended (or
     // whose family shows up in a listing while the server hangs) must not be deleted by a late
-    // cancel. A failure says why until the next download; closing the window closes what runs.
+    // cancel. A failure says why until the next download or until dismissed. Downloads belong to
+    // the application: closing the window that started one leaves it running, and when it ends
+    // every open window lists the new model.
     void downloads()
     {
         WindowSession h(false, 50);
@@ -703,16 +709,16 @@ private slots:
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
         QSignalSpy refreshed(h.session, &DrawSession::recommendedRefreshed);
         for (const char *name : {"alpha:4b", "beta:4b", "beta:4b", "gamma:1b", "delta:1b"})
-            h.session->pull(QString::fromLatin1(name));
-        QCOMPARE(h.session->pulling().keys(), (QStringList{"alpha:4b", "beta:4b", "delta:1b", "gamma:1b"}));
+            h.downloads.pull(QString::fromLatin1(name));
+        QCOMPARE(h.downloads.pulling().keys(), (QStringList{"alpha:4b", "beta:4b", "delta:1b", "gamma:1b"}));
         const QMap<QString, double> going{{"alpha:4b", 0.2}, {"beta:4b", 0.25}, {"gamma:1b", 0.05}};
         const OptionalText failed(
             QStringLiteral("Couldn't get delta:1b: Unexpected Ollama response: file does not exist"));
-        QTRY_VERIFY_WITH_TIMEOUT(h.session->pulling() == going && h.session->pullError() == failed, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.downloads.pulling() == going && h.downloads.pullError() == failed, 20000);
         QCOMPARE(h.requestsTo("POST", "/api/pull"), 4);
 
-        h.session->cancelPull(QStringLiteral("alpha:4b"));
-        QCOMPARE(h.session->pulling().keys(), (QStringList{"beta:4b", "gamma:1b"}));
+        h.downloads.cancelPull(QStringLiteral("alpha:4b"));
+        QCOMPARE(h.downloads.pulling().keys(), (QStringList{"beta:4b", "gamma:1b"}));
         QVERIFY(h.waitForRequests("DELETE", "/api/delete", 1));
         QCOMPARE(bodyOf(h.sent("/api/delete")).value("model").toString(), QStringLiteral("alpha:4b"));
         QVERIFY(!disconnected.isEmpty() || disconnected.wait());
@@ -721,39 +727,58 @@ private slots:
         refreshed.clear();
         h.server.release();
         QVERIFY(refreshed.wait());
-        QCOMPARE(h.session->pulling().keys(), QStringList{"gamma:1b"});
+        QCOMPARE(h.downloads.pulling().keys(), QStringList{"gamma:1b"});
         QCOMPARE(modelNames(h.session->models()), QStringList{"beta:4b"});
         QCOMPARE(recommendedNames(h.session->recommended()), (QStringList{"alpha:14b", "alpha:4b"}));
-        QCOMPARE(h.session->pullError(), failed);
-        h.session->cancelPull(QStringLiteral("beta:4b"));
+        QCOMPARE(h.downloads.pullError(), failed);
+        h.downloads.cancelPull(QStringLiteral("beta:4b"));
         refreshed.clear();
         h.installed(R"([{"name":"beta:4b"},{"name":"gamma:latest"}])");
-        QTRY_VERIFY_WITH_TIMEOUT(h.session->pulling().isEmpty() && !refreshed.isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.downloads.pulling().isEmpty() && !refreshed.isEmpty(), 20000);
         QTRY_COMPARE(h.server.activeConnections(), 0);
         QCOMPARE(h.requestsTo("DELETE", "/api/delete"), 1);
 
         // Not yet looked for by its watcher, a download ends with any listing that shows its family.
-        h.session->setInstallPollIntervalMs(60000);
-        h.session->pull(QStringLiteral("eta:1b"));
-        QCOMPARE(h.session->pullError(), std::nullopt);
+        h.downloads.setInstallPollIntervalMs(60000);
+        h.downloads.pull(QStringLiteral("eta:1b"));
+        QCOMPARE(h.downloads.pullError(), std::nullopt);
         QVERIFY(h.waitForRequests("POST", "/api/pull", 5));
         refreshed.clear();
         h.installed(R"([{"name":"beta:4b"},{"name":"eta:latest"}])");
         QVERIFY(h.refreshModels());
-        QTRY_VERIFY_WITH_TIMEOUT(h.session->pulling().isEmpty() && !refreshed.isEmpty(), 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(h.downloads.pulling().isEmpty() && !refreshed.isEmpty(), 20000);
         QTRY_COMPARE(h.server.activeConnections(), 0);
 
         h.installed(R"([{"name":"eta:latest"}])");
-        h.session->remove(QStringLiteral("beta:4b"));
+        h.downloads.remove(QStringLiteral("beta:4b"));
         QTRY_COMPARE_WITH_TIMEOUT(
-            h.session->pullError(),
+            h.downloads.pullError(),
             OptionalText("Couldn't remove beta:4b: Unexpected Ollama response: model not found"), 20000);
         QTRY_COMPARE(modelNames(h.session->models()), QStringList{"eta:latest"});
-        h.session->pull(QStringLiteral("epsilon:1b"));
-        QVERIFY(h.waitForRequests("POST", "/api/pull", 6));
+        h.downloads.dismissError();
+        QCOMPARE(h.downloads.pullError(), std::nullopt);
+
+        h.server.setHandler([](const RecordedRequest &) {
+            return FakeResponse().write(progress(40)).hold().write("{\"status\":\"success\"}\n");
+        });
+        h.installed(R"([{"name":"eta:latest"}])");
+        h.downloads.pull(QStringLiteral("epsilon:1b"));
+        QTRY_COMPARE_WITH_TIMEOUT(h.downloads.pulling().value("epsilon:1b"), 0.4, 20000);
+        const qsizetype dropped = disconnected.size();
         delete h.session;
-        h.session = nullptr;
-        QTRY_COMPARE(h.server.activeConnections(), 0);
+        h.session = h.newWindowSession();
+        QVERIFY(h.refreshModels());
+        QCOMPARE(h.downloads.pulling().keys(), QStringList{"epsilon:1b"});
+        QCOMPARE(h.server.activeConnections(), 1);
+        QCOMPARE(disconnected.size(), dropped);
+        h.installed(R"([{"name":"eta:latest"},{"name":"epsilon:1b"}])");
+        refreshed.clear();
+        QSignalSpy otherRefreshed(h.session, &DrawSession::recommendedRefreshed);
+        h.server.release();
+        QVERIFY(otherRefreshed.wait());
+        QVERIFY(h.downloads.pulling().isEmpty());
+        QCOMPARE(modelNames(h.session->models()), (QStringList{"epsilon:1b", "eta:latest"}));
+        QCOMPARE(h.downloads.pullError(), std::nullopt);
     }
 };
 

@@ -13,6 +13,8 @@
 struct ModelsHarness
 {
     FakeHttpServer server;
+    // The application's downloads, as every window of a test shares them.
+    Downloads downloads;
     DrawSession *session = nullptr;
 
     explicit ModelsHarness(int installPollMs = 5000)
@@ -21,11 +23,19 @@ struct ModelsHarness
         Preferences::remove(QStringLiteral("DravlinEnabledCloud"));
         Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
         ServiceClient::resetBaseURLForTesting();
-        session = new DrawSession;
-        session->client()->setBase(server.url());
-        session->setInstallPollIntervalMs(installPollMs);
+        downloads.client()->setBase(server.url());
+        downloads.setInstallPollIntervalMs(installPollMs);
+        session = newWindowSession();
     }
     ~ModelsHarness() { delete session; }
+
+    // Another window's session, on the same servers and downloads.
+    DrawSession *newWindowSession()
+    {
+        auto *made = new DrawSession(&downloads);
+        made->client()->setBase(server.url());
+        return made;
+    }
 
     void installed(const QByteArray &modelsJson)
     {

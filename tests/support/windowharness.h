@@ -32,6 +32,13 @@ struct WindowHarness
         ContentController::setUrlOpener([](const QUrl &) {});
         // The window's own start-up reaches the fake server, as a demo's reaches its stand-in.
         qputenv("DRAVLIN_OLLAMA_URL", server.url().toEncoded());
+        // The application's downloads outlive every window, and this test's server with them.
+        Downloads::shared()->client()->setBase(server.url());
+    }
+    ~WindowHarness()
+    {
+        Downloads::shared()->stopAll();
+        Downloads::shared()->dismissError();
     }
 
     bool load()

@@ -251,7 +251,8 @@ private slots:
     }
 
     // Fed piece by piece, split anywhere (an emoji between its halves too), the transcript shows
-    // exactly what the rule gives for the whole text.
+    // exactly what the rule gives for the whole answer; a model's thinking shows whole, markers and
+    // all, only trimmed.
     void theVisibleNarration_data()
     {
         QTest::addColumn<QString>("narration");
@@ -281,6 +282,13 @@ private slots:
                     feed.append(QStringView(narration).mid(at, size));
                 QCOMPARE(feed.text(), visible);
                 QCOMPARE(feed.isEmpty(), visible.isEmpty());
+
+                VisibleNarration thinking;
+                thinking.setThinking(true);
+                thinking.append(QStringView(narration).left(offset));
+                for (qsizetype at = offset; at < narration.size(); at += size)
+                    thinking.append(QStringView(narration).mid(at, size));
+                QCOMPARE(thinking.text(), narration.trimmed());
             }
         }
     }

@@ -5,6 +5,8 @@
 #include "windowharness.h"
 
 #include <QAccessible>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -75,6 +77,54 @@ private slots:
         h.screenshot(QStringLiteral("finished"), 600);
     }
 
+    // A thinking model plans aloud, "<svg>" and all: the whole of its thinking shows, muted and
+    // apart, and its answer up to the drawing. The transcript keeps the model that drew, whatever
+    // the picker says afterwards.
+    void aThinkingModelKeepsItsNarration()
+    {
+        WindowHarness h;
+        h.server.route("GET", "/api/tags",
+                       FakeResponse::json(200, R"({"models":[{"name":"qwen3:8b"},{"name":"gemma3:4b"}]})"));
+        const QString thinking = QStringLiteral(
+            "The user wants a lighthouse. I'll write one <svg> with a viewBox of 400×300: a dark sea, "
+            "a striped tower, a lamp with a yellow glow. Then close it with </svg> and stop.");
+        const QString answer = QStringLiteral("Here is a lighthouse on a calm night.");
+        const QString svg = QStringLiteral(
+            "<svg viewBox=\"0 0 400 300\"><rect width=\"400\" height=\"300\" fill=\"#123\"/>"
+            "<rect x=\"180\" y=\"90\" width=\"40\" height=\"160\" fill=\"white\"/>"
+            "<circle cx=\"200\" cy=\"80\" r=\"16\" fill=\"gold\"/></svg>");
+        QList<QByteArray> lines;
+        auto add = [&lines](const QString &content, const QString &thought) {
+            QJsonObject message{{"role", "assistant"}, {"content", content}};
+            if (!thought.isEmpty())
+                message.insert("thinking", thought);
+            lines << QJsonDocument(QJsonObject{{"model", "qwen3:8b"}, {"message", message}, {"done", false}})
+                             .toJson(QJsonDocument::Compact) +
+                         '\n';
+        };
+        for (qsizetype at = 0; at < thinking.size(); at += 7)
+            add(QString(), thinking.mid(at, 7));
+        const QString reply = answer + QStringLiteral("\n```svg\n") + svg + QStringLiteral("\n```");
+        for (qsizetype at = 0; at < reply.size(); at += 9)
+            add(reply.mid(at, 9), QString());
+        lines << R"({"model":"qwen3:8b","message":{"role":"assistant","content":""},"done":true})" "\n";
+        h.server.route("POST", "/api/chat", FakeResponse(200).writeEach(lines));
+        QVERIFY(h.load());
+        QTRY_COMPARE(h.session()->models().size(), 2);
+        QTRY_COMPARE_WITH_TIMEOUT(h.item("canvas")->property("loadProgress").toInt(), 100, 30000);
+        h.session()->setSelectedModel(QStringLiteral("qwen3:8b"));
+        h.session()->start(QStringLiteral("a lighthouse at night"));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.session()->running() && h.item("done")->isVisible(), 20000);
+
+        QCOMPARE(h.item("thinking")->property("text").toString(), thinking);
+        QVERIFY(h.item("thinking")->isVisible());
+        QCOMPARE(h.item("narration")->property("text").toString(), answer);
+        QCOMPARE(h.session()->narration(), thinking + reply);
+        h.session()->setSelectedModel(QStringLiteral("gemma3:4b"));
+        QCOMPARE(h.item("runModel")->property("text").toString(), QStringLiteral("qwen3:8b"));
+        h.screenshot(QStringLiteral("thinking"), 600);
+    }
+
     // The two sheets, driven the way a screen reader drives them: a download started from the
     // local tab keeps going across closing and reopening, the cloud tab searches and adds, and the
     // key sheet saves a trimmed key, shows it again masked, and removes it.
@@ -115,12 +165,15 @@ private slots:
         QVERIFY(press(findAccessible(h.window, get)));
         const QString cancel = QStringLiteral("Cancel download of llama3.2:3b");
         QTRY_VERIFY(findAccessible(h.window, cancel));
-        QTRY_COMPARE(h.session()->pulling().value(QStringLiteral("llama3.2:3b")), 0.38);
+        QTRY_COMPARE(h.session()->downloads()->pulling().value(QStringLiteral("llama3.2:3b")), 0.38);
         QVERIFY(findAccessible(h.window, "Add cloud DeepSeek R1"));
         h.screenshot(QStringLiteral("sheet-local"));
 
         QVERIFY(press(findAccessible(h.window, "Done")));
         QTRY_VERIFY(!h.content->showGetModels());
+        // The download goes on under the controls, where it can be cancelled without the sheet.
+        QTRY_VERIFY(findAccessible(h.window, "Downloading llama3.2:3b, 38%"));
+        h.screenshot(QStringLiteral("download-line"));
         // Closed is gone: reopening makes a fresh sheet, and only one.
         QTRY_VERIFY(!h.window->findChild<QObject *>(QStringLiteral("getModelsSheet")));
         h.content->activateMenuEntry(QStringLiteral("getModels"));
@@ -136,7 +189,7 @@ private slots:
         h.screenshot(QStringLiteral("sheet-cloud"));
         QVERIFY(press(findAccessible(h.window, "Done")));
         QTRY_VERIFY(!h.content->showGetModels());
-        h.session()->cancelPull(QStringLiteral("llama3.2:3b"));
+        h.session()->downloads()->cancelPull(QStringLiteral("llama3.2:3b"));
 
         // The key sheet.
         h.content->activateMenuEntry(QStringLiteral("openRouterKey"));
