@@ -6,8 +6,8 @@
 #include <QQuickWindow>
 #include <QUrl>
 
-#include <functional>
 #include <QtQml/qqmlregistration.h>
+#include <functional>
 
 #include "app/updatealert.h"
 
@@ -24,8 +24,7 @@ class AlertAnswer : public QObject
 public:
     AlertAnswer(std::function<void(int)> chosen, QObject *parent)
         : QObject(parent), m_chosen(std::move(chosen))
-    {
-    }
+    {}
     Q_INVOKABLE void choose(int button);
 
 signals:

@@ -6,7 +6,6 @@
 #include "account/serviceclient.h"
 #include "session/drawsession.h"
 
-
 #include <unistd.h>
 
 namespace {

@@ -129,9 +129,8 @@ void ServiceServer::handle(const HttpRequest &request, HttpResponder *responder)
     if (path == QLatin1String("/api/v1/recommended_models") && method == "GET") {
         responder->sendJson(200, m_catalog);
     } else if (path == QLatin1String("/api/app_version") && method == "GET") {
-        responder->sendJson(200,
-                            {{QStringLiteral("version"), m_options.latestVersion},
-                             {QStringLiteral("url"), url().toString() + kOwnDownload}});
+        responder->sendJson(200, {{QStringLiteral("version"), m_options.latestVersion},
+                                  {QStringLiteral("url"), url().toString() + kOwnDownload}});
     } else if (path == QLatin1String("/oauth/mac") && method == "GET") {
         signInPage(request, responder);
     } else if (path == QLatin1String("/oauth/mac") && method == "POST") {

@@ -37,7 +37,8 @@ void ModelsSheetController::setSession(DrawSession *session)
             connect(session, signal, this, &ModelsSheetController::recommendedRowsChanged);
         // Rows change when a download starts or ends, not with every progress tick.
         if (Downloads *downloads = session->downloads())
-            connect(downloads, &Downloads::countChanged, this, &ModelsSheetController::recommendedRowsChanged);
+            connect(downloads, &Downloads::countChanged, this,
+                    &ModelsSheetController::recommendedRowsChanged);
         connect(session, &DrawSession::modelsChanged, this, &ModelsSheetController::installedRowsChanged);
         connect(session, &DrawSession::recommendedChanged, this,
                 &ModelsSheetController::installedRowsChanged);

@@ -11,10 +11,10 @@ class DrawSession;
 
 // The part of a run's narration the transcript shows. Of the answer, the text before the first
 // "```" and before the first "<svg", trimmed; of the thinking, all of it, trimmed: a model that
-// plans aloud mentions "<svg>" long before it writes one. The narration grows by a few characters per streamed piece, so this
-// is kept incrementally: each piece costs in proportion to itself, never to the text so far, and it
-// reaches the transcript's text document as an insertion at the end, which the text item lays out
-// one paragraph at a time instead of re-shaping everything.
+// plans aloud mentions "<svg>" long before it writes one. The narration grows by a few characters per
+// streamed piece, so this is kept incrementally: each piece costs in proportion to itself, never to the text
+// so far, and it reaches the transcript's text document as an insertion at the end, which the text item lays
+// out one paragraph at a time instead of re-shaping everything.
 class VisibleNarration : public QObject
 {
     Q_OBJECT

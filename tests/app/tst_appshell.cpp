@@ -6,6 +6,7 @@
 #include "app/dravlinapp.h"
 #include "app/singleinstance.h"
 #include "fakehttpserver.h"
+#include "session/downloads.h"
 #include "session/drawsession.h"
 #include "testenvironment.h"
 #include "ui/contentcontroller.h"
@@ -67,6 +68,77 @@ private slots:
         second->close();
         QVERIFY(gone.wait());
         QCOMPARE(app.windows(), (QList<QQuickWindow *>{third, first}));
+    }
+
+    // A download belongs to the application: the window that started it closes and it goes on,
+    // shown in the other window, which lists the model when it ends. Closing the last window while
+    // one runs asks first; Cancel keeps both, Quit stops the transfer and leaves the server what it
+    // has (nothing is deleted), and asks nothing more.
+    void downloadsOutliveTheirWindow()
+    {
+        Downloads *downloads = Downloads::shared();
+        downloads->client()->setBase(m_server.url());
+        m_server.route("POST", "/api/pull",
+                       FakeResponse()
+                           .write("{\"status\":\"pulling 26bd\",\"total\":100,\"completed\":38}\n")
+                           .hold()
+                           .write("{\"status\":\"success\"}\n"));
+        DravlinApp app;
+        QSignalSpy asked(&app, &DravlinApp::alertShown);
+        QQuickWindow *first = app.openWindow();
+        QQuickWindow *second = app.openWindow();
+        QVERIFY(first && second);
+        DrawSession *other = contentOf(second)->session();
+        QTRY_COMPARE(other->models().size(), 2);
+        contentOf(first)->session()->downloads()->pull(QStringLiteral("gamma:2b"));
+        QTRY_VERIFY(
+            findAccessible(second, QStringLiteral("Downloading gamma:2b, 38%"), QAccessible::ProgressBar));
+
+        QSignalSpy gone(first, &QObject::destroyed);
+        first->close();
+        QVERIFY(gone.wait());
+        QVERIFY(asked.isEmpty());
+        QCOMPARE(downloads->names(), QStringList{QStringLiteral("gamma:2b")});
+        QCOMPARE(m_server.activeConnections(), 1);
+
+        auto answer = [&](int button, const QString &name) {
+            QTRY_COMPARE(asked.size(), 1);
+            auto *alert = qobject_cast<QQuickWindow *>(asked.takeFirst().first().value<QObject *>());
+            QVERIFY(alert);
+            QCOMPARE(alert->property("message").toString(), QStringLiteral("Quit and stop the download?"));
+            QCOMPARE(alert->property("informative").toString(),
+                     name + QStringLiteral(" is still downloading. Quitting stops the download."));
+            QCOMPARE(alert->property("buttons").toStringList(), (QStringList{"Quit", "Cancel"}));
+            QTRY_VERIFY(alert->isExposed());
+            if (button == 1)
+                screenshot(alert, QStringLiteral("quit-question"));
+            QMetaObject::invokeMethod(alert, "choose", Q_ARG(QVariant, button));
+        };
+        second->close();
+        answer(1, QStringLiteral("gamma:2b"));
+        QTRY_VERIFY(asked.isEmpty() && second->isVisible());
+        QCOMPARE(downloads->names(), QStringList{QStringLiteral("gamma:2b")});
+
+        m_server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"alpha:8b"},
+            {"name":"beta:4b"},{"name":"gamma:2b"}]})"));
+        m_server.release();
+        QTRY_COMPARE(other->models().size(), 3);
+        QVERIFY(downloads->isEmpty());
+
+        downloads->pull(QStringLiteral("delta:1b"));
+        QTRY_COMPARE(m_server.activeConnections(), 1);
+        QCOMPARE(DravlinApp::quitQuestion({"delta:1b", "gamma:2b", "eta:3b"}).informative,
+                 QStringLiteral("delta:1b, gamma:2b and eta:3b are still downloading. Quitting stops the "
+                                "downloads."));
+        QSignalSpy secondGone(second, &QObject::destroyed);
+        second->close();
+        answer(0, QStringLiteral("delta:1b"));
+        QVERIFY(secondGone.wait());
+        QVERIFY(downloads->isEmpty());
+        QTRY_COMPARE(m_server.activeConnections(), 0);
+        QCOMPARE(asked.size(), 0);
+        for (const RecordedRequest &request : m_server.requests())
+            QVERIFY(request.path != "/api/delete");
     }
 
     // A later launch hands its links to the running app; without links it asks for a window.
@@ -164,8 +236,9 @@ private slots:
         QSignalSpy closed(window, &QObject::destroyed);
         QMetaObject::invokeMethod(window, "choose", Q_ARG(QVariant, 0));
         QVERIFY(closed.wait());
-        const QUrl url =
-            download == "own page" ? QUrl(m_server.url().toString() + "/" + ServicePages::download) : QUrl(download);
+        const QUrl url = download == "own page"
+                             ? QUrl(m_server.url().toString() + "/" + ServicePages::download)
+                             : QUrl(download);
         QCOMPARE(m_opened, url.isEmpty() ? QList<QUrl>{} : QList<QUrl>{url});
         QCOMPARE(offered->value_or(AppUpdate()).url, url);
         for (const RecordedRequest &request : m_server.requests().mid(asked))

@@ -251,7 +251,8 @@ private slots:
         // Thinking and answer are kept apart as well (every reply here thinks before it answers),
         // and the transcript names the model the run used, not the one picked since.
         QTEST(h.session->thinking() + h.session->answer(), "narration");
-        QCOMPARE(h.session->runModelLabel(), local ? QStringLiteral("qwen3:4b") : QStringLiteral("vendor/painter"));
+        QCOMPARE(h.session->runModelLabel(),
+                 local ? QStringLiteral("qwen3:4b") : QStringLiteral("vendor/painter"));
         QTEST(h.session->statusNote(), "note");
         QTEST(h.session->publishedURL(), "link");
         QCOMPARE(h.session->resultSVG(), finished(canvas));

@@ -89,10 +89,10 @@ private slots:
             "The user wants a lighthouse. I'll write one <svg> with a viewBox of 400×300: a dark sea, "
             "a striped tower, a lamp with a yellow glow. Then close it with </svg> and stop.");
         const QString answer = QStringLiteral("Here is a lighthouse on a calm night.");
-        const QString svg = QStringLiteral(
-            "<svg viewBox=\"0 0 400 300\"><rect width=\"400\" height=\"300\" fill=\"#123\"/>"
-            "<rect x=\"180\" y=\"90\" width=\"40\" height=\"160\" fill=\"white\"/>"
-            "<circle cx=\"200\" cy=\"80\" r=\"16\" fill=\"gold\"/></svg>");
+        const QString svg =
+            QStringLiteral("<svg viewBox=\"0 0 400 300\"><rect width=\"400\" height=\"300\" fill=\"#123\"/>"
+                           "<rect x=\"180\" y=\"90\" width=\"40\" height=\"160\" fill=\"white\"/>"
+                           "<circle cx=\"200\" cy=\"80\" r=\"16\" fill=\"gold\"/></svg>");
         QList<QByteArray> lines;
         auto add = [&lines](const QString &content, const QString &thought) {
             QJsonObject message{{"role", "assistant"}, {"content", content}};
@@ -107,7 +107,8 @@ private slots:
         const QString reply = answer + QStringLiteral("\n```svg\n") + svg + QStringLiteral("\n```");
         for (qsizetype at = 0; at < reply.size(); at += 9)
             add(reply.mid(at, 9), QString());
-        lines << R"({"model":"qwen3:8b","message":{"role":"assistant","content":""},"done":true})" "\n";
+        lines << R"({"model":"qwen3:8b","message":{"role":"assistant","content":""},"done":true})"
+                 "\n";
         h.server.route("POST", "/api/chat", FakeResponse(200).writeEach(lines));
         QVERIFY(h.load());
         QTRY_COMPARE(h.session()->models().size(), 2);
@@ -172,7 +173,7 @@ private slots:
         QVERIFY(press(findAccessible(h.window, "Done")));
         QTRY_VERIFY(!h.content->showGetModels());
         // The download goes on under the controls, where it can be cancelled without the sheet.
-        QTRY_VERIFY(findAccessible(h.window, "Downloading llama3.2:3b, 38%"));
+        QTRY_VERIFY(findAccessible(h.window, "Downloading llama3.2:3b, 38%", QAccessible::ProgressBar));
         h.screenshot(QStringLiteral("download-line"));
         // Closed is gone: reopening makes a fresh sheet, and only one.
         QTRY_VERIFY(!h.window->findChild<QObject *>(QStringLiteral("getModelsSheet")));
