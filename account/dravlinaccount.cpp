@@ -161,6 +161,8 @@ void DravlinAccount::signOut()
     setSignedIn(false);
     setUsername(std::nullopt);
     setEmail(std::nullopt);
+    // The balance was the account's: shown after signing out it would belong to nobody.
+    setCredits(std::nullopt);
 }
 
 // ---- the OpenRouter key ----
@@ -295,8 +297,12 @@ void DravlinAccount::exchange(const QString &code)
             Preferences::setValue(kEmailKey, *m_email);
         else
             Preferences::remove(kEmailKey);
+        // Whoever was signed in before had their own balance; this account's is asked for at
+        // once, not at its first cloud drawing.
+        setCredits(std::nullopt);
         setSignedIn(true);
         emit signInFinished();
+        refreshCredits();
     });
 }
 

@@ -60,6 +60,7 @@ class DrawSession : public QObject
     Q_PROPERTY(QVariantList recommended READ recommendedForView NOTIFY recommendedChanged)
     Q_PROPERTY(QVariantList cloudCatalog READ cloudCatalogForView NOTIFY cloudCatalogChanged)
     Q_PROPERTY(QStringList featuredCloud READ featuredCloud NOTIFY featuredCloudChanged)
+    Q_PROPERTY(bool catalogFailed READ catalogFailed NOTIFY catalogFailedChanged)
     Q_PROPERTY(QStringList enabledCloudIDs READ enabledCloudIDs NOTIFY enabledCloudChanged)
     Q_PROPERTY(QVariantList cloudModels READ cloudModelsForView NOTIFY cloudModelsChanged)
     Q_PROPERTY(Downloads *downloads READ downloads CONSTANT)
@@ -107,6 +108,8 @@ public:
     QMap<QString, RecommendedModel> localByFamily() const { return m_localByFamily; }
     QList<CloudModel> cloudCatalog() const { return m_cloudCatalog; }
     QStringList featuredCloud() const { return m_featuredCloud; }
+    // Whether the last attempt to load the catalog failed (what was loaded before stays).
+    bool catalogFailed() const { return m_catalogFailed; }
     // The enabled cloud ids as stored: joined with ",", in the user's order.
     QString enabledCloudRaw() const;
     QStringList enabledCloudIDs() const;
@@ -201,6 +204,7 @@ signals:
     void localByFamilyChanged();
     void cloudCatalogChanged();
     void featuredCloudChanged();
+    void catalogFailedChanged();
     void enabledCloudChanged();
     void cloudModelsChanged();
     void updateVersionChanged();
@@ -279,6 +283,7 @@ private:
     QMap<QString, RecommendedModel> m_localByFamily;
     QList<CloudModel> m_cloudCatalog;
     QStringList m_featuredCloud;
+    bool m_catalogFailed = false;
     int m_ramGB;
     QPointer<Downloads> m_downloads;
     QPointer<DravlinAccount> m_account;

@@ -132,6 +132,10 @@ void DrawSession::refreshRecommended(std::function<void()> done)
 {
     QNetworkReply *reply = ServiceClient::send(ServiceCalls::recommendedModels);
     if (!reply) {
+        if (!m_catalogFailed) {
+            m_catalogFailed = true;
+            emit catalogFailedChanged();
+        }
         emit recommendedRefreshed();
         if (done)
             done();
@@ -143,6 +147,10 @@ void DrawSession::refreshRecommended(std::function<void()> done)
                 job->deleteLater();
                 const std::optional<CatalogPayload> payload =
                     failure ? std::nullopt : CatalogPayload::decode(body);
+                if (m_catalogFailed != !payload) {
+                    m_catalogFailed = !payload;
+                    emit catalogFailedChanged();
+                }
                 if (payload) {
                     QMap<QString, RecommendedModel> byFamily;
                     for (const RecommendedModel &model : payload->models) {

@@ -10,7 +10,10 @@ ColumnLayout {
 
     required property Downloads downloads
 
-    visible: downloads.count > 0 || downloads.pullError !== ""
+    // The downloads outlive every window but the last; at the very end they may go first.
+    readonly property string error: downloads ? downloads.pullError : ""
+
+    visible: downloads !== null && (downloads.count > 0 || error !== "")
     spacing: 4
 
     Repeater {
@@ -71,12 +74,12 @@ ColumnLayout {
     }
 
     RowLayout {
-        visible: line.downloads.pullError !== ""
+        visible: line.error !== ""
         spacing: 6
         Layout.fillWidth: true
         Label {
             objectName: "downloadError"
-            text: line.downloads.pullError
+            text: line.error
             color: Theme.red
             font.pixelSize: Theme.caption2
             wrapMode: Text.Wrap

@@ -293,7 +293,7 @@ ColumnLayout {
             Layout.fillWidth: true
         }
         Label {
-            text: controls.session.models.length + " local models"
+            text: Formats.localModelCount(controls.session.models.length)
             color: Theme.secondary
             font.pixelSize: Theme.caption2
         }

@@ -207,13 +207,26 @@ Sheet {
                 }
                 Accessible.name: "Search cloud models"
             }
-            Label {
+            RowLayout {
                 visible: sheet.state.catalogEmpty
-                text: "Sign in to browse cloud models."
-                color: Theme.secondary
-                font.pixelSize: Theme.caption
-                Accessible.role: Accessible.StaticText
-                Accessible.name: text
+                spacing: 10
+                Layout.fillWidth: true
+                Label {
+                    objectName: "catalogNote"
+                    text: sheet.state.catalogNote
+                    color: Theme.secondary
+                    font.pixelSize: Theme.caption
+                    wrapMode: Text.Wrap
+                    Layout.fillWidth: true
+                    Accessible.role: Accessible.StaticText
+                    Accessible.name: text
+                }
+                DButton {
+                    visible: sheet.state.catalogRetry
+                    kind: "bordered"
+                    text: "Retry"
+                    onClicked: sheet.session.refreshRecommended()
+                }
             }
             ListView {
                 id: cloudList

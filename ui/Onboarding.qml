@@ -50,10 +50,21 @@ ColumnLayout {
             Layout.fillWidth: true
         }
         DButton {
+            visible: !onboarding.content.account.signedIn
             kind: "prominent"
             text: onboarding.content.signInLabel
             Layout.topMargin: 2
             onClicked: onboarding.content.account.signIn()
+        }
+        Label {
+            visible: onboarding.content.account.signedIn
+            text: "You're signed in: add cloud models from ⋯ → Get more models…"
+            color: Theme.secondary
+            font.pixelSize: Theme.caption
+            wrapMode: Text.Wrap
+            Layout.fillWidth: true
+            Accessible.role: Accessible.StaticText
+            Accessible.name: text
         }
     }
 
@@ -102,14 +113,5 @@ ColumnLayout {
                 onClicked: onboarding.content.session.refreshModels()
             }
         }
-    }
-
-    Label {
-        visible: onboarding.content.account.authError !== ""
-        text: onboarding.content.account.authError
-        color: Theme.red
-        font.pixelSize: Theme.caption2
-        wrapMode: Text.Wrap
-        Layout.fillWidth: true
     }
 }

@@ -26,7 +26,7 @@ Sheet {
         }
         Label {
             text: "Draw with frontier models (GPT, Claude, Gemini…) on your own OpenRouter account — just like bringing your key on "
-                  + sheet.content.serviceHost + ". Stored in your Mac's Keychain, sent only to OpenRouter."
+                  + sheet.content.serviceHost + ". " + sheet.content.keyStorageNote
             color: Theme.secondary
             font.pixelSize: Theme.caption
             wrapMode: Text.Wrap

@@ -117,6 +117,24 @@ QString ContentController::serviceHost()
     return ServiceClient::baseURL().host();
 }
 
+QString ContentController::localModelsSection()
+{
+#ifdef Q_OS_MACOS
+    return QStringLiteral("On this Mac");
+#else
+    return QStringLiteral("On this computer");
+#endif
+}
+
+QString ContentController::keyStorageNote()
+{
+#ifdef Q_OS_MACOS
+    return QStringLiteral("Stored in your Mac's Keychain, sent only to OpenRouter.");
+#else
+    return QStringLiteral("Stored in your system's keyring, sent only to OpenRouter.");
+#endif
+}
+
 QVariantList ContentController::menuEntries() const
 {
     QVariantList entries;
@@ -151,7 +169,7 @@ QVariantList ContentController::pickerEntries() const
     QVariantList entries;
     const QList<OllamaModel> local = m_session->models();
     if (!local.isEmpty()) {
-        entries << pickerEntry(QStringLiteral("section"), QStringLiteral("On this Mac"));
+        entries << pickerEntry(QStringLiteral("section"), localModelsSection());
         for (const OllamaModel &model : local)
             entries << pickerEntry(QStringLiteral("model"), model.name, model.name);
     }

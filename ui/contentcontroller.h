@@ -32,6 +32,7 @@ class ContentController : public QObject
     Q_PROPERTY(QUrl ollamaURL READ ollamaURL CONSTANT)
     Q_PROPERTY(QString serviceHost READ serviceHost CONSTANT)
     Q_PROPERTY(QString signInLabel READ signInLabel CONSTANT)
+    Q_PROPERTY(QString keyStorageNote READ keyStorageNote CONSTANT)
     Q_PROPERTY(QVariantList menuEntries READ menuEntries NOTIFY menuEntriesChanged)
     Q_PROPERTY(QVariantList pickerEntries READ pickerEntries NOTIFY pickerEntriesChanged)
     Q_PROPERTY(QString footerIdentity READ footerIdentity NOTIFY accountTextsChanged)
@@ -63,6 +64,9 @@ public:
     static QUrl ollamaURL() { return QUrl(QStringLiteral("https://ollama.com/download")); }
     static QString serviceHost();
     static QString signInLabel() { return QStringLiteral("Sign in to ") + serviceHost(); }
+    // Words that fit the platform: the Mac's own on the Mac, plain ones elsewhere.
+    static QString localModelsSection();
+    static QString keyStorageNote();
 
     // The ⋯ menu, in order: {"id", "text"} maps, with "checked" for an item that is a choice; a
     // divider has the id "divider".

@@ -32,3 +32,8 @@ bool Formats::drawEnabled(const QString &prompt, const QString &selectedModel)
 {
     return !selectedModel.isEmpty() && hasContent(prompt);
 }
+
+QString Formats::localModelCount(int count)
+{
+    return count == 1 ? QStringLiteral("1 local model") : QStringLiteral("%1 local models").arg(count);
+}

@@ -22,6 +22,9 @@ public:
     // replies begin by then), then "12s", then "2m 5s".
     Q_INVOKABLE static QString elapsed(qint64 seconds);
 
+    // "1 local model", "2 local models".
+    Q_INVOKABLE static QString localModelCount(int count);
+
     // Whether a field holds more than spaces and tabs (a line break counts as content): the rule
     // for "Draw" and for saving a key.
     Q_INVOKABLE static bool hasContent(const QString &text);

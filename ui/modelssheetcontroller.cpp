@@ -1,5 +1,6 @@
 #include "ui/modelssheetcontroller.h"
 
+#include "account/dravlinaccount.h"
 #include "session/drawsession.h"
 
 #include <algorithm>
@@ -42,7 +43,8 @@ void ModelsSheetController::setSession(DrawSession *session)
         connect(session, &DrawSession::modelsChanged, this, &ModelsSheetController::installedRowsChanged);
         connect(session, &DrawSession::recommendedChanged, this,
                 &ModelsSheetController::installedRowsChanged);
-        for (auto signal : {&DrawSession::cloudCatalogChanged, &DrawSession::enabledCloudChanged})
+        for (auto signal : {&DrawSession::cloudCatalogChanged, &DrawSession::enabledCloudChanged,
+                            &DrawSession::catalogFailedChanged})
             connect(session, signal, this, &ModelsSheetController::cloudResultsChanged);
     }
     emit sessionChanged();
@@ -200,6 +202,23 @@ QString ModelsSheetController::searchPlaceholder() const
 bool ModelsSheetController::catalogEmpty() const
 {
     return !m_session || m_session->cloudCatalog().isEmpty();
+}
+
+bool ModelsSheetController::catalogRetry() const
+{
+    return catalogEmpty() && m_session && m_session->catalogFailed();
+}
+
+QString ModelsSheetController::catalogNote() const
+{
+    if (!catalogEmpty())
+        return QString();
+    if (catalogRetry())
+        return QStringLiteral("The cloud models couldn't be loaded.");
+    const DravlinAccount *account = m_session ? m_session->account() : nullptr;
+    if (account && account->signedIn())
+        return QStringLiteral("No cloud models are offered right now.");
+    return QStringLiteral("Sign in to browse cloud models.");
 }
 
 std::optional<OllamaModel> ModelsSheetController::installed(const QString &name) const

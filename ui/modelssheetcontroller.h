@@ -28,6 +28,8 @@ class ModelsSheetController : public QObject
     Q_PROPERTY(QVariantList cloudResults READ cloudResults NOTIFY cloudResultsChanged)
     Q_PROPERTY(QString searchPlaceholder READ searchPlaceholder NOTIFY cloudResultsChanged)
     Q_PROPERTY(bool catalogEmpty READ catalogEmpty NOTIFY cloudResultsChanged)
+    Q_PROPERTY(QString catalogNote READ catalogNote NOTIFY cloudResultsChanged)
+    Q_PROPERTY(bool catalogRetry READ catalogRetry NOTIFY cloudResultsChanged)
     Q_PROPERTY(QString confirmingRemove READ confirmingRemove NOTIFY confirmingRemoveChanged)
     Q_PROPERTY(QString removalTitle READ removalTitle NOTIFY confirmingRemoveChanged)
 
@@ -52,6 +54,10 @@ public:
     QVariantList cloudResults() const;
     QString searchPlaceholder() const;
     bool catalogEmpty() const;
+    // Why the cloud tab has nothing to show: the catalog could not be loaded (with a retry), or
+    // there is none, which signed out means there is nothing to browse yet.
+    QString catalogNote() const;
+    bool catalogRetry() const;
 
     QString confirmingRemove() const { return m_confirmingRemove; }
     QString removalTitle() const;

@@ -177,8 +177,8 @@ private slots:
                           : OptText(QString::fromUtf16(u"Your sign-in has expired \u2014 sign in again.")));
     }
 
-    // Signed out, nothing about the account is shown or sent; the key and the last balance stay.
-    void signingOutForgetsTheAccountAndKeepsTheKeyAndBalance()
+    // Signed out, nothing about the account is shown or sent, its balance included; the key stays.
+    void signingOutForgetsTheAccountAndKeepsTheKey()
     {
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
         QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("secret-key")));
@@ -189,14 +189,15 @@ private slots:
         // A remembered name stays: a reply only fills one in when none is known.
         QVERIFY(refresh(account, json(R"({"credits": 9, "username": "bob"})")));
         QCOMPARE(account.username(), OptText("ada"));
+        QCOMPARE(account.credits(), std::optional<double>(9));
         account.signOut();
-        QVERIFY(!account.signedIn() && !account.username() && !account.email());
+        QVERIFY(!account.signedIn() && !account.username() && !account.email() && !account.credits());
         QCOMPARE(Keychain::get(Keychain::apiTokenItem), std::nullopt);
         QVERIFY(!Preferences::value(kUsernameKey).isValid() && !Preferences::value(kEmailKey).isValid());
         QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-key"));
         QVERIFY(account.hasOpenRouterKey());
         QVERIFY(refresh(account, json(R"({"credits": 3})")));
-        QCOMPARE(account.credits(), std::optional<double>(9));
+        QCOMPARE(account.credits(), std::nullopt);
         QCOMPARE(m_server->requests().size(), 1);
         // A name remembered without a token signs nobody in.
         Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
@@ -210,7 +211,8 @@ private slots:
     }
 
     // The first "code" of the address the sign-in page finished on is exchanged for a token; the
-    // answer is judged by its body. Signed in: "token name email", "-" for none; else the error.
+    // answer is judged by its body. Signed in: "token name email", "-" for none, and the new
+    // account's balance is asked for at once; else the error.
     void aCallbackCodeIsExchanged_data()
     {
         QTest::addColumn<QString>("callback");
@@ -250,6 +252,7 @@ private slots:
         QFETCH(QString, outcome);
         Preferences::setValue(kUsernameKey, QStringLiteral("old"));
         m_server->route("POST", kApi + "auth/exchange", reply);
+        m_server->route("GET", kApi + "me", json(R"({"credits": 4.5})"));
         DravlinAccount account;
         QSignalSpy finished(&account, &DravlinAccount::signInFinished);
         account.completeSignIn(QUrl(callback));
@@ -263,10 +266,11 @@ private slots:
             // The name shown is the one remembered, or none is.
             QCOMPARE(Preferences::value(kUsernameKey),
                      account.username() ? QVariant(*account.username()) : QVariant());
+            QTRY_COMPARE(account.credits(), std::optional<double>(4.5));
         } else {
             QCOMPARE(account.authError(), OptText(outcome));
         }
-        QCOMPARE(m_server->requests().size(), sent.isEmpty() ? 0 : 1);
+        QCOMPARE(m_server->requests().size(), sent.isEmpty() ? 0 : token ? 2 : 1);
         if (sent.isEmpty())
             return;
         const RecordedRequest request = m_server->requests().first();
@@ -284,9 +288,12 @@ private slots:
         account.completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=first")));
         QVERIFY(received.wait());
         m_server->route("POST", kApi + "auth/exchange", json(R"({"token":"secret-2"})"));
+        m_server->route("GET", kApi + "me", json(R"({"credits": 1})"));
+        QSignalSpy balance(&account, &DravlinAccount::creditsRefreshed);
         account.completeSignIn(QUrl(QStringLiteral("dravlin-mac://auth?code=second")));
         QVERIFY(finished.wait());
         QVERIFY(account.signedIn());
+        QVERIFY(balance.wait());
         QVERIFY(!disconnected.isEmpty() || disconnected.wait());
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
         QVERIFY(account.findChildren<JsonReplyJob *>().isEmpty());

@@ -203,12 +203,12 @@ private slots:
                                           " = 'ada'; document.querySelector('form').submit();")));
         QTRY_VERIFY_WITH_TIMEOUT(account->signedIn(), kWaitMs);
         QCOMPARE(account->username(), QStringLiteral("ada"));
-        account->refreshCredits();
-        QTRY_VERIFY_WITH_TIMEOUT(account->credits().has_value(), kWaitMs);
-        const double before = *account->credits();
-
+        // The balance shows as soon as the sign-in completes, before any cloud drawing.
         session->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
         session->setPayWith(QStringLiteral("credits"));
+        QTRY_VERIFY_WITH_TIMEOUT(findAccessible(window, QStringLiteral("Balance $1.00"), QAccessible::StaticText),
+                                 kWaitMs);
+        const double before = *account->credits();
         auto *prompt = window->findChild<QQuickItem *>(QStringLiteral("prompt"));
         prompt->setProperty("text", QStringLiteral("a sleeping fox curled up"));
         screenshot(window, QStringLiteral("demo-3-signed-in"));

@@ -125,7 +125,7 @@ private slots:
         const QString signedIn = sheets + "|Publish local drawings|Drawings|Models";
         const QString cloud = "Cloud|Plain|Seer";
         row("a newcomer: no balance known", {}, false, "", plain, "");
-        row("a local model, signed out", {.installed = kTwoInstalled}, true, "On this Mac|alpha:8b|beta:4b",
+        row("a local model, signed out", {.installed = kTwoInstalled}, true, "On this computer|alpha:8b|beta:4b",
             plain, "nothing");
         row("only an OpenRouter key still needs the onboarding", {.hasKey = true, .payWith = "key"}, false,
             cloud, plain, "");
@@ -143,7 +143,7 @@ private slots:
              .username = "ada",
              .email = "ada@example.org",
              .latestVersion = "99.0"},
-            true, "On this Mac|alpha:8b|Cloud|Plain|Seer",
+            true, "On this computer|alpha:8b|Cloud|Plain|Seer",
             "↑ Update to 99.0||" + sheets + "|My profile (@ada)|Publish local drawings|Drawings|Models",
             "nothing", "Publishing as @ada|@ada");
     }
@@ -151,14 +151,17 @@ private slots:
     {
         QFETCH(Setup, setup);
         QFETCH(QString, menu);
+        QFETCH(QString, picker);
         Window w(setup);
         QVERIFY(w.appear());
         const ContentController &c = *w.content;
         QTEST(c.canDraw(), "canDraw");
-        QTEST(rows(c.pickerEntries()), "picker");
-#ifndef Q_OS_MACOS
+#ifdef Q_OS_MACOS
+        picker.replace("On this computer", "On this Mac");
+#else
         menu += "||Check for Updates…";
 #endif
+        QCOMPARE(rows(c.pickerEntries()), picker);
         QCOMPARE(rows(c.menuEntries()), menu);
         QTEST(!c.showPayment() ? "nothing" : c.showKeyWarning() ? "key warning" : c.balanceText(), "payment");
         QTEST(c.footerIdentity() + '|' + c.promptHeader(), "names");
@@ -237,6 +240,8 @@ private slots:
         row("5 s", Formats::elapsed(5), "5s");
         row("60 s", Formats::elapsed(60), "1m 0s");
         row("125 s", Formats::elapsed(125), "2m 5s");
+        row("one local model", Formats::localModelCount(1), "1 local model");
+        row("two local models", Formats::localModelCount(2), "2 local models");
         row("spaces and tabs", draw(" \t ", "m:1"), "no Draw");
         row("a line break counts", draw("\n", "m:1"), "Draw");
         row("no model", draw("a fox", ""), "no Draw");
@@ -330,6 +335,43 @@ private slots:
         QCOMPARE(sheet.removalTitle(), "Remove alpha:8b? Frees 4.7GB — you can always re-download it.");
         sheet.cancelRemove();
         QVERIFY(sheet.confirmingRemove().isEmpty());
+    }
+
+    // The cloud tab says why it is empty: a catalog that could not be loaded offers a retry,
+    // whoever is signed in; an empty one asks a signed-out user to sign in. A retry that works
+    // fills the tab.
+    void anEmptyCloudTabSaysWhy_data()
+    {
+        QTest::addColumn<QByteArray>("catalog"); // null: the service answers 500
+        QTest::addColumn<bool>("signedIn");
+        QTest::addColumn<QString>("note");
+        const QByteArray none = R"({"models":[],"cloud_catalog":[]})";
+        const QString failed = QStringLiteral("The cloud models couldn't be loaded.");
+        QTest::newRow("signed in, failed") << QByteArray() << true << failed;
+        QTest::newRow("signed out, failed") << QByteArray() << false << failed;
+        QTest::newRow("signed in, none offered") << none << true << "No cloud models are offered right now.";
+        QTest::newRow("signed out, none offered") << none << false << "Sign in to browse cloud models.";
+        QTest::newRow("offered") << kFeatured << true << "";
+    }
+    void anEmptyCloudTabSaysWhy()
+    {
+        QFETCH(QByteArray, catalog);
+        QFETCH(bool, signedIn);
+        Window w({.catalog = catalog.isNull() ? QByteArray("{}") : catalog, .signedIn = signedIn});
+        if (catalog.isNull())
+            w.server.route("GET", "/api/v1/recommended_models", FakeResponse::json(500, "{}"));
+        QVERIFY(w.appear());
+        ModelsSheetController sheet;
+        sheet.setSession(w.content->session());
+        QTEST(sheet.catalogNote(), "note");
+        QCOMPARE(sheet.catalogRetry(), catalog.isNull());
+        if (!catalog.isNull())
+            return;
+        w.server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, kFeatured));
+        QSignalSpy changed(&sheet, &ModelsSheetController::cloudResultsChanged);
+        sheet.session()->refreshRecommended();
+        QTRY_VERIFY(!sheet.catalogEmpty());
+        QVERIFY(sheet.catalogNote().isEmpty() && !sheet.catalogRetry() && !changed.isEmpty());
     }
 };
 
