@@ -219,7 +219,7 @@ QUrl DravlinAccount::signInPageURL()
     return url;
 }
 
-void DravlinAccount::signIn()
+void DravlinAccount::signIn(QWindow *parent)
 {
     setAuthError(std::nullopt);
     // A new sign-in replaces one still showing: its window closes and it reports nothing.
@@ -228,6 +228,7 @@ void DravlinAccount::signIn()
         m_webAuthSession->deleteLater();
     }
     auto *session = new WebAuthSession(signInPageURL(), kCallbackScheme, this);
+    session->setParentWindow(parent);
     m_webAuthSession = session;
     connect(session, &WebAuthSession::completed, this, [this, session](const QUrl &callback) {
         session->deleteLater();

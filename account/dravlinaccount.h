@@ -9,6 +9,7 @@
 #include <QString>
 #include <QUrl>
 #include <QVariant>
+#include <QWindow>
 #include <QtQml/qqmlregistration.h>
 
 #include <functional>
@@ -85,7 +86,8 @@ public:
 
     // Opens the service's sign-in page in a window of its own; a one-time code it hands back is
     // exchanged for a token. The outcome shows in signedIn, username, email and authError.
-    Q_INVOKABLE void signIn();
+    // The sign-in window stays above parent (the window the user asked from) and centred on it.
+    Q_INVOKABLE void signIn(QWindow *parent = nullptr);
     // The sign-in page: base URL + "oauth/mac" with the app's callback as redirect_uri.
     static QUrl signInPageURL();
     // Handles the address the sign-in page finished on (public for tests of the callback rules).

@@ -1,5 +1,7 @@
 #include "account/webauthsession.h"
 
+#include <QKeyEvent>
+
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMetaObject>
@@ -99,6 +101,9 @@ void WebAuthSession::start()
     });
     connect(window, &QObject::destroyed, this, [this] { finish(Outcome::Cancelled); });
 
+    // Escape means the same as closing the window. Taken before the page sees the key: a web
+    // view claims every key it is given.
+    window->installEventFilter(this);
     if (m_parentWindow) {
         window->setTransientParent(m_parentWindow);
         const QRect frame(QPoint(), window->size());
@@ -108,6 +113,16 @@ void WebAuthSession::start()
     view->setProperty("url", m_startUrl);
     window->show();
     window->requestActivate();
+}
+
+bool WebAuthSession::eventFilter(QObject *watched, QEvent *event)
+{
+    if (watched == m_window && event->type() == QEvent::KeyPress &&
+        static_cast<QKeyEvent *>(event)->key() == Qt::Key_Escape) {
+        m_window->close();
+        return true;
+    }
+    return QObject::eventFilter(watched, event);
 }
 
 bool WebAuthSession::isCallback(const QUrl &url) const

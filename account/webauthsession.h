@@ -59,6 +59,9 @@ signals:
     // page from the server (a 4xx or 5xx answer) is not a failure: it is shown like any page.
     void failed(const QString &description);
 
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
 private slots:
     // Connected by name: the view's type is not public C++ API.
     void onNavigationRequested(QWebEngineNavigationRequest *request);

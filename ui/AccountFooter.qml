@@ -44,7 +44,7 @@ ColumnLayout {
         DButton {
             text: footer.content.signInLabel
             textColor: Theme.accent
-            onClicked: footer.account.signIn()
+            onClicked: footer.account.signIn(Window.window)
         }
         Item {
             Layout.fillWidth: true

@@ -54,7 +54,7 @@ ColumnLayout {
             kind: "prominent"
             text: onboarding.content.signInLabel
             Layout.topMargin: 2
-            onClicked: onboarding.content.account.signIn()
+            onClicked: onboarding.content.account.signIn(Window.window)
         }
         Label {
             visible: onboarding.content.account.signedIn

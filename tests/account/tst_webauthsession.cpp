@@ -186,8 +186,9 @@ private slots:
     }
 
     // The account's sign-in: a new one clears the error shown and replaces one still open (which
-    // reports nothing); closing the window is no error, an unreachable page is; and the account
-    // going mid-sign-in takes the window with it.
+    // reports nothing); its window stays above the window it was asked from; Escape or closing the
+    // window is no error, an unreachable page is; and the account going mid-sign-in takes the
+    // window with it.
     void theAccountsSignInWindow()
     {
         Keychain::useInMemoryStoreForTesting();
@@ -201,10 +202,18 @@ private slots:
         QCOMPARE(account->authError(), std::nullopt);
         QPointer<WebAuthSession> first = account->signInSession();
         QPointer<QQuickWindow> firstWindow = first->window();
-        account->signIn();
+        QWindow asker;
+        asker.setGeometry(100, 100, 900, 700);
+        account->signIn(&asker);
         QTRY_VERIFY(!first && !firstWindow);
-        QVERIFY(playTheUser(*account->signInSession(), QStringLiteral("cancelled")));
-        QVERIFY(finished.wait(30000));
+        QPointer<QQuickWindow> shown = account->signInSession()->window();
+        QCOMPARE(shown->transientParent(), &asker);
+        QVERIFY(waitForPage(*account->signInSession()));
+        shown->requestActivate();
+        QTRY_VERIFY(shown->isActive());
+        QTest::keyClick(shown, Qt::Key_Escape);
+        QVERIFY(!finished.isEmpty() || finished.wait(30000));
+        QTRY_VERIFY(!shown);
         QCOMPARE(finished.size(), 1);
         QVERIFY(!account->authError() && !account->signedIn() && !Keychain::get(Keychain::apiTokenItem));
 
