@@ -53,10 +53,19 @@ WebEngineView {
     onRenderProcessTerminated: function(terminationStatus, exitCode) {
         view.pingSentAt = 0
         view.reloadingPage = true
-        if (controller)
-            controller.reportRenderProcessEnded()
-        // Not from within the engine's own notification.
-        reloadTimer.start()
+        const delay = controller ? controller.reportRenderProcessEnded() : 0
+        // Not from within the engine's own notification, and later each time it happens again.
+        if (delay >= 0) {
+            reloadTimer.interval = delay
+            reloadTimer.start()
+        }
+    }
+    Connections {
+        target: view.controller
+        function onReloadRequested() {
+            view.reloadingPage = true
+            view.reload()
+        }
     }
     onLoadingChanged: function(info) {
         if (info.status !== WebEngineView.LoadStartedStatus)
@@ -67,6 +76,46 @@ WebEngineView {
         id: reloadTimer
         interval: 0
         onTriggered: view.reload()
+    }
+
+    // Given up on: a plain message where the drawing would be, and a way to try again.
+    Rectangle {
+        objectName: "canvasFailed"
+        anchors.fill: parent
+        visible: view.controller !== null && view.controller.pageFailed
+        color: "#f4f4f6"
+        Accessible.role: Accessible.AlertMessage
+        Accessible.name: failedText.text
+
+        Column {
+            anchors.centerIn: parent
+            spacing: 10
+            Text {
+                id: failedText
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: "The canvas could not start."
+                color: "#3a3a40"
+                font.pixelSize: 15
+            }
+            Text {
+                objectName: "canvasRetry"
+                anchors.horizontalCenter: parent.horizontalCenter
+                text: "Try again"
+                color: "#d81b60"
+                font.pixelSize: 13
+                font.underline: retryHover.hovered
+                HoverHandler {
+                    id: retryHover
+                    cursorShape: Qt.PointingHandCursor
+                }
+                TapHandler {
+                    onTapped: view.controller.retryPage()
+                }
+                Accessible.role: Accessible.Button
+                Accessible.name: text
+                Accessible.onPressAction: view.controller.retryPage()
+            }
+        }
     }
     Timer {
         // The ping goes the way the commands go, so it answers only once the page has done all

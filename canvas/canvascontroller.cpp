@@ -1,5 +1,7 @@
 #include "canvas/canvascontroller.h"
 
+#include <algorithm>
+
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QFileInfo>
@@ -81,6 +83,7 @@ void CanvasController::resetCanvas()
     m_pending.clear();
     m_frame.stop();
     m_pageLost = false;
+    m_drawing = false;
     evaluate(QStringLiteral("window.resetCanvas && window.resetCanvas()"));
 }
 
@@ -88,6 +91,7 @@ void CanvasController::applyDelta(const QString &text)
 {
     if (!m_webView)
         return;
+    m_drawing = true;
     if (m_frame.interval() <= 0) {
         sendDelta(text);
         return;
@@ -119,6 +123,7 @@ void CanvasController::finish(const std::optional<QString> &svg)
 {
     flush();
     m_frame.stop();
+    m_drawing = m_drawing || (svg && !svg->isEmpty());
     evaluate(QStringLiteral("window.finishDrawing && window.finishDrawing(") + js(svg.value_or(QString())) +
              QLatin1Char(')'));
 }
@@ -131,12 +136,48 @@ QString CanvasController::js(const QString &text)
     return QString::fromUtf8(json.constData() + 1, json.size() - 2);
 }
 
-void CanvasController::reportRenderProcessEnded()
+int CanvasController::reportRenderProcessEnded()
 {
     m_pending.clear();
     m_frame.stop();
     m_pageLost = true;
+    if (!m_clock.isValid())
+        m_clock.start();
+    m_endedAtMs.append(m_clock.elapsed());
+    const int delay = reloadDelayMs(m_endedAtMs);
+    // Only what can still matter is kept.
+    while (m_endedAtMs.size() > 4)
+        m_endedAtMs.removeFirst();
     emit renderProcessEnded();
+    if (std::exchange(m_drawing, false))
+        emit drawingLost();
+    if (delay < 0 && !m_pageFailed) {
+        m_pageFailed = true;
+        emit pageFailedChanged();
+    }
+    return delay;
+}
+
+int CanvasController::reloadDelayMs(const QList<qint64> &endedAtMs)
+{
+    static constexpr qint64 kWindowMs = 60'000;
+    static constexpr int kDelays[] = {0, 500, 2000};
+    if (endedAtMs.isEmpty())
+        return 0;
+    const qint64 last = endedAtMs.last();
+    const auto recent = std::count_if(endedAtMs.cbegin(), endedAtMs.cend(),
+                                      [last](qint64 at) { return last - at < kWindowMs; });
+    return recent <= qsizetype(std::size(kDelays)) ? kDelays[recent - 1] : -1;
+}
+
+void CanvasController::retryPage()
+{
+    if (!m_pageFailed)
+        return;
+    m_endedAtMs.clear();
+    m_pageFailed = false;
+    emit pageFailedChanged();
+    emit reloadRequested();
 }
 
 void CanvasController::endRenderProcess(qint64 pid)

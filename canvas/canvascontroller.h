@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QElapsedTimer>
 #include <QHash>
 #include <QObject>
 #include <QPointer>
@@ -21,6 +22,9 @@ class CanvasController : public QObject
     QML_ELEMENT
     QML_UNCREATABLE("Owned by DrawSession")
     Q_PROPERTY(QUrl pageUrl READ pageUrl CONSTANT)
+    // The page's process kept ending as soon as it was started again: the canvas has stopped
+    // trying, and says so, until asked to try again.
+    Q_PROPERTY(bool pageFailed READ pageFailed NOTIFY pageFailedChanged)
 
 public:
     explicit CanvasController(QObject *parent = nullptr);
@@ -53,7 +57,17 @@ public:
     // answering) and the page is loading again, empty. The rest of the run that brought it down is
     // not sent: its final drawing would only end the new page the same way. The next reset sends
     // again.
-    Q_INVOKABLE void reportRenderProcessEnded();
+    // Returns how long to wait before loading the page again, or -1 when it is not to be loaded
+    // again: a page whose process keeps ending (a broken helper, a missing permission) would
+    // otherwise be reloaded forever.
+    Q_INVOKABLE int reportRenderProcessEnded();
+    // The rule: the wait after the last of these ends (times in ms, oldest first). Ends more than
+    // a minute before the last do not count; the first reload is at once, the next ones wait longer,
+    // and a fourth end within the minute gives up.
+    static int reloadDelayMs(const QList<qint64> &endedAtMs);
+    bool pageFailed() const { return m_pageFailed; }
+    // The user asks for the canvas again after it gave up.
+    Q_INVOKABLE void retryPage();
     // Ends the page's render process, which has stopped answering: a page busy in one endless task
     // reads nothing sent to it any more, so only ending its process frees the canvas.
     Q_INVOKABLE void endRenderProcess(qint64 pid);
@@ -87,8 +101,13 @@ public:
     static QString js(const QString &text);
 
 signals:
-    // The drawing was lost with the page's render process: too heavy to show.
+    // The page's render process ended; the page is empty.
     void renderProcessEnded();
+    // It had a drawing on it, which was lost with it: too heavy to show.
+    void drawingLost();
+    void pageFailedChanged();
+    // The view should load the page again (after retryPage()).
+    void reloadRequested();
 
 private:
     void evaluate(const QString &script);
@@ -110,4 +129,8 @@ private:
     QTimer m_frame;
     QString m_pending;
     bool m_pageLost = false;
+    bool m_pageFailed = false;
+    bool m_drawing = false; // something was sent to draw since the last reset
+    QList<qint64> m_endedAtMs;
+    QElapsedTimer m_clock;
 };

@@ -81,7 +81,7 @@ DrawSession::DrawSession(Downloads *downloads, QObject *parent)
         connect(downloads, &Downloads::installedChanged, this, &DrawSession::refreshAll);
     m_startedAt.start();
     // The canvas comes back empty by itself; the transcript and the result are still the run's.
-    connect(m_canvas, &CanvasController::renderProcessEnded, this,
+    connect(m_canvas, &CanvasController::drawingLost, this,
             [this] { setStatusNote(QStringLiteral("The drawing was too heavy to show.")); });
 }
 

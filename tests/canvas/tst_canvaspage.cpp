@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "fakehttpserver.h"
 #include "pageharness.h"
 #include "recordingview.h"
@@ -7,6 +8,7 @@
 
 #include <QColor>
 #include <QElapsedTimer>
+#include <QQuickItem>
 #include <QRandomGenerator>
 #include <QScopeGuard>
 #include <QTemporaryDir>
@@ -109,6 +111,8 @@ private slots:
     void aDrawingTooHeavyToShowIsCutToItsBudget();
     void theCanvasComesBackWhenItsPageIsLost_data();
     void theCanvasComesBackWhenItsPageIsLost();
+    void aPageThatKeepsDyingIsReloadedLessOftenThenGivenUp_data();
+    void aPageThatKeepsDyingIsReloadedLessOftenThenGivenUp();
 
 private:
     // The view's own wall against remote loads; without it the page's defences must hold alone.
@@ -530,6 +534,52 @@ void TestCanvasPage::theCanvasComesBackWhenItsPageIsLost()
     QCOMPARE(tree(), QString());
     canvas.resetCanvas();
     canvas.finish(QStringLiteral("<svg><rect/></svg>"));
+    QCOMPARE(tree(), QStringLiteral("svg[](rect[]())"));
+}
+
+// The wait before each reload, by when the page's process ended (ms, oldest first): at once, then
+// longer, then never within a minute; an end more than a minute before the last starts afresh.
+void TestCanvasPage::aPageThatKeepsDyingIsReloadedLessOftenThenGivenUp_data()
+{
+    QTest::addColumn<QList<qint64>>("ended");
+    QTest::addColumn<int>("delay");
+    QTest::newRow("first") << QList<qint64>{5} << 0;
+    QTest::newRow("second") << QList<qint64>{5, 900} << 500;
+    QTest::newRow("third") << QList<qint64>{5, 900, 3000} << 2000;
+    QTest::newRow("fourth within a minute") << QList<qint64>{5, 900, 3000, 59'000} << -1;
+    QTest::newRow("fourth, the first a minute before") << QList<qint64>{5, 900, 3000, 60'005} << 2000;
+    QTest::newRow("long after") << QList<qint64>{0, 10, 20, 30, 200'000} << 0;
+}
+
+void TestCanvasPage::aPageThatKeepsDyingIsReloadedLessOftenThenGivenUp()
+{
+    QFETCH(QList<qint64>, ended);
+    QTEST(CanvasController::reloadDelayMs(ended), "delay");
+    if (QTest::currentDataTag() != QLatin1String("first"))
+        return;
+
+    // The real page, killed again as soon as it is back: the fourth time the canvas says it could
+    // not start instead of loading again, and the user's retry brings it back.
+    auto *failed = m_page.view->findChild<QQuickItem *>(QStringLiteral("canvasFailed"));
+    QVERIFY(failed && !failed->isVisible());
+    QSignalSpy reloaded(m_page.window, SIGNAL(pageLoaded(bool)));
+    QSignalSpy lost(&m_page.controller, &CanvasController::drawingLost);
+    for (int time = 1; time <= 4; ++time) {
+        QVERIFY(::kill(pid_t(m_page.view->property("renderProcessPid").toLongLong()), SIGKILL) == 0);
+        if (time < 4)
+            QVERIFY(reloaded.wait(30000));
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(m_page.controller.pageFailed(), 30000);
+    QVERIFY(failed->isVisible());
+    // Nothing was drawn on the pages that died: no drawing was lost.
+    QCOMPARE(lost.size(), 0);
+    QCOMPARE(reloaded.size(), 3);
+    screenshot(m_page.window, QStringLiteral("canvas-failed"));
+    m_page.controller.retryPage();
+    QVERIFY(reloaded.wait(30000));
+    QVERIFY(!m_page.controller.pageFailed() && !failed->isVisible());
+    m_page.controller.resetCanvas();
+    m_page.controller.finish(QStringLiteral("<svg><rect/></svg>"));
     QCOMPARE(tree(), QStringLiteral("svg[](rect[]())"));
 }
 
