@@ -129,6 +129,11 @@ Item {
         target: root.content
         function onHistoryRequested() { historySheet.active = true }
     }
+    // The prompt field says what is being drawn again, ready to be changed and drawn once more.
+    Connections {
+        target: historyController
+        function onDrawingAgain(prompt) { controls.prompt = prompt }
+    }
     Shortcut {
         sequence: "Ctrl+Y"
         onActivated: {

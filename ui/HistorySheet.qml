@@ -32,6 +32,13 @@ Rectangle {
         function onViewingChanged() { sheet.forceActiveFocus() }
     }
 
+    // Escape closes the panel, unless a question over it is open: that closes first.
+    Shortcut {
+        sequences: [StandardKey.Cancel]
+        enabled: !confirmAll.visible
+        onActivated: sheet.hide()
+    }
+
     // Keys reach the sheet's own list before anything under it.
     MouseArea {
         anchors.fill: parent
@@ -374,6 +381,39 @@ Rectangle {
                         onClicked: sheet.history.remove(sheet.history.entry.id)
                     }
                 }
+            }
+        }
+    }
+
+    // A drawing just deleted can come back for a few seconds.
+    Rectangle {
+        objectName: "undoBar"
+        anchors { left: parent.left; right: parent.right; bottom: parent.bottom; margins: 12 }
+        visible: sheet.history.undoText !== ""
+        height: 38
+        radius: 8
+        color: "#2e2c33"
+        border.width: 1
+        border.color: Theme.white(0.12)
+        RowLayout {
+            anchors.fill: parent
+            anchors.leftMargin: 12
+            anchors.rightMargin: 6
+            spacing: 8
+            Label {
+                text: sheet.history.undoText
+                color: "white"
+                font.pixelSize: Theme.caption
+                elide: Text.ElideRight
+                Layout.fillWidth: true
+                Accessible.role: Accessible.StaticText
+                Accessible.name: text
+            }
+            DButton {
+                text: "Undo"
+                textColor: Theme.accent
+                font.weight: Font.DemiBold
+                onClicked: sheet.history.undoRemove()
             }
         }
     }

@@ -5,7 +5,15 @@
 #include "ui/contentcontroller.h"
 #include "ui/visiblenarration.h"
 
-HistoryController::HistoryController(QObject *parent) : QObject(parent), m_store(HistoryStore::shared()) {}
+HistoryController::HistoryController(QObject *parent) : QObject(parent), m_store(HistoryStore::shared())
+{
+    m_undoTimer.setSingleShot(true);
+    m_undoTimer.setInterval(6000);
+    connect(&m_undoTimer, &QTimer::timeout, this, [this] {
+        if (std::exchange(m_removed, std::nullopt))
+            emit undoChanged();
+    });
+}
 
 void HistoryController::setSession(DrawSession *session)
 {
@@ -113,18 +121,48 @@ void HistoryController::drawAgain()
         return;
     const QString prompt = m_viewing->prompt;
     m_session->start(prompt);
+    // Only a drawing that started: a refused one leaves the field as the user left it.
+    if (m_session->running())
+        emit drawingAgain(prompt);
 }
 
 void HistoryController::remove(qint64 id)
 {
     if (m_viewing && m_viewing->id == id)
         close();
+    if (!m_store)
+        return;
+    // Read whole before it goes: an undo puts back the same drawing, thumbnail and all.
+    std::optional<HistoryEntry> whole = m_store->entry(id);
+    if (!m_store->remove(id))
+        return;
+    m_removed = std::move(whole);
+    m_undoTimer.start();
+    emit undoChanged();
+}
+
+void HistoryController::undoRemove()
+{
+    if (!m_removed)
+        return;
+    const HistoryEntry entry = *std::exchange(m_removed, std::nullopt);
+    m_undoTimer.stop();
+    emit undoChanged();
     if (m_store)
-        m_store->remove(id);
+        m_store->add(entry);
+}
+
+QString HistoryController::undoText() const
+{
+    if (!m_removed)
+        return QString();
+    return QString::fromUtf16(u"Deleted “") + m_removed->prompt + QString::fromUtf16(u"”.");
 }
 
 void HistoryController::removeAll()
 {
+    if (std::exchange(m_removed, std::nullopt))
+        emit undoChanged();
     close();
     if (m_store)
         m_store->removeAll();

@@ -5,6 +5,7 @@
 #include <QElapsedTimer>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 #include <QVariantMap>
 #include <QtQml/qqmlregistration.h>
 
@@ -25,6 +26,8 @@ class HistoryController : public QObject
     // The entry on show: id, prompt, mode, model, narration (the part before the drawing), svg,
     // duration, publishedURL and its link text (publishedText), date.
     Q_PROPERTY(QVariantMap entry READ entryForView NOTIFY viewingChanged)
+    // After a deletion, for a few seconds: what was deleted ("Deleted “a fox”."), with undo.
+    Q_PROPERTY(QString undoText READ undoText NOTIFY undoChanged)
 
 public:
     // Larger drawings are kept without a thumbnail: rendering one would hold up the window.
@@ -48,7 +51,12 @@ public:
     Q_INVOKABLE void close();
     // The entry's prompt again, with the window's selected model.
     Q_INVOKABLE void drawAgain();
+    // Deletes one drawing at once, but keeps it in memory for a few seconds so it can come back.
     Q_INVOKABLE void remove(qint64 id);
+    Q_INVOKABLE void undoRemove();
+    QString undoText() const;
+    // How long a deletion can be undone (6 s).
+    void setUndoWindowMs(int ms) { m_undoTimer.setInterval(ms); }
     Q_INVOKABLE void removeAll();
 
 signals:
@@ -56,6 +64,9 @@ signals:
     void viewingChanged();
     // A finished run is now in the history (tests, and the list's scroll position).
     void kept(qint64 id);
+    void undoChanged();
+    // "Draw again" started a drawing of this prompt: the prompt field shows it.
+    void drawingAgain(const QString &prompt);
 
 private:
     void runStarted();
@@ -70,4 +81,6 @@ private:
     QString m_runModel;
     QString m_runMode;
     QString m_runPaidWith;
+    std::optional<HistoryEntry> m_removed;
+    QTimer m_undoTimer;
 };

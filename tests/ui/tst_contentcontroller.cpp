@@ -125,8 +125,8 @@ private slots:
         const QString signedIn = sheets + "|Publish local drawings|Drawings|Models";
         const QString cloud = "Cloud|Plain|Seer";
         row("a newcomer: no balance known", {}, false, "", plain, "");
-        row("a local model, signed out", {.installed = kTwoInstalled}, true, "On this computer|alpha:8b|beta:4b",
-            plain, "nothing");
+        row("a local model, signed out", {.installed = kTwoInstalled}, true,
+            "On this computer|alpha:8b|beta:4b", plain, "nothing");
         row("only an OpenRouter key still needs the onboarding", {.hasKey = true, .payWith = "key"}, false,
             cloud, plain, "");
         row("signed in with nothing offered",

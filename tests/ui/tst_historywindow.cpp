@@ -301,9 +301,37 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     QTest::qWait(300);
     h.screenshot(QStringLiteral("window-history-entry"));
 
+    // Deleting is at once, and can be undone for a few seconds: the same drawing comes back.
+    QVERIFY(press(findAccessible(h.window, QStringLiteral("Delete"))));
+    QTRY_COMPARE(list->property("count").toInt(), 0);
+    QVERIFY(!history->viewing());
+    QTRY_VERIFY(h.item("undoBar") && h.item("undoBar")->isVisible());
+    QCOMPARE(history->undoText(), QStringLiteral("Deleted “A sleeping fox curled up”."));
+    h.screenshot(QStringLiteral("window-history-undo"));
+    QVERIFY(press(findAccessible(h.window, QStringLiteral("Undo"))));
+    QTRY_COMPARE(list->property("count").toInt(), 1);
+    QVERIFY(history->undoText().isEmpty() && !h.item("undoBar")->isVisible());
+
     QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
     QTRY_VERIFY(!h.item("historySheet")); // closed and gone
     QVERIFY(!history->viewing());
+
+    // Escape closes the panel; "Draw again" draws the prompt and puts it in the prompt field.
+    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTRY_VERIFY(h.item("historySheet") && h.item("historySheet")->isVisible());
+    QTest::keyClick(h.window, Qt::Key_Escape);
+    QTRY_VERIFY(!h.item("historySheet"));
+    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTRY_VERIFY(h.item("historySheet"));
+    h.item("historySearch")->setProperty("text", QStringLiteral("FOX"));
+    QTRY_VERIFY(
+        press(findStartingWith(root, QStringLiteral("A sleeping fox curled up, "), QAccessible::Button)));
+    QTRY_VERIFY(history->viewing());
+    QVERIFY(press(findStartingWith(root, QStringLiteral("Draw again"), QAccessible::Button)));
+    QTRY_VERIFY(!h.item("historySheet"));
+    QCOMPARE(h.item("prompt")->property("text").toString(), QStringLiteral("A sleeping fox curled up"));
+    QCOMPARE(h.session()->activePrompt(), QStringLiteral("A sleeping fox curled up"));
+    QVERIFY(runEnds(h.session()));
 }
 
 QTEST_MAIN(TestHistoryWindow)
