@@ -5,6 +5,7 @@
 #include "ui/contentcontroller.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QGuiApplication>
 #include <QQmlComponent>
@@ -12,6 +13,8 @@
 #include <QQuickStyle>
 #include <QTimer>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
+
+#include <algorithm>
 
 namespace {
 const QString kScheme = QStringLiteral("dravlin-mac");
@@ -26,7 +29,33 @@ void DravlinApp::prepareProcess()
     // The desktop file's name, so the window manager groups our windows under the menu's icon.
     QGuiApplication::setDesktopFileName(QStringLiteral("app.dravlin.Dravlin"));
     QQuickStyle::setStyle(QStringLiteral("Basic"));
+#ifndef Q_OS_MACOS
+    // The desktop's own file chooser where there is one: through its portal, which GNOME, KDE and
+    // most other desktops provide. Without a desktop (a bare X session) Qt's own dialog is used.
+    QStringList serviceFolders;
+    for (const QString &folder :
+         qEnvironmentVariable("XDG_DATA_DIRS", QStringLiteral("/usr/local/share:/usr/share"))
+             .split(QLatin1Char(':'), Qt::SkipEmptyParts))
+        serviceFolders << folder + QStringLiteral("/dbus-1/services");
+    const QByteArray theme = platformThemeFor(
+        qgetenv("QT_QPA_PLATFORMTHEME"), qgetenv("XDG_CURRENT_DESKTOP"),
+        qEnvironmentVariableIsSet("DBUS_SESSION_BUS_ADDRESS"),
+        std::any_of(serviceFolders.cbegin(), serviceFolders.cend(), [](const QString &folder) {
+            return QFileInfo::exists(folder + QStringLiteral("/org.freedesktop.portal.Desktop.service"));
+        }));
+    if (!theme.isEmpty())
+        qputenv("QT_QPA_PLATFORMTHEME", theme);
+#endif
     QtWebEngineQuick::initialize();
+}
+
+QByteArray DravlinApp::platformThemeFor(const QByteArray &requested, const QByteArray &desktop,
+                                        bool sessionBus, bool portalInstalled)
+{
+    // The user's own choice stands; a portal that cannot be reached would leave no dialog at all.
+    if (!requested.isEmpty() || desktop.isEmpty() || !sessionBus || !portalInstalled)
+        return {};
+    return QByteArrayLiteral("xdgdesktopportal");
 }
 
 DravlinApp::DravlinApp(QObject *parent) : QObject(parent)

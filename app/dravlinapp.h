@@ -49,6 +49,10 @@ class DravlinApp : public QObject
 public:
     // Must run before the QGuiApplication exists: the web engine has to be set up first.
     static void prepareProcess();
+    // The platform theme to ask Qt for, or empty for Qt's own choice: the desktop portal (for the
+    // desktop's own file dialogs) when a desktop session with a session bus has one installed.
+    static QByteArray platformThemeFor(const QByteArray &requested, const QByteArray &desktop,
+                                       bool sessionBus, bool portalInstalled);
 
     explicit DravlinApp(QObject *parent = nullptr);
     ~DravlinApp() override;

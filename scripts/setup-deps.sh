@@ -10,6 +10,7 @@ packages=(
     qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtquick-dialogs
     qml6-module-qt-labs-folderlistmodel qml6-module-qtqml-workerscript qml6-module-qtwebengine
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6 libqt6sql6-sqlite
+    qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
     libsecret-1-dev libsecret-1-0 gnome-keyring dbus
     libgl-dev xvfb xauth

@@ -230,10 +230,14 @@ ColumnLayout {
         function open() {
             active = true
             item.open()
+            // Qt's own dialog, where the desktop has none, takes the window's colours.
+            DialogLook.fitWhenShown(controls)
         }
         sourceComponent: FileDialog {
+            objectName: "referenceDialog"
             title: "Choose a reference image"
             fileMode: FileDialog.OpenFile
+            acceptLabel: "Choose"
             nameFilters: ["Images (*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP)"]
             onAccepted: controls.content.pickImage(selectedFile)
         }

@@ -177,11 +177,13 @@ ColumnLayout {
             item.currentFolder = bar.exporter.lastFolder
             item.selectedFile = file
             item.open()
+            DialogLook.fitWhenShown(bar)
         }
         sourceComponent: FileDialog {
             objectName: "saveSvgDialog"
             title: "Save SVG"
             fileMode: FileDialog.SaveFile
+            acceptLabel: "Save"
             defaultSuffix: "svg"
             nameFilters: ["SVG images (*.svg)"]
             onAccepted: bar.exporter.saveSvg(selectedFile)
@@ -195,10 +197,12 @@ ColumnLayout {
             item.currentFolder = bar.exporter.lastFolder
             item.selectedFile = file
             item.open()
+            DialogLook.fitWhenShown(bar)
         }
         sourceComponent: FileDialog {
             title: "Export PNG"
             fileMode: FileDialog.SaveFile
+            acceptLabel: "Save"
             defaultSuffix: "png"
             nameFilters: ["PNG images (*.png)"]
             onAccepted: bar.exporter.savePng(selectedFile, sizeChoice.currentIndex === 1 ? 2 : 1,

@@ -141,6 +141,19 @@ private slots:
             QVERIFY(request.path != "/api/delete");
     }
 
+    // The desktop's own file dialogs come through its portal when a desktop session has one; a
+    // theme the user chose stands, and without a desktop, a bus or a portal Qt chooses.
+    void theDesktopsOwnDialogs()
+    {
+        const QByteArray portal = "xdgdesktopportal";
+        QCOMPARE(DravlinApp::platformThemeFor("", "GNOME", true, true), portal);
+        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", true, true), portal);
+        QCOMPARE(DravlinApp::platformThemeFor("gtk3", "GNOME", true, true), QByteArray());
+        QCOMPARE(DravlinApp::platformThemeFor("", "", true, true), QByteArray());
+        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", false, true), QByteArray());
+        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", true, false), QByteArray());
+    }
+
     // A later launch hands its links to the running app; without links it asks for a window.
     void aSecondLaunchForwards()
     {

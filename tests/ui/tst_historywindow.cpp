@@ -277,6 +277,8 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
                 .toUrl()
                 .toLocalFile()
                 .endsWith(QLatin1Char('/') + Exporter::slug(runs.last().title) + QStringLiteral(".svg")));
+    QTest::qWait(300); // only for the picture: the dialog's list fills in
+    h.screenshot(QStringLiteral("dialog-save-svg"));
     QMetaObject::invokeMethod(dialog, "reject");
     QTest::qWait(300); // only for the picture: the last shapes finish fading in
     h.screenshot(QStringLiteral("window-export"));

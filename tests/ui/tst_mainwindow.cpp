@@ -5,10 +5,26 @@
 #include "windowharness.h"
 
 #include <QAccessible>
+#include <QColor>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
+
+// The background of the in-window file dialog's folder bar, or an invalid colour without one.
+QColor folderBarColor(QQuickItem *item)
+{
+    for (const QMetaObject *type = item->metaObject(); type; type = type->superClass()) {
+        if (qstrcmp(type->className(), "QQuickFolderBreadcrumbBar") == 0)
+            return item->property("background").value<QQuickItem *>()->property("color").value<QColor>();
+    }
+    const QList<QQuickItem *> children = item->childItems();
+    for (QQuickItem *child : children) {
+        if (const QColor found = folderBarColor(child); found.isValid())
+            return found;
+    }
+    return QColor();
+}
 
 class TestMainWindow : public QObject
 {
@@ -83,8 +99,8 @@ private slots:
     void aThinkingModelKeepsItsNarration()
     {
         WindowHarness h;
-        h.server.route("GET", "/api/tags",
-                       FakeResponse::json(200, R"({"models":[{"name":"qwen3:8b"},{"name":"gemma3:4b"}]})"));
+        h.server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"qwen3:8b",
+            "capabilities":["completion","vision"]},{"name":"gemma3:4b"}]})"));
         const QString thinking = QStringLiteral(
             "The user wants a lighthouse. I'll write one <svg> with a viewBox of 400×300: a dark sea, "
             "a striped tower, a lamp with a yellow glow. Then close it with </svg> and stop.");
@@ -124,6 +140,21 @@ private slots:
         h.session()->setSelectedModel(QStringLiteral("gemma3:4b"));
         QCOMPARE(h.item("runModel")->property("text").toString(), QStringLiteral("qwen3:8b"));
         h.screenshot(QStringLiteral("thinking"), 600);
+
+        // Without a desktop of its own (as here) the file dialog is Qt's, drawn in the window: its
+        // folder bar takes the window's dark palette instead of staying white under white names.
+        h.session()->setSelectedModel(QStringLiteral("qwen3:8b"));
+        QTRY_VERIFY(findAccessible(h.window, "Add a reference image"));
+        QVERIFY(press(findAccessible(h.window, "Add a reference image")));
+        QObject *dialog = nullptr;
+        QTRY_VERIFY((dialog = h.window->findChild<QObject *>(QStringLiteral("referenceDialog"))) &&
+                    dialog->property("visible").toBool());
+        const QColor base =
+            h.window->property("palette").value<QObject *>()->property("base").value<QColor>();
+        QCOMPARE(base, QColor("#232127"));
+        QTRY_COMPARE(folderBarColor(h.window->contentItem()), base);
+        h.screenshot(QStringLiteral("dialog-reference-image"), 300);
+        QMetaObject::invokeMethod(dialog, "reject");
     }
 
     // The two sheets, driven the way a screen reader drives them: a download started from the
