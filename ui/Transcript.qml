@@ -7,6 +7,7 @@ import Dravlin
 // how long it took, where it was published, and what went wrong.
 Item {
     id: transcript
+    objectName: "transcript"
 
     required property ContentController content
     // Where the export actions send the drawing; none, no actions.
@@ -20,6 +21,8 @@ Item {
     // scroll. start(), not restart(): pieces arrive faster than a frame, and restarting would put
     // the scroll off until the reply pauses.
     property bool following: true
+    // Whether a follow is on its way (tests watch it).
+    readonly property bool followPending: scrollTimer.running || scrollAnimation.running
     readonly property real lineSlack: 22
 
     function followToBottom() {
@@ -63,23 +66,25 @@ Item {
 
     Flickable {
         id: flick
+        objectName: "transcriptView"
         anchors.fill: parent
         visible: transcript.session.activePrompt !== ""
         contentWidth: width
         contentHeight: column.implicitHeight + 12
         boundsBehavior: Flickable.StopAtBounds
-        // A drag, a flick or the wheel is the reader's own move: the follow stops for it and
-        // resumes if it ends at the bottom.
+        // Any move but the follow's own (the wheel, a drag, the scroll bar, the keys) is the
+        // reader's: the follow stops for it and resumes once the reader is back at the bottom.
         onMovementStarted: scrollAnimation.stop()
-        onMovementEnded: transcript.readerMoved()
+        onContentYChanged: {
+            if (!scrollAnimation.running)
+                transcript.readerMoved()
+        }
         ScrollBar.vertical: ScrollBar {
             policy: flick.contentHeight > flick.height ? ScrollBar.AlwaysOn : ScrollBar.AsNeeded
             width: 6
             onPressedChanged: {
                 if (pressed)
                     scrollAnimation.stop()
-                else
-                    transcript.readerMoved()
             }
         }
 

@@ -5,6 +5,7 @@
 #include "windowharness.h"
 
 #include <QAccessible>
+#include <QWheelEvent>
 #include <QColor>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -82,6 +83,7 @@ private slots:
 
         h.server.release();
         QTRY_VERIFY_WITH_TIMEOUT(!h.session()->running() && h.item("done")->isVisible(), 20000);
+
         QCOMPARE(h.item("done")->property("text").toString(),
                  QStringLiteral("Done in ") + *h.session()->durationText());
         QCOMPARE(narration->property("text").toString(), shown);
@@ -101,9 +103,13 @@ private slots:
         WindowHarness h;
         h.server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"qwen3:8b",
             "capabilities":["completion","vision"]},{"name":"gemma3:4b"}]})"));
-        const QString thinking = QStringLiteral(
+        QString thinking = QStringLiteral(
             "The user wants a lighthouse. I'll write one <svg> with a viewBox of 400×300: a dark sea, "
             "a striped tower, a lamp with a yellow glow. Then close it with </svg> and stop.");
+        // Long enough to scroll: a model that thinks for a while.
+        for (int paragraph = 0; paragraph < 12; ++paragraph)
+            thinking += QStringLiteral("\n\nLet me check the proportions once more: the tower is a tall, "
+                                       "narrow rectangle, the lamp a circle on top.");
         const QString answer = QStringLiteral("Here is a lighthouse on a calm night.");
         const QString svg =
             QStringLiteral("<svg viewBox=\"0 0 400 300\"><rect width=\"400\" height=\"300\" fill=\"#123\"/>"
@@ -120,18 +126,46 @@ private slots:
         };
         for (qsizetype at = 0; at < thinking.size(); at += 7)
             add(QString(), thinking.mid(at, 7));
+        const qsizetype thinkingLines = lines.size();
         const QString reply = answer + QStringLiteral("\n```svg\n") + svg + QStringLiteral("\n```");
         for (qsizetype at = 0; at < reply.size(); at += 9)
             add(reply.mid(at, 9), QString());
         lines << R"({"model":"qwen3:8b","message":{"role":"assistant","content":""},"done":true})"
                  "\n";
-        h.server.route("POST", "/api/chat", FakeResponse(200).writeEach(lines));
+        h.server.route("POST", "/api/chat",
+                       FakeResponse(200)
+                           .writeEach(lines.mid(0, thinkingLines))
+                           .hold()
+                           .writeEach(lines.mid(thinkingLines)));
         QVERIFY(h.load());
         QTRY_COMPARE(h.session()->models().size(), 2);
         QTRY_COMPARE_WITH_TIMEOUT(h.item("canvas")->property("loadProgress").toInt(), 100, 30000);
         h.session()->setSelectedModel(QStringLiteral("qwen3:8b"));
         h.session()->start(QStringLiteral("a lighthouse at night"));
+        QTRY_VERIFY_WITH_TIMEOUT(h.session()->thinking() == thinking, 20000);
+        // A reader who scrolls up stays where they are while the rest streams in; back at the
+        // bottom, the transcript follows again.
+        QQuickItem *view = h.item("transcriptView");
+        const auto bottom = [view] {
+            return view->property("contentHeight").toReal() - view->height();
+        };
+        QTRY_VERIFY(bottom() > 200 && view->property("contentY").toReal() >= bottom() - 1);
+        // The wheel, three notches up, over the transcript.
+        const QPointF at = view->mapToScene(QPointF(view->width() / 2, view->height() / 3));
+        QWheelEvent wheel(at, h.window->mapToGlobal(at), QPoint(), QPoint(0, 360), Qt::NoButton, Qt::NoModifier,
+                          Qt::NoScrollPhase, false);
+        QCoreApplication::sendEvent(h.window, &wheel);
+        QTRY_VERIFY(!view->property("moving").toBool() && view->property("contentY").toReal() < bottom() - 100);
+        const qreal readingAt = view->property("contentY").toReal();
+
+        QQuickItem *transcript = h.item("transcript");
+        QTRY_VERIFY(!transcript->property("followPending").toBool());
+        QSignalSpy follows(transcript, SIGNAL(followPendingChanged()));
+        h.server.release();
         QTRY_VERIFY_WITH_TIMEOUT(!h.session()->running() && h.item("done")->isVisible(), 20000);
+        QCOMPARE(follows.size(), 0);
+        QCOMPARE(view->property("contentY").toReal(), readingAt);
+        QVERIFY(!h.item("transcript")->property("following").toBool());
 
         QCOMPARE(h.item("thinking")->property("text").toString(), thinking);
         QVERIFY(h.item("thinking")->isVisible());
