@@ -78,4 +78,36 @@ Window {
             request.dialogReject()
         }
     }
+
+    // While the first page loads there is something to look at, not an empty white box.
+    property bool loadedOnce: false
+    Connections {
+        target: view
+        function onLoadingChanged() {
+            if (!view.loading)
+                root.loadedOnce = true
+        }
+    }
+    Rectangle {
+        objectName: "signInLoading"
+        anchors.fill: view
+        visible: !root.loadedOnce
+        color: root.color
+        Accessible.role: Accessible.StaticText
+        Accessible.name: loadingText.text
+
+        Text {
+            id: loadingText
+            anchors.centerIn: parent
+            color: "#c8c8cc"
+            font.pixelSize: 13
+            text: qsTr("Loading the sign-in page…")
+        }
+        Rectangle {
+            anchors { left: parent.left; top: parent.top }
+            height: 2
+            width: parent.width * Math.max(0.05, view.loadProgress / 100)
+            color: "#ff2d78"
+        }
+    }
 }

@@ -1,3 +1,4 @@
+#include "accessiblecontrols.h"
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
 #include "account/preferences.h"
@@ -10,6 +11,7 @@
 #include <QDesktopServices>
 #include <QGuiApplication>
 #include <QPointer>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
@@ -222,7 +224,21 @@ private slots:
         QVERIFY(finished.wait(30000));
         QVERIFY(account->authError() && !account->authError()->isEmpty());
 
+        // While the page is on its way the window says so.
         pointServiceAt(m_server->url());
+        m_server->setHandler([](const RecordedRequest &) { return FakeResponse().hold(); });
+        account->signIn(&asker);
+        QQuickWindow *loading = account->signInSession()->window();
+        QVERIFY(loading);
+        auto *placeholder = loading->findChild<QQuickItem *>(QStringLiteral("signInLoading"));
+        QVERIFY(placeholder);
+        QTRY_VERIFY(placeholder->isVisible() && placeholder->width() > 0);
+        QVERIFY(QTest::qWaitForWindowExposed(loading));
+        screenshot(loading, QStringLiteral("sign-in-loading"));
+        m_server->release();
+        m_server->setHandler(
+            [](const RecordedRequest &) { return page("<form>Email <input name=e></form>"); });
+
         account->signIn();
         QPointer<QQuickWindow> window = account->signInSession()->window();
         QVERIFY(window && waitForPage(*account->signInSession()));
