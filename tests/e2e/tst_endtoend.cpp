@@ -206,8 +206,8 @@ private slots:
         // The balance shows as soon as the sign-in completes, before any cloud drawing.
         session->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
         session->setPayWith(QStringLiteral("credits"));
-        QTRY_VERIFY_WITH_TIMEOUT(findAccessible(window, QStringLiteral("Balance $1.00"), QAccessible::StaticText),
-                                 kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(
+            findAccessible(window, QStringLiteral("Balance $1.00"), QAccessible::StaticText), kWaitMs);
         const double before = *account->credits();
         auto *prompt = window->findChild<QQuickItem *>(QStringLiteral("prompt"));
         prompt->setProperty("text", QStringLiteral("a sleeping fox curled up"));

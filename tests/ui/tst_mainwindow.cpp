@@ -5,12 +5,12 @@
 #include "windowharness.h"
 
 #include <QAccessible>
-#include <QWheelEvent>
 #include <QColor>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QSignalSpy>
 #include <QTest>
+#include <QWheelEvent>
 
 // The background of the in-window file dialog's folder bar, or an invalid colour without one.
 QColor folderBarColor(QQuickItem *item)
@@ -152,10 +152,11 @@ private slots:
         QTRY_VERIFY(bottom() > 200 && view->property("contentY").toReal() >= bottom() - 1);
         // The wheel, three notches up, over the transcript.
         const QPointF at = view->mapToScene(QPointF(view->width() / 2, view->height() / 3));
-        QWheelEvent wheel(at, h.window->mapToGlobal(at), QPoint(), QPoint(0, 360), Qt::NoButton, Qt::NoModifier,
-                          Qt::NoScrollPhase, false);
+        QWheelEvent wheel(at, h.window->mapToGlobal(at), QPoint(), QPoint(0, 360), Qt::NoButton,
+                          Qt::NoModifier, Qt::NoScrollPhase, false);
         QCoreApplication::sendEvent(h.window, &wheel);
-        QTRY_VERIFY(!view->property("moving").toBool() && view->property("contentY").toReal() < bottom() - 100);
+        QTRY_VERIFY(!view->property("moving").toBool() &&
+                    view->property("contentY").toReal() < bottom() - 100);
         const qreal readingAt = view->property("contentY").toReal();
 
         QQuickItem *transcript = h.item("transcript");
