@@ -1,5 +1,6 @@
 #include "app/dravlinapp.h"
 
+#include "account/preferences.h"
 #include "app/updatealert.h"
 #include "session/downloads.h"
 #include "ui/contentcontroller.h"
@@ -11,6 +12,7 @@
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickStyle>
+#include <QScreen>
 #include <QTimer>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
@@ -18,6 +20,7 @@
 
 namespace {
 const QString kScheme = QStringLiteral("dravlin-mac");
+const QString kWindowFrameKey = QStringLiteral("DravlinWindowFrame");
 DravlinApp *s_running = nullptr;
 } // namespace
 
@@ -100,12 +103,71 @@ QQmlEngine *DravlinApp::engine()
     return shared;
 }
 
+QRect DravlinApp::placeWindow(const std::optional<QRect> &frontmost, const std::optional<QRect> &lastClosed,
+                              const QList<QRect> &screens, const QSize &standard)
+{
+    static constexpr int kCascade = 28;
+    if (screens.isEmpty())
+        return QRect(QPoint(), standard);
+    // The screen a rectangle is mostly on; the first one when it is on none.
+    const auto screenOf = [&screens](const QRect &rect) {
+        QRect best = screens.first();
+        qint64 bestArea = 0;
+        for (const QRect &screen : screens) {
+            const QRect common = screen.intersected(rect);
+            const qint64 area = qint64(common.width()) * common.height();
+            if (area > bestArea) {
+                best = screen;
+                bestArea = area;
+            }
+        }
+        return best;
+    };
+    // Moved, and shrunk if it must be, so that all of it is on that screen.
+    const auto fitted = [](QRect rect, const QRect &screen) {
+        rect.setSize(rect.size().boundedTo(screen.size()));
+        rect.moveLeft(qBound(screen.left(), rect.left(), screen.right() - rect.width() + 1));
+        rect.moveTop(qBound(screen.top(), rect.top(), screen.bottom() - rect.height() + 1));
+        return rect;
+    };
+    if (frontmost) {
+        const QRect screen = screenOf(*frontmost);
+        QRect next = frontmost->translated(kCascade, kCascade);
+        // Past the screen's edge the cascade starts again at its corner.
+        if (next.right() > screen.right() || next.bottom() > screen.bottom())
+            next.moveTopLeft(screen.topLeft() + QPoint(kCascade, kCascade));
+        return fitted(next, screen);
+    }
+    if (lastClosed && lastClosed->isValid() && !lastClosed->isEmpty())
+        return fitted(*lastClosed, screenOf(*lastClosed));
+    const QRect screen = screens.first();
+    QRect centred(QPoint(), standard.boundedTo(screen.size()));
+    centred.moveCenter(screen.center());
+    return centred;
+}
+
 QQuickWindow *DravlinApp::openWindow()
 {
     if (!m_windowComponent)
         m_windowComponent =
             new QQmlComponent(engine(), QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")), this);
-    QObject *object = m_windowComponent->create();
+    QList<QRect> screens;
+    const QList<QScreen *> all = QGuiApplication::screens();
+    for (const QScreen *screen : all)
+        screens << screen->availableGeometry();
+    const QList<QQuickWindow *> open = windows();
+    const std::optional<QRect> frontmost =
+        open.isEmpty() ? std::nullopt : std::optional<QRect>(open.first()->geometry());
+    const QRect lastClosed = Preferences::value(kWindowFrameKey).toRect();
+    const QRect place =
+        placeWindow(frontmost, lastClosed.isValid() ? std::optional<QRect>(lastClosed) : std::nullopt,
+                    screens, QSize(1180, 760));
+    QObject *object = m_windowComponent->createWithInitialProperties({
+        {QStringLiteral("x"), place.x()},
+        {QStringLiteral("y"), place.y()},
+        {QStringLiteral("width"), place.width()},
+        {QStringLiteral("height"), place.height()},
+    });
     auto *window = qobject_cast<QQuickWindow *>(object);
     if (!window) {
         qWarning().noquote() << m_windowComponent->errorString();
@@ -161,6 +223,8 @@ bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
 {
     if (event->type() == QEvent::Close) {
         if (auto *window = qobject_cast<QQuickWindow *>(watched)) {
+            // The next window of a later launch comes back here.
+            Preferences::setValue(kWindowFrameKey, window->geometry());
             // Closing the last window quits, and quitting stops the downloads.
             const QList<QQuickWindow *> open = windows();
             const bool last = open.size() == 1 && open.first() == window;

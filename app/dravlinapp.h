@@ -4,10 +4,12 @@
 #include <QObject>
 #include <QPointer>
 #include <QQuickWindow>
+#include <QRect>
 #include <QUrl>
 
 #include <QtQml/qqmlregistration.h>
 #include <functional>
+#include <optional>
 
 #include "app/updatealert.h"
 
@@ -59,6 +61,12 @@ public:
 
     // The QML side's handle: the running shell, or a quiet one for a window made without it.
     static DravlinApp *create(QQmlEngine *qmlEngine, QJSEngine *jsEngine);
+
+    // Where a new window goes: offset from the frontmost window when there is one; else where the
+    // last window closed, kept on a screen that still exists (moved on, and shrunk to fit); else
+    // the standard size centred on the first screen.
+    static QRect placeWindow(const std::optional<QRect> &frontmost, const std::optional<QRect> &lastClosed,
+                             const QList<QRect> &screens, const QSize &standard);
 
     // Opens one more main window; nullptr when it could not be created.
     Q_INVOKABLE QQuickWindow *openWindow();

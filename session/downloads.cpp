@@ -174,6 +174,10 @@ void Downloads::pull(const QString &name)
     task->watcher.setInterval(m_installPollMs);
     connect(&task->watcher, &QTimer::timeout, task, [this, task] { pollInstalled(task); });
     QTimer::singleShot(0, task, [this, task] {
+        // Stopped before its first turn (cancelled at once, or the application quitting): a
+        // transfer started now would run on with nobody to end it.
+        if (task->cancelled)
+            return;
         task->watcher.start();
         PullStream *stream = m_client->pull(task->name, task);
         task->stream = stream;

@@ -135,7 +135,7 @@ Item {
         function onDrawingAgain(prompt) { controls.prompt = prompt }
     }
     Shortcut {
-        sequence: "Ctrl+Y"
+        sequence: root.content.historyKeys
         onActivated: {
             if (historySheet.item)
                 historySheet.item.hide()
@@ -143,6 +143,45 @@ Item {
                 historySheet.active = true
         }
     }
+
+    // Escape stops a running drawing, as Stop does. Whatever is open over the window (a sheet,
+    // the history, a menu, the picker) closes with Escape first, each by its own key.
+    readonly property bool overlayOpen: root.getModelsSheet !== null || root.keySheet !== null
+                                        || historySheet.active
+    Shortcut {
+        sequences: [StandardKey.Cancel]
+        enabled: root.session.running && !root.overlayOpen
+        onActivated: root.session.stop()
+    }
+    // Ctrl+Return (⌘↩ on the Mac) draws from anywhere in the window.
+    Shortcut {
+        sequences: [root.content.drawKeys, "Ctrl+Enter"]
+        enabled: root.content.canDraw && !root.session.running && !root.overlayOpen
+        onActivated: root.session.start(controls.prompt)
+    }
+
+    // The keyboard goes back to the prompt whenever nothing else needs it.
+    function focusPrompt() {
+        if (!root.overlayOpen)
+            controls.focusPrompt()
+    }
+    Connections {
+        target: root.session
+        function onRunningChanged() {
+            // The prompt and the picker are off while a run goes on: the keyboard waits at Stop.
+            if (root.session.running) {
+                if (!root.overlayOpen)
+                    controls.focusStop()
+            } else {
+                Qt.callLater(root.focusPrompt)
+            }
+        }
+    }
+    Connections {
+        target: root.content
+        function onCanDrawChanged() { Qt.callLater(root.focusPrompt) }
+    }
+    onOverlayOpenChanged: if (!overlayOpen) Qt.callLater(root.focusPrompt)
 
     // Each sheet is made afresh whenever it opens and destroyed once it has closed; setting the
     // flag back closes it too.
@@ -155,6 +194,7 @@ Item {
             session: root.session
             onDismissed: {
                 root.content.showGetModels = false
+                root.getModelsSheet = null
                 destroy()
             }
         }
@@ -166,6 +206,7 @@ Item {
             content: root.content
             onDismissed: {
                 root.content.showKeySheet = false
+                root.keySheet = null
                 destroy()
             }
         }
@@ -186,5 +227,8 @@ Item {
         }
     }
 
-    Component.onCompleted: content.appear()
+    Component.onCompleted: {
+        content.appear()
+        Qt.callLater(root.focusPrompt)
+    }
 }

@@ -30,6 +30,10 @@ Button {
         verticalAlignment: Text.AlignVCenter
         elide: Text.ElideRight
     }
+    FocusRing {
+        shown: control.visualFocus
+        radius: control.kind === "plain" ? 4 : 8
+    }
     background: Rectangle {
         visible: control.kind !== "plain"
         implicitHeight: control.small ? 22 : 28

@@ -13,9 +13,20 @@ ColumnLayout {
     readonly property DravlinAccount account: content.account
     property alias prompt: field.text
 
+    // Where typing goes: a new window, a closed sheet or panel, and the end of a run put it here.
+    function focusPrompt() {
+        if (field.visible && field.enabled)
+            field.forceActiveFocus()
+    }
+    // While a run goes on the prompt field is off; the keyboard is at Stop instead.
+    function focusStop() {
+        stopButton.forceActiveFocus(Qt.TabFocusReason)
+    }
+
     spacing: 10
 
     ModelPicker {
+        objectName: "picker"
         content: controls.content
         Layout.fillWidth: true
     }
@@ -262,9 +273,14 @@ ColumnLayout {
             visible: controls.session.running
             spacing: 4
             DButton {
+                id: stopButton
+                objectName: "stop"
                 kind: "bordered"
                 small: false
                 text: "Stop"
+                ToolTip.visible: hovered
+                ToolTip.delay: 500
+                ToolTip.text: "Stop (Esc)"
                 font.pixelSize: 13
                 onClicked: controls.session.stop()
             }

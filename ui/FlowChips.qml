@@ -35,6 +35,10 @@ Column {
                 color: Theme.white(chip.down ? 0.16 : chip.hovered ? 0.12 : 0.08)
             }
             onClicked: chips.chosen(modelData)
+            FocusRing {
+                shown: chip.visualFocus
+                radius: height / 2 + 2
+            }
 
             HoverHandler {
                 cursorShape: Qt.PointingHandCursor

@@ -24,8 +24,8 @@ Rectangle {
 
     color: Theme.sidebarBG
 
-    // The sheet itself takes the keys, not the search field: in a text field Ctrl+Y is redo, and
-    // the same keys must close the sheet again.
+    // The sheet itself takes the keys at first, not the search field, so the keys that opened it
+    // close it again at once.
     Component.onCompleted: sheet.forceActiveFocus()
     Connections {
         target: sheet.history

@@ -25,6 +25,11 @@ AbstractButton {
         }
     }
     background: null
+    FocusRing {
+        shown: button.visualFocus
+        radius: width / 2
+        anchors.margins: 0
+    }
     ToolTip.visible: hovered && tip !== ""
     ToolTip.text: tip
     ToolTip.delay: 500

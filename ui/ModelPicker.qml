@@ -38,6 +38,18 @@ AbstractButton {
     }
     opacity: enabled ? 1 : 0.5
     onClicked: popup.open()
+    // Space opens it as a button does; so do Return and Alt+Down, as a list box does.
+    Keys.onPressed: (event) => {
+        const opens = event.key === Qt.Key_Return || event.key === Qt.Key_Enter
+                || (event.key === Qt.Key_Down && (event.modifiers & Qt.AltModifier))
+        if (opens && picker.enabled) {
+            popup.open()
+            event.accepted = true
+        }
+    }
+    FocusRing {
+        shown: picker.visualFocus
+    }
 
     Accessible.name: "Model"
     Accessible.description: picker.session.selectedModelLabel
@@ -56,8 +68,52 @@ AbstractButton {
             border.width: 1
             border.color: Theme.white(0.12)
         }
+        // The keyboard starts on the model in use; the arrows, Home and End move over models,
+        // typing jumps to a name, Return picks, Escape closes and keeps what was chosen.
+        property string typed: ""
+        onOpened: {
+            list.currentIndex = -1
+            const entries = picker.content.pickerEntries
+            for (let i = 0; i < entries.length; ++i) {
+                if (entries[i].kind === "model" && entries[i].value === picker.session.selectedModel)
+                    list.currentIndex = i
+            }
+            if (list.currentIndex < 0)
+                list.currentIndex = picker.content.pickerStep(-1, "home")
+            list.forceActiveFocus()
+        }
+        Timer {
+            id: typeAhead
+            interval: 900
+            onTriggered: popup.typed = ""
+        }
         contentItem: ListView {
+            id: list
+            objectName: "pickerList"
             implicitHeight: Math.min(contentHeight, 360)
+            keyNavigationEnabled: false
+            highlightMoveDuration: 0
+            Keys.onPressed: (event) => {
+                const moves = { [Qt.Key_Up]: "up", [Qt.Key_Down]: "down", [Qt.Key_Home]: "home",
+                                [Qt.Key_End]: "end" }
+                if (moves[event.key] !== undefined) {
+                    list.currentIndex = picker.content.pickerStep(list.currentIndex, moves[event.key])
+                    event.accepted = true
+                } else if (event.key === Qt.Key_Escape) {
+                    popup.close()
+                    picker.forceActiveFocus(Qt.TabFocusReason)
+                    event.accepted = true
+                } else if (event.key === Qt.Key_Return || event.key === Qt.Key_Enter || event.key === Qt.Key_Space) {
+                    if (list.currentItem && !list.currentItem.section)
+                        list.currentItem.clicked()
+                    event.accepted = true
+                } else if (event.text.length === 1 && event.text.trim() !== "" && !(event.modifiers & Qt.ControlModifier)) {
+                    popup.typed += event.text
+                    typeAhead.restart()
+                    list.currentIndex = picker.content.pickerFind(list.currentIndex, popup.typed)
+                    event.accepted = true
+                }
+            }
             clip: true
             model: picker.content.pickerEntries
             boundsBehavior: Flickable.StopAtBounds
@@ -95,12 +151,14 @@ AbstractButton {
                 }
                 background: Rectangle {
                     radius: 5
-                    color: !row.section && (row.hovered || row.down) ? Theme.accent : "transparent"
+                    color: !row.section && (row.hovered || row.down || row.ListView.isCurrentItem) ? Theme.accent
+                                                                                                 : "transparent"
                     opacity: row.down ? 0.8 : 1
                 }
                 onClicked: {
                     picker.session.selectedModel = modelData.value
                     popup.close()
+                    picker.forceActiveFocus(Qt.TabFocusReason)
                 }
                 Accessible.role: section ? Accessible.StaticText : Accessible.MenuItem
                 Accessible.name: modelData.text

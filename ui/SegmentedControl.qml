@@ -47,6 +47,10 @@ Rectangle {
                     color: segment.selected ? Theme.white(0.2) : segment.hovered ? Theme.white(0.06) : "transparent"
                 }
                 onClicked: control.chosen(modelData.value)
+                FocusRing {
+                    shown: segment.visualFocus
+                    radius: 6
+                }
                 Accessible.role: Accessible.RadioButton
                 Accessible.name: modelData.text
                 Accessible.checkable: true

@@ -61,6 +61,10 @@ RowLayout {
             color: Theme.white(menuButton.down || menu.visible ? 0.16 : menuButton.hovered ? 0.12 : 0.08)
         }
         onClicked: menu.popup(menuButton, menuButton.width - menu.width, menuButton.height + 4)
+        FocusRing {
+            shown: menuButton.visualFocus
+            radius: width / 2 + 2
+        }
         HoverHandler {
             cursorShape: Qt.PointingHandCursor
         }
@@ -114,14 +118,30 @@ RowLayout {
                     implicitHeight: 1
                     color: Theme.white(0.12)
                 }
-                Text {
+                Item {
                     id: itemText
                     visible: !item.divider
-                    text: item.text
-                    font: item.font
-                    color: "white"
-                    leftPadding: item.checkable ? item.indicator.width + 6 : 4
-                    verticalAlignment: Text.AlignVCenter
+                    implicitWidth: itemLabel.implicitWidth + itemKeys.implicitWidth + 16
+                    implicitHeight: itemLabel.implicitHeight
+                    Text {
+                        id: itemLabel
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: item.text
+                        font: item.font
+                        color: "white"
+                        leftPadding: item.checkable ? item.indicator.width + 6 : 4
+                    }
+                    // The item's key, as the platform writes it.
+                    Text {
+                        id: itemKeys
+                        anchors.right: parent.right
+                        anchors.rightMargin: 4
+                        anchors.verticalCenter: parent.verticalCenter
+                        text: item.modelData.shortcut ?? ""
+                        font.family: item.font.family
+                        font.pixelSize: 11
+                        color: item.highlighted ? "white" : Theme.white(0.45)
+                    }
                 }
                 Accessible.role: divider ? Accessible.Separator : Accessible.MenuItem
                 Accessible.name: divider ? "" : text

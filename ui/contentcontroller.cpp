@@ -8,6 +8,7 @@
 
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QKeySequence>
 #include <QUrlQuery>
 
 #include <utility>
@@ -30,6 +31,12 @@ QVariantMap entry(const QString &id, const QString &text, std::optional<bool> ch
     if (checked)
         map.insert(QStringLiteral("checked"), *checked);
     return map;
+}
+
+QVariantMap withShortcut(QVariantMap item, const QString &keys)
+{
+    item.insert(QStringLiteral("shortcut"), QKeySequence(keys).toString(QKeySequence::NativeText));
+    return item;
 }
 
 QVariantMap pickerEntry(const QString &kind, const QString &text, const QString &value = QString())
@@ -144,7 +151,8 @@ QVariantList ContentController::menuEntries() const
     }
     entries << entry(QStringLiteral("getModels"), QString::fromUtf16(u"Get more models\u2026"))
             << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
-            << entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026"))
+            << withShortcut(entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026")),
+                            historyShortcut())
             << entry(kDivider, QString());
     const std::optional<QString> username = m_account->username();
     if (m_account->signedIn() && username && !username->isEmpty())
@@ -180,6 +188,62 @@ QVariantList ContentController::pickerEntries() const
             entries << pickerEntry(QStringLiteral("model"), model.name, model.id);
     }
     return entries;
+}
+
+int ContentController::pickerStep(int from, const QString &move) const
+{
+    return pickerStep(pickerEntries(), from, move);
+}
+
+int ContentController::pickerFind(int from, const QString &typed) const
+{
+    return pickerFind(pickerEntries(), from, typed);
+}
+
+int ContentController::pickerStep(const QVariantList &entries, int from, const QString &move)
+{
+    const auto isModel = [&entries](qsizetype at) {
+        return entries.at(at).toMap().value(QStringLiteral("kind")).toString() == QLatin1String("model");
+    };
+    const qsizetype count = entries.size();
+    if (move == QLatin1String("home") || move == QLatin1String("end")) {
+        const bool forward = move == QLatin1String("home");
+        for (qsizetype i = forward ? 0 : count - 1; i >= 0 && i < count; i += forward ? 1 : -1) {
+            if (isModel(i))
+                return int(i);
+        }
+        return from;
+    }
+    const int direction = move == QLatin1String("up") ? -1 : move == QLatin1String("down") ? 1 : 0;
+    if (direction == 0)
+        return from;
+    for (qsizetype i = qsizetype(from) + direction; i >= 0 && i < count; i += direction) {
+        if (isModel(i))
+            return int(i);
+    }
+    // Nothing further that way; from nowhere, the first model there is.
+    return from >= 0
+               ? from
+               : pickerStep(entries, -1, direction > 0 ? QStringLiteral("home") : QStringLiteral("end"));
+}
+
+int ContentController::pickerFind(const QVariantList &entries, int from, const QString &typed)
+{
+    const QString prefix = typed.trimmed();
+    const qsizetype count = entries.size();
+    if (prefix.isEmpty() || count == 0)
+        return from;
+    // A first letter looks past the current row (pressing it again goes to the next such name);
+    // more letters refine the name the current row already starts with.
+    const qsizetype first = prefix.size() > 1 ? 0 : 1;
+    for (qsizetype step = first; step < first + count; ++step) {
+        const qsizetype at = (qMax<qsizetype>(from, -1) + step + count) % count;
+        const QVariantMap item = entries.at(at).toMap();
+        if (item.value(QStringLiteral("kind")).toString() == QLatin1String("model") &&
+            item.value(QStringLiteral("text")).toString().startsWith(prefix, Qt::CaseInsensitive))
+            return int(at);
+    }
+    return from;
 }
 
 QString ContentController::footerIdentity() const

@@ -68,11 +68,27 @@ public:
     static QString localModelsSection();
     static QString keyStorageNote();
 
-    // The ⋯ menu, in order: {"id", "text"} maps, with "checked" for an item that is a choice; a
-    // divider has the id "divider".
+    // The ⋯ menu, in order: {"id", "text"} maps, with "checked" for an item that is a choice and
+    // "shortcut" (in the platform's words) for one that has a key; a divider has the id "divider".
     QVariantList menuEntries() const;
     // The model picker: {"kind": "section"|"model", "text", "value"} maps in display order.
     QVariantList pickerEntries() const;
+    // Moving through the open picker from the keyboard, over models only (headings are skipped):
+    // "up", "down", "home", "end" from row `from` (-1: none yet); the row stays where nothing is
+    // further that way.
+    Q_INVOKABLE int pickerStep(int from, const QString &move) const;
+    // Type-ahead: the next model (round to the start) whose name begins with the letters typed,
+    // ignoring case; with more than one letter typed the current row counts first.
+    Q_INVOKABLE int pickerFind(int from, const QString &typed) const;
+    static int pickerStep(const QVariantList &entries, int from, const QString &move);
+    static int pickerFind(const QVariantList &entries, int from, const QString &typed);
+
+    // The window's keys, in the platform's words (Ctrl on Linux, ⌘ on the Mac): drawing from
+    // anywhere, and the history, which must not be Ctrl+Y: that is Redo in a text field on Linux.
+    static QString drawShortcut() { return QStringLiteral("Ctrl+Return"); }
+    static QString historyShortcut() { return QStringLiteral("Ctrl+H"); }
+    Q_PROPERTY(QString drawKeys READ drawShortcut CONSTANT)
+    Q_PROPERTY(QString historyKeys READ historyShortcut CONSTANT)
     QString footerIdentity() const;
     QString promptHeader() const;
     bool showPayment() const;

@@ -11,7 +11,9 @@
 #include "testenvironment.h"
 #include "ui/contentcontroller.h"
 
+#include <QGuiApplication>
 #include <QQuickWindow>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -126,6 +128,9 @@ private slots:
         QVERIFY(downloads->isEmpty());
 
         downloads->pull(QStringLiteral("delta:1b"));
+        QTRY_VERIFY(
+            std::count_if(m_server.requests().cbegin(), m_server.requests().cend(),
+                          [](const RecordedRequest &request) { return request.path == "/api/pull"; }) == 2);
         QTRY_COMPARE(m_server.activeConnections(), 1);
         QCOMPARE(DravlinApp::quitQuestion({"delta:1b", "gamma:2b", "eta:3b"}).informative,
                  QStringLiteral("delta:1b, gamma:2b and eta:3b are still downloading. Quitting stops the "
@@ -135,10 +140,73 @@ private slots:
         answer(0, QStringLiteral("delta:1b"));
         QVERIFY(secondGone.wait());
         QVERIFY(downloads->isEmpty());
-        QTRY_COMPARE(m_server.activeConnections(), 0);
+        QTRY_COMPARE_WITH_TIMEOUT(m_server.activeConnections(), 0, 20000);
         QCOMPARE(asked.size(), 0);
         for (const RecordedRequest &request : m_server.requests())
             QVERIFY(request.path != "/api/delete");
+    }
+
+    // Where a new window goes: offset from the frontmost (starting again at the corner past the
+    // edge), else where the last one closed but always wholly on a screen that still exists, else
+    // the standard size centred. Two screens: 0,0 1920×1080 and 1920,0 1280×1024.
+    void whereAWindowOpens_data()
+    {
+        QTest::addColumn<QRect>("frontmost");  // null: no window open
+        QTest::addColumn<QRect>("lastClosed"); // null: none remembered
+        QTest::addColumn<QRect>("placed");
+        QTest::newRow("first ever") << QRect() << QRect() << QRect(370, 160, 1180, 760);
+        QTest::newRow("as it was") << QRect() << QRect(100, 50, 1000, 700) << QRect(100, 50, 1000, 700);
+        QTest::newRow("on the second screen")
+            << QRect() << QRect(2000, 100, 900, 700) << QRect(2000, 100, 900, 700);
+        QTest::newRow("its screen is gone")
+            << QRect() << QRect(4000, 100, 900, 700) << QRect(1020, 100, 900, 700);
+        QTest::newRow("half off the edge")
+            << QRect() << QRect(1400, 600, 1000, 700) << QRect(920, 380, 1000, 700);
+        QTest::newRow("larger than the screen")
+            << QRect() << QRect(2100, 0, 2000, 1400) << QRect(1920, 0, 1280, 1024);
+        QTest::newRow("cascade") << QRect(100, 50, 1000, 700) << QRect(5, 5, 10, 10)
+                                 << QRect(128, 78, 1000, 700);
+        QTest::newRow("cascade past the edge")
+            << QRect(900, 380, 1000, 700) << QRect() << QRect(28, 28, 1000, 700);
+    }
+    void whereAWindowOpens()
+    {
+        QFETCH(QRect, frontmost);
+        QFETCH(QRect, lastClosed);
+        const QList<QRect> screens{QRect(0, 0, 1920, 1080), QRect(1920, 0, 1280, 1024)};
+        const auto optional = [](const QRect &rect) {
+            return rect.isNull() ? std::nullopt : std::optional<QRect>(rect);
+        };
+        QTEST(DravlinApp::placeWindow(optional(frontmost), optional(lastClosed), screens, QSize(1180, 760)),
+              "placed");
+    }
+
+    // A window closed comes back where it was, at its size, in the next launch's first window.
+    void aReopenedWindowComesBackAtItsSize()
+    {
+        Preferences::remove(QStringLiteral("DravlinWindowFrame"));
+        QRect closedAt;
+        {
+            DravlinApp app;
+            QQuickWindow *window = app.openWindow();
+            QVERIFY(window);
+            window->setGeometry(QRect(40, 30, 1000, 700));
+            QTRY_COMPARE(window->size(), QSize(1000, 700));
+            closedAt = window->geometry();
+            QSignalSpy gone(window, &QObject::destroyed);
+            window->close();
+            QVERIFY(gone.wait());
+        }
+        DravlinApp app;
+        QQuickWindow *again = app.openWindow();
+        QVERIFY(again);
+        // As far as this machine's screens let it (the test's screen may be small).
+        QList<QRect> screens;
+        for (const QScreen *screen : QGuiApplication::screens())
+            screens << screen->availableGeometry();
+        const QRect expected = DravlinApp::placeWindow(std::nullopt, closedAt, screens, QSize(1180, 760));
+        QCOMPARE(again->size(), expected.size());
+        QVERIFY(expected.size() != QSize(1180, 760));
     }
 
     // The desktop's own file dialogs come through its portal when a desktop session has one; a

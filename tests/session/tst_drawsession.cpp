@@ -759,6 +759,16 @@ private slots:
         h.downloads.dismissError();
         QCOMPARE(h.downloads.pullError(), std::nullopt);
 
+        // Cancelled before its first turn, a download never asks the server for anything but the
+        // deletion.
+        const int pulls = h.requestsTo("POST", "/api/pull");
+        const int deletes = h.requestsTo("DELETE", "/api/delete");
+        h.downloads.pull(QStringLiteral("zeta:1b"));
+        h.downloads.cancelPull(QStringLiteral("zeta:1b"));
+        QVERIFY(h.waitForRequests("DELETE", "/api/delete", deletes + 1));
+        QVERIFY(h.refreshModels());
+        QCOMPARE(h.requestsTo("POST", "/api/pull"), pulls);
+
         h.server.setHandler([](const RecordedRequest &) {
             return FakeResponse().write(progress(40)).hold().write("{\"status\":\"success\"}\n");
         });

@@ -10,6 +10,7 @@
 #include "ui/modelssheetcontroller.h"
 #include "ui/visiblenarration.h"
 
+#include <QKeySequence>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -163,6 +164,9 @@ private slots:
 #endif
         QCOMPARE(rows(c.pickerEntries()), picker);
         QCOMPARE(rows(c.menuEntries()), menu);
+        // Every key is shown in its menu item; the history's is not Ctrl+Y, which is Redo.
+        QCOMPARE(rows(c.menuEntries(), {"shortcut"}).remove('|'),
+                 QKeySequence("Ctrl+H").toString(QKeySequence::NativeText));
         QTEST(!c.showPayment() ? "nothing" : c.showKeyWarning() ? "key warning" : c.balanceText(), "payment");
         QTEST(c.footerIdentity() + '|' + c.promptHeader(), "names");
     }
@@ -253,6 +257,54 @@ private slots:
     {
         QFETCH(QString, actual);
         QTEST(actual, "expected");
+    }
+
+    // The picker from the keyboard: the arrows, Home and End move over models only, never onto a
+    // heading, and stop at the ends; typing jumps to the next name that starts so (round to the
+    // top), more letters refining the current one. Rows: 0 "On this computer", 1 alpha:8b,
+    // 2 alpha:2b, 3 beta:4b, 4 "Cloud", 5 Plain, 6 Seer.
+    void thePickerFromTheKeyboard_data()
+    {
+        QTest::addColumn<int>("from");
+        QTest::addColumn<QString>("key");
+        QTest::addColumn<int>("to");
+        const auto row = [](const char *tag, int from, const char *key, int to) {
+            QTest::newRow(tag) << from << QString::fromUtf8(key) << to;
+        };
+        row("down from nothing", -1, "down", 1);
+        row("up from nothing", -1, "up", 6);
+        row("down over a heading", 3, "down", 5);
+        row("up over a heading", 5, "up", 3);
+        row("up at the top stays", 1, "up", 1);
+        row("down at the end stays", 6, "down", 6);
+        row("home", 5, "home", 1);
+        row("end", 2, "end", 6);
+        row("a letter", 1, "type:b", 3);
+        row("upper case", 1, "type:S", 6);
+        row("the same letter again goes on", 1, "type:a", 2);
+        row("round to the top", 6, "type:a", 1);
+        row("more letters keep the row", 2, "type:alpha:2", 2);
+        row("more letters find the row", 1, "type:alpha:2", 2);
+        row("no match stays", 3, "type:zz", 3);
+        row("a heading is no match", 1, "type:cloud", 1);
+    }
+    void thePickerFromTheKeyboard()
+    {
+        QFETCH(int, from);
+        QFETCH(QString, key);
+        const auto item = [](const char *kind, const char *text) {
+            return QVariant(QVariantMap{{"kind", kind}, {"text", text}, {"value", text}});
+        };
+        const QVariantList entries{item("section", "On this computer"),
+                                   item("model", "alpha:8b"),
+                                   item("model", "alpha:2b"),
+                                   item("model", "beta:4b"),
+                                   item("section", "Cloud"),
+                                   item("model", "Plain"),
+                                   item("model", "Seer")};
+        const int to = key.startsWith(u"type:") ? ContentController::pickerFind(entries, from, key.mid(5))
+                                                : ContentController::pickerStep(entries, from, key);
+        QTEST(to, "to");
     }
 
     // Fed piece by piece, split anywhere (an emoji between its halves too), the transcript shows

@@ -286,7 +286,7 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     // Shortcuts belong to the active window.
     h.window->requestActivate();
     QVERIFY(QTest::qWaitForWindowActive(h.window));
-    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(h.window, Qt::Key_H, Qt::ControlModifier);
     QTRY_VERIFY(h.item("historySheet")->isVisible());
     QQuickItem *list = h.item("historyList");
     QTRY_COMPARE(list->property("count").toInt(), runs.size());
@@ -314,16 +314,16 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     QTRY_COMPARE(list->property("count").toInt(), 1);
     QVERIFY(history->undoText().isEmpty() && !h.item("undoBar")->isVisible());
 
-    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(h.window, Qt::Key_H, Qt::ControlModifier);
     QTRY_VERIFY(!h.item("historySheet")); // closed and gone
     QVERIFY(!history->viewing());
 
     // Escape closes the panel; "Draw again" draws the prompt and puts it in the prompt field.
-    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(h.window, Qt::Key_H, Qt::ControlModifier);
     QTRY_VERIFY(h.item("historySheet") && h.item("historySheet")->isVisible());
     QTest::keyClick(h.window, Qt::Key_Escape);
     QTRY_VERIFY(!h.item("historySheet"));
-    QTest::keyClick(h.window, Qt::Key_Y, Qt::ControlModifier);
+    QTest::keyClick(h.window, Qt::Key_H, Qt::ControlModifier);
     QTRY_VERIFY(h.item("historySheet"));
     h.item("historySearch")->setProperty("text", QStringLiteral("FOX"));
     QTRY_VERIFY(

@@ -1,4 +1,5 @@
 #include "accessiblecontrols.h"
+#include "sessionharness.h"
 #include "testenvironment.h"
 #include "ui/formats.h"
 #include "ui/visiblenarration.h"
@@ -190,6 +191,61 @@ private slots:
         QTRY_COMPARE(folderBarColor(h.window->contentItem()), base);
         h.screenshot(QStringLiteral("dialog-reference-image"), 300);
         QMetaObject::invokeMethod(dialog, "reject");
+    }
+
+    // The keyboard alone: typing right after the window opens lands in the prompt; Shift+Tab
+    // reaches the picker (with a ring), which opens with Return, moves with the arrows, keeps its
+    // model on Escape and picks on Return; Ctrl+Return draws from anywhere, Escape stops, and the
+    // keyboard is back in the prompt.
+    void theKeyboardAlone()
+    {
+        WindowHarness h;
+        h.server.route("GET", "/api/tags",
+                       FakeResponse::json(200, R"({"models":[{"name":"alpha:8b"},{"name":"beta:4b"}]})"));
+        h.server.route("POST", "/api/chat", FakeResponse().write(chatLine("A fox.")).hold());
+        QVERIFY(h.load());
+        h.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(h.window));
+        QQuickItem *prompt = h.item("prompt");
+        QTRY_VERIFY(h.item("controls")->isVisible() && prompt->hasActiveFocus());
+        for (const char c : QByteArray("a fox"))
+            QTest::keyClick(h.window, c);
+        QCOMPARE(prompt->property("text").toString(), QStringLiteral("a fox"));
+
+        QTest::keyClick(h.window, Qt::Key_Backtab, Qt::ShiftModifier);
+        QQuickItem *picker = h.item("picker");
+        QTRY_VERIFY(picker->hasActiveFocus() && picker->property("visualFocus").toBool());
+        h.screenshot(QStringLiteral("focus-picker"));
+        QCOMPARE(h.session()->selectedModel(), QStringLiteral("alpha:8b"));
+        QTest::keyClick(h.window, Qt::Key_Return);
+        QQuickItem *list = nullptr;
+        QTRY_VERIFY((list = h.item("pickerList")) && list->isVisible() && list->hasActiveFocus());
+        QCOMPARE(list->property("currentIndex").toInt(), 1);
+        QTest::keyClick(h.window, Qt::Key_Down);
+        QCOMPARE(list->property("currentIndex").toInt(), 2);
+        h.screenshot(QStringLiteral("picker-keyboard"));
+        QTest::keyClick(h.window, Qt::Key_Escape);
+        QTRY_VERIFY(!list->isVisible());
+        QCOMPARE(h.session()->selectedModel(), QStringLiteral("alpha:8b"));
+        QTest::keyClick(h.window, Qt::Key_Down, Qt::AltModifier);
+        QTRY_VERIFY(list->isVisible());
+        QTest::keyClick(h.window, Qt::Key_B);
+        QTest::keyClick(h.window, Qt::Key_Return);
+        QTRY_VERIFY(!list->isVisible());
+        QCOMPARE(h.session()->selectedModel(), QStringLiteral("beta:4b"));
+
+        QTest::keyClick(h.window, Qt::Key_Return, Qt::ControlModifier);
+        QTRY_VERIFY(h.session()->running());
+        QCOMPARE(h.session()->activePrompt(), QStringLiteral("a fox"));
+        QTRY_VERIFY(h.item("stop")->hasActiveFocus());
+        QTest::keyClick(h.window, Qt::Key_Escape);
+        QTRY_VERIFY(!h.session()->running());
+        QCOMPARE(h.session()->statusNote(), std::optional<QString>(QStringLiteral("Stopped.")));
+        QTRY_VERIFY(prompt->hasActiveFocus());
+        // Onwards in reading order: Draw, then the first example chip.
+        QTest::keyClick(h.window, Qt::Key_Tab);
+        QTest::keyClick(h.window, Qt::Key_Tab);
+        h.screenshot(QStringLiteral("focus-chip"));
     }
 
     // The two sheets, driven the way a screen reader drives them: a download started from the
