@@ -550,6 +550,11 @@ bool DrawSession::attachReferenceFile(const QString &path)
         file.open(QIODevice::ReadOnly)
             ? file.read(file.isSequential() ? readLimit : std::min(file.size() + 1, readLimit))
             : QByteArray();
+    return attachReferenceBytes(bytes, Prompts::contentTypeForFileName(path));
+}
+
+bool DrawSession::attachReferenceBytes(const QByteArray &bytes, const QString &contentType)
+{
     if (bytes.size() > kMaxReferenceBytes) {
         setReferenceError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
         return false;
@@ -566,8 +571,7 @@ bool DrawSession::attachReferenceFile(const QString &path)
         return false;
     }
     m_referenceImage = image;
-    m_referenceData =
-        ReferenceData{QString::fromLatin1(bytes.toBase64()), Prompts::contentTypeForFileName(path)};
+    m_referenceData = ReferenceData{QString::fromLatin1(bytes.toBase64()), contentType};
     m_referenceSource = previewSource(image);
     setReferenceError(QString());
     emit referenceChanged();

@@ -227,6 +227,16 @@ Item {
         }
     }
 
+    // An image dropped anywhere on the window becomes the reference, for a model that sees images.
+    DropArea {
+        anchors.fill: parent
+        onEntered: (drag) => drag.accepted = drag.hasUrls && root.session.selectedIsVision
+        onDropped: (drop) => {
+            if (root.content.dropImage(drop.urls))
+                drop.accept(Qt.CopyAction)
+        }
+    }
+
     Component.onCompleted: {
         content.appear()
         Qt.callLater(root.focusPrompt)

@@ -107,6 +107,20 @@ ColumnLayout {
                 visible: field.cursorVisible
             }
             onAccepted: controls.session.start(text)
+            // A picture on the clipboard becomes the reference image; anything else pastes as text.
+            Keys.onPressed: (event) => {
+                if (event.matches(StandardKey.Paste) && controls.content.pasteImage())
+                    event.accepted = true
+            }
+            TapHandler {
+                acceptedButtons: Qt.RightButton
+                onTapped: (point) => fieldEditMenu.openAt(point.position)
+            }
+            EditMenu {
+                id: fieldEditMenu
+                objectName: "promptEditMenu"
+                target: field
+            }
             Accessible.name: "Prompt"
             Accessible.description: "What should it draw?"
         }
@@ -157,6 +171,13 @@ ColumnLayout {
             }
             AbstractButton {
                 id: clearImage
+                ToolTip.visible: clearImage.hovered
+                ToolTip.delay: 500
+                ToolTip.text: "Remove the reference image"
+                FocusRing {
+                    shown: clearImage.visualFocus
+                    radius: width / 2 + 2
+                }
                 implicitWidth: 22
                 implicitHeight: 22
                 enabled: !controls.session.running
@@ -338,6 +359,13 @@ ColumnLayout {
         }
         AbstractButton {
             id: dismiss
+            ToolTip.visible: dismiss.hovered
+            ToolTip.delay: 500
+            ToolTip.text: "Hide the examples"
+            FocusRing {
+                shown: dismiss.visualFocus
+                radius: width / 2 + 2
+            }
             Layout.alignment: Qt.AlignTop
             implicitWidth: 18
             implicitHeight: 18

@@ -191,6 +191,14 @@ Sheet {
             TextField {
                 id: searchField
                 objectName: "search"
+                TapHandler {
+                    acceptedButtons: Qt.RightButton
+                    onTapped: (point) => searchFieldEditMenu.openAt(point.position)
+                }
+                EditMenu {
+                    id: searchFieldEditMenu
+                    target: searchField
+                }
                 text: sheet.state.search
                 onTextEdited: sheet.state.search = text
                 placeholderText: sheet.state.searchPlaceholder

@@ -83,6 +83,13 @@ Rectangle {
             }
             AbstractButton {
                 id: closeButton
+                ToolTip.visible: closeButton.hovered
+                ToolTip.delay: 500
+                ToolTip.text: "Close (Esc)"
+                FocusRing {
+                    shown: closeButton.visualFocus
+                    radius: width / 2 + 2
+                }
                 Layout.preferredWidth: 28
                 Layout.preferredHeight: 28
                 hoverEnabled: true
@@ -121,6 +128,14 @@ Rectangle {
         TextField {
             id: searchField
             objectName: "historySearch"
+            TapHandler {
+                acceptedButtons: Qt.RightButton
+                onTapped: (point) => searchFieldEditMenu.openAt(point.position)
+            }
+            EditMenu {
+                id: searchFieldEditMenu
+                target: searchField
+            }
             visible: !sheet.history.viewing && sheet.history.available
             Layout.fillWidth: true
             placeholderText: "Search prompts"
@@ -211,6 +226,14 @@ Rectangle {
                     }
                     AbstractButton {
                         id: deleteOne
+                        hoverEnabled: true
+                        ToolTip.visible: deleteOne.hovered
+                        ToolTip.delay: 500
+                        ToolTip.text: "Delete"
+                        FocusRing {
+                            shown: deleteOne.visualFocus
+                            radius: width / 2 + 2
+                        }
                         Layout.rightMargin: 6
                         Layout.preferredWidth: 22
                         Layout.preferredHeight: 22

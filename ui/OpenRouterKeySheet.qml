@@ -38,6 +38,14 @@ Sheet {
         TextField {
             id: keyField
             objectName: "key"
+            TapHandler {
+                acceptedButtons: Qt.RightButton
+                onTapped: (point) => keyFieldEditMenu.openAt(point.position)
+            }
+            EditMenu {
+                id: keyFieldEditMenu
+                target: keyField
+            }
             // The stored key, masked, so it can be checked or replaced.
             text: sheet.account.openRouterKey()
             echoMode: TextInput.Password

@@ -94,6 +94,14 @@ Rectangle {
                     selectedTextColor: "white"
                     Accessible.role: Accessible.EditableText
                     Accessible.name: "SVG source"
+                    TapHandler {
+                        acceptedButtons: Qt.RightButton
+                        onTapped: (point) => sourceEditMenu.openAt(point.position)
+                    }
+                    EditMenu {
+                        id: sourceEditMenu
+                        target: source
+                    }
                 }
             }
         }

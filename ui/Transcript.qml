@@ -199,6 +199,14 @@ Item {
                     font.italic: true
                     Accessible.role: Accessible.StaticText
                     Accessible.name: "Thinking"
+                    TapHandler {
+                        acceptedButtons: Qt.RightButton
+                        onTapped: (point) => thinkingTextEditMenu.openAt(point.position)
+                    }
+                    EditMenu {
+                        id: thinkingTextEditMenu
+                        target: thinkingText
+                    }
 
                     VisibleNarration {
                         id: thinkingNarration
@@ -225,6 +233,14 @@ Item {
                 font.pixelSize: 13
                 Accessible.role: Accessible.StaticText
                 Accessible.name: "Narration"
+                TapHandler {
+                    acceptedButtons: Qt.RightButton
+                    onTapped: (point) => narrationTextEditMenu.openAt(point.position)
+                }
+                EditMenu {
+                    id: narrationTextEditMenu
+                    target: narrationText
+                }
 
                 VisibleNarration {
                     id: narration

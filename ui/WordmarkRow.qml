@@ -68,6 +68,9 @@ RowLayout {
         HoverHandler {
             cursorShape: Qt.PointingHandCursor
         }
+        ToolTip.visible: menuButton.hovered && !menu.visible
+        ToolTip.delay: 500
+        ToolTip.text: "More"
         Accessible.name: "More"
         Accessible.onPressAction: menuButton.clicked()
     }

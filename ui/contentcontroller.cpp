@@ -6,9 +6,14 @@
 #include "session/catalog.h"
 #include "session/drawsession.h"
 
+#include <QBuffer>
+#include <QClipboard>
 #include <QDesktopServices>
 #include <QFileInfo>
+#include <QGuiApplication>
+#include <QImage>
 #include <QKeySequence>
+#include <QMimeData>
 #include <QUrlQuery>
 
 #include <utility>
@@ -354,6 +359,35 @@ bool ContentController::isPickableImage(const QUrl &fileUrl)
 bool ContentController::pickImage(const QUrl &fileUrl)
 {
     return isPickableImage(fileUrl) && m_session->attachReference(fileUrl);
+}
+
+bool ContentController::dropImage(const QList<QUrl> &urls)
+{
+    if (!m_session->selectedIsVision() || urls.isEmpty())
+        return false;
+    return pickImage(urls.first());
+}
+
+bool ContentController::pasteImage()
+{
+    return takeImage(QGuiApplication::clipboard()->mimeData());
+}
+
+bool ContentController::takeImage(const QMimeData *data)
+{
+    if (!data || !m_session->selectedIsVision())
+        return false;
+    if (data->hasUrls() && !data->urls().isEmpty() && isPickableImage(data->urls().first()))
+        return pickImage(data->urls().first());
+    if (!data->hasImage())
+        return false;
+    const QImage image = qvariant_cast<QImage>(data->imageData());
+    QByteArray png;
+    QBuffer buffer(&png);
+    buffer.open(QIODevice::WriteOnly);
+    if (image.isNull() || !image.save(&buffer, "PNG"))
+        return false;
+    return m_session->attachReferenceBytes(png, QStringLiteral("image/png"));
 }
 
 void ContentController::openLink(const QUrl &url)

@@ -10,6 +10,7 @@
 #include <functional>
 
 class DrawSession;
+class QMimeData;
 class DravlinAccount;
 
 // One main window's state and rules: it owns the window's drawing session and account, decides
@@ -106,6 +107,12 @@ public:
     Q_INVOKABLE void useExample(const QString &prompt);
     // A file chosen as the reference image; only PNG, JPEG, GIF and WebP by name are taken.
     Q_INVOKABLE bool pickImage(const QUrl &fileUrl);
+    // An image dropped on the window or pasted: taken only for a model that sees images, by the
+    // same rules as a chosen file. A pasted picture with no file is kept as PNG. False when there
+    // was no image to take (a paste then goes on as text).
+    Q_INVOKABLE bool dropImage(const QList<QUrl> &urls);
+    Q_INVOKABLE bool pasteImage();
+    bool takeImage(const QMimeData *data);
     // Opens an address in the browser; only web addresses, whatever the caller passes.
     Q_INVOKABLE void openLink(const QUrl &url);
     // Opens a page of the service's web site; each segment stays one path segment, so a user

@@ -14,11 +14,7 @@
 namespace {
 bool isFolderBar(const QObject *object)
 {
-    for (const QMetaObject *type = object->metaObject(); type; type = type->superClass()) {
-        if (qstrcmp(type->className(), "QQuickFolderBreadcrumbBar") == 0)
-            return true;
-    }
-    return false;
+    return object->inherits("QQuickFolderBreadcrumbBar");
 }
 
 int fitBelow(QQuickItem *item, const QColor &base, const QColor &border)

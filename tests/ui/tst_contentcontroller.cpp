@@ -10,8 +10,12 @@
 #include "ui/modelssheetcontroller.h"
 #include "ui/visiblenarration.h"
 
+#include <QFile>
+#include <QImage>
 #include <QKeySequence>
+#include <QMimeData>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 
 namespace {
@@ -257,6 +261,72 @@ private slots:
     {
         QFETCH(QString, actual);
         QTEST(actual, "expected");
+    }
+
+    // An image by hand, pasted or dropped, is taken as a chosen file would be, and only for a model
+    // that sees images: a picture on the clipboard is kept as PNG, a file by its kind; text, a
+    // file that is no picture, or a model without eyes leave the reference as it was.
+    void anImageByHand_data()
+    {
+        QTest::addColumn<QString>("model");
+        QTest::addColumn<QString>("what");  // "picture", "file", "text file", "text", "web"
+        QTest::addColumn<QString>("taken"); // the media type, or empty when refused
+        QTest::newRow("a pasted picture") << "seer:1b"
+                                          << "picture"
+                                          << "image/png";
+        QTest::newRow("a dropped file") << "seer:1b"
+                                        << "file"
+                                        << "image/jpeg";
+        QTest::newRow("a text file named .jpg") << "seer:1b"
+                                                << "text file"
+                                                << "";
+        QTest::newRow("text") << "seer:1b"
+                              << "text"
+                              << "";
+        QTest::newRow("a web address") << "seer:1b"
+                                       << "web"
+                                       << "";
+        QTest::newRow("a model without eyes") << "plain:1b"
+                                              << "picture"
+                                              << "";
+    }
+    void anImageByHand()
+    {
+        QFETCH(QString, model);
+        QFETCH(QString, what);
+        QFETCH(QString, taken);
+        Window w({.installed =
+                      R"([{"name":"seer:1b","capabilities":["completion","vision"]},{"name":"plain:1b"}])"});
+        QVERIFY(w.appear());
+        w.content->session()->setSelectedModel(model);
+        QTemporaryDir dir;
+        QImage picture(6, 4, QImage::Format_RGB32);
+        picture.fill(Qt::red);
+        const QString photo = dir.filePath("photo.jpg");
+        QVERIFY(picture.save(photo, "JPEG"));
+        const QString fake = dir.filePath("fake.jpg");
+        QFile text(fake);
+        QVERIFY(text.open(QIODevice::WriteOnly) && text.write("not a picture") > 0);
+        text.close();
+
+        QMimeData data;
+        if (what == "picture")
+            data.setImageData(picture);
+        else if (what == "file")
+            data.setUrls({QUrl::fromLocalFile(photo)});
+        else if (what == "text file")
+            data.setUrls({QUrl::fromLocalFile(fake)});
+        else if (what == "web")
+            data.setUrls({QUrl("https://example.com/a.png")});
+        else
+            data.setText("a fox");
+        QCOMPARE(w.content->takeImage(&data), !taken.isEmpty());
+        DrawSession *session = w.content->session();
+        QCOMPARE(session->hasReference(), !taken.isEmpty());
+        if (!taken.isEmpty())
+            QCOMPARE(session->referenceData()->contentType, taken);
+        if (what == "file")
+            QVERIFY(w.content->dropImage(data.urls()));
     }
 
     // The picker from the keyboard: the arrows, Home and End move over models only, never onto a

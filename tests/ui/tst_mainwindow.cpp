@@ -212,6 +212,17 @@ private slots:
             QTest::keyClick(h.window, c);
         QCOMPARE(prompt->property("text").toString(), QStringLiteral("a fox"));
 
+        // The usual edit menu under the right button.
+        QTest::mouseClick(h.window, Qt::RightButton, {}, prompt->mapToScene(QPointF(30, 10)).toPoint());
+        QTRY_VERIFY(h.window->findChild<QObject *>("promptEditMenu") &&
+                    h.window->findChild<QObject *>("promptEditMenu")->property("visible").toBool());
+        QTRY_VERIFY(findAccessible(h.window, "Select All", QAccessible::MenuItem));
+        QVERIFY(findAccessible(h.window, "Paste", QAccessible::MenuItem));
+        h.screenshot(QStringLiteral("edit-menu"));
+        QVERIFY(press(findAccessible(h.window, "Select All", QAccessible::MenuItem)));
+        QTRY_COMPARE(prompt->property("selectedText").toString(), QStringLiteral("a fox"));
+        prompt->forceActiveFocus();
+
         QTest::keyClick(h.window, Qt::Key_Backtab, Qt::ShiftModifier);
         QQuickItem *picker = h.item("picker");
         QTRY_VERIFY(picker->hasActiveFocus() && picker->property("visualFocus").toBool());
