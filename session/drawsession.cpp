@@ -62,10 +62,6 @@ public:
     // picker may change while it runs, and the drawing is published under the model that made it.
     QString model;
     bool cloud = false;
-    // A local run keeps the answer text apart from everything it was sent: the drawing is looked
-    // for in the answer first.
-    QString answerText;
-    QString wholeReply;
 };
 
 int physicalMemoryGB();
@@ -380,7 +376,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
             stream->cancel();
             return;
         }
-        handleCloudEvent(task, event);
+        handleCloudEvent(event);
     });
     connect(stream, &GenerationStream::finished, task,
             [this, task, done](const std::optional<QString> &error) {
@@ -399,7 +395,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
     };
 }
 
-void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
+void DrawSession::handleCloudEvent(const QJsonObject &event)
 {
     const QJsonValue url = event.value(QStringLiteral("url"));
     if (url.isString())
@@ -410,7 +406,6 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
     const QJsonValue answer = event.value(QStringLiteral("c"));
     if (answer.isString()) {
         const QString piece = answer.toString();
-        task->answerText += piece;
         appendAnswer(piece);
         m_canvas->applyDelta(piece);
     }
@@ -422,7 +417,7 @@ void DrawSession::handleCloudEvent(RunTask *task, const QJsonObject &event)
     const QJsonValue svg = event.value(QStringLiteral("svg"));
     // The service's own cut wins; otherwise only a closed drawing counts (no open-ended fallback).
     const std::optional<QString> result =
-        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::cloudRun(task->answerText);
+        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::cloudRun(m_answer);
     m_canvas->finish(result);
     if (result)
         finish(*result);
@@ -452,12 +447,9 @@ void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<v
         // Thinking is narration only: a plan that mentions "<svg" must never reach the canvas.
         if (piece.thinking) {
             appendThinking(*piece.thinking);
-            task->wholeReply += *piece.thinking;
         }
         if (piece.content) {
             appendAnswer(*piece.content);
-            task->answerText += *piece.content;
-            task->wholeReply += *piece.content;
             m_canvas->applyDelta(*piece.content);
         }
     });
@@ -481,7 +473,8 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
         return;
     }
     // After a failure, an SVG begun before it is still the drawing, and the failure is not shown.
-    const std::optional<QString> svg = SvgExtract::localRun(task->answerText, task->wholeReply);
+    // The session's answer and narration are this run's: a run is accepted only when none is going.
+    const std::optional<QString> svg = SvgExtract::localRun(m_answer, m_narration);
     if (!svg) {
         m_canvas->finish(std::nullopt);
         setStatusNote(error ? error->description()

@@ -250,7 +250,7 @@ private:
     void run(RunTask *task, const QString &prompt);
     void runLocal(RunTask *task, const QString &prompt, std::function<void()> done);
     void runCloud(RunTask *task, const QString &prompt, std::function<void()> done);
-    void handleCloudEvent(RunTask *task, const QJsonObject &event);
+    void handleCloudEvent(const QJsonObject &event);
     void concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
                        const std::function<void()> &done);
     void publishDrawing(RunTask *task, const QString &svg, std::function<void()> done);

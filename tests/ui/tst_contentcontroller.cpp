@@ -271,24 +271,15 @@ private slots:
         QTest::addColumn<QString>("model");
         QTest::addColumn<QString>("what");  // "picture", "file", "text file", "text", "web"
         QTest::addColumn<QString>("taken"); // the media type, or empty when refused
-        QTest::newRow("a pasted picture") << "seer:1b"
-                                          << "picture"
-                                          << "image/png";
-        QTest::newRow("a dropped file") << "seer:1b"
-                                        << "file"
-                                        << "image/jpeg";
-        QTest::newRow("a text file named .jpg") << "seer:1b"
-                                                << "text file"
-                                                << "";
-        QTest::newRow("text") << "seer:1b"
-                              << "text"
-                              << "";
-        QTest::newRow("a web address") << "seer:1b"
-                                       << "web"
-                                       << "";
-        QTest::newRow("a model without eyes") << "plain:1b"
-                                              << "picture"
-                                              << "";
+        const auto row = [](const char *tag, const char *model, const char *what, const char *taken) {
+            QTest::newRow(tag) << QString(model) << QString(what) << QString(taken);
+        };
+        row("a pasted picture", "seer:1b", "picture", "image/png");
+        row("a dropped file", "seer:1b", "file", "image/jpeg");
+        row("a text file named .jpg", "seer:1b", "text file", "");
+        row("text", "seer:1b", "text", "");
+        row("a web address", "seer:1b", "web", "");
+        row("a model without eyes", "plain:1b", "picture", "");
     }
     void anImageByHand()
     {
