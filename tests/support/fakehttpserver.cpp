@@ -54,7 +54,7 @@ void FakeHttpServer::release()
 int FakeHttpServer::activeConnections() const
 {
     return int(std::count_if(m_connections.begin(), m_connections.end(),
-                             [](const Connection *c) { return !c->finished; }));
+                             [](const Connection *c) { return c->answered && !c->finished; }));
 }
 
 void FakeHttpServer::onReadable(Connection *connection)

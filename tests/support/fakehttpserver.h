@@ -108,7 +108,9 @@ public:
     QList<RecordedRequest> requests() const { return m_requests; }
     // Lets every held reply go on.
     void release();
-    // Connections whose reply has not been finished by the server.
+    // Requests whose reply is neither finished by the server nor dropped by the client. A
+    // connection that never carried a request does not count: the client's network layer may
+    // keep one it opened for a request cancelled before it was sent.
     int activeConnections() const;
 
 signals:
