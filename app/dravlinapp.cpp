@@ -61,10 +61,9 @@ QByteArray DravlinApp::platformThemeFor(const QByteArray &requested, const QByte
     return QByteArrayLiteral("xdgdesktopportal");
 }
 
-DravlinApp::DravlinApp(QObject *parent) : QObject(parent)
+DravlinApp::DravlinApp(QObject *parent) : QObject(parent), m_before(s_running)
 {
-    if (!s_running)
-        s_running = this;
+    s_running = this;
     // macOS delivers links of our scheme as file-open events.
     if (QCoreApplication *application = QCoreApplication::instance())
         application->installEventFilter(this);
@@ -73,22 +72,26 @@ DravlinApp::DravlinApp(QObject *parent) : QObject(parent)
 DravlinApp::~DravlinApp()
 {
     if (s_running == this)
-        s_running = nullptr;
+        s_running = m_before;
     for (const QPointer<QQuickWindow> &window : std::as_const(m_windows))
         delete window.data();
 }
 
-DravlinApp *DravlinApp::create(QQmlEngine *qmlEngine, QJSEngine *jsEngine)
+DravlinApp *DravlinApp::running()
 {
-    Q_UNUSED(jsEngine);
-    if (s_running) {
-        QJSEngine::setObjectOwnership(s_running, QJSEngine::CppOwnership);
-        return s_running;
+    return s_running;
+}
+
+DravlinApp *DravlinAppHandle::shell()
+{
+    if (DravlinApp *running = DravlinApp::running())
+        return running;
+    if (!m_quiet) {
+        m_quiet = new DravlinApp(this);
+        // Quiet: a shell made later for real runs instead.
+        s_running = nullptr;
     }
-    // A window loaded on its own (a test, a preview) still gets a shell; it lives with the engine.
-    auto *quiet = new DravlinApp;
-    quiet->setParent(qmlEngine);
-    return quiet;
+    return m_quiet;
 }
 
 QQmlEngine *DravlinApp::engine()
@@ -269,6 +272,30 @@ void DravlinApp::checkForUpdates(const QString &running)
                 ContentController::openWebAddress(download);
         });
     });
+}
+
+void DravlinApp::showAbout()
+{
+    showAlert(aboutAlert(), nullptr);
+}
+
+UpdateAlert DravlinApp::aboutAlert()
+{
+    UpdateAlert about;
+    about.message = QStringLiteral("Dravlin");
+    about.informative =
+        QStringLiteral("Version %1\nA language model draws your picture live.").arg(version());
+    about.buttons = {QStringLiteral("OK")};
+    return about;
+}
+
+void DravlinApp::bringAllToFront()
+{
+    const QList<QQuickWindow *> open = windows();
+    for (auto window = open.crbegin(); window != open.crend(); ++window)
+        (*window)->raise();
+    if (!open.isEmpty())
+        open.first()->requestActivate();
 }
 
 void DravlinApp::quit()

@@ -42,11 +42,6 @@ private:
 class DravlinApp : public QObject
 {
     Q_OBJECT
-    QML_ELEMENT
-    QML_SINGLETON
-
-    // Off macOS there is no application menu, so the window's ⋯ menu carries the update check.
-    Q_PROPERTY(bool updateCheckInWindowMenu READ updateCheckInWindowMenu CONSTANT)
 
 public:
     // Must run before the QGuiApplication exists: the web engine has to be set up first.
@@ -59,8 +54,9 @@ public:
     explicit DravlinApp(QObject *parent = nullptr);
     ~DravlinApp() override;
 
-    // The QML side's handle: the running shell, or a quiet one for a window made without it.
-    static DravlinApp *create(QQmlEngine *qmlEngine, QJSEngine *jsEngine);
+    // The most recently made shell that still exists: the application's only one, in a test the
+    // one it is making windows with.
+    static DravlinApp *running();
 
     // Where a new window goes: offset from the frontmost window when there is one; else where the
     // last window closed, kept on a screen that still exists (moved on, and shrunk to fit); else
@@ -77,6 +73,12 @@ public:
     Q_INVOKABLE void checkForUpdates();
     // The same against a given running version (tests).
     void checkForUpdates(const QString &running);
+
+    // The application's name and version, in an alert of its own.
+    Q_INVOKABLE void showAbout();
+    static UpdateAlert aboutAlert();
+    // Raises every open window, the frontmost last so it stays in front.
+    Q_INVOKABLE void bringAllToFront();
 
     // A link of the app's own scheme, from the platform or another launch. Only "draw" links do
     // anything, in the frontmost window, and never start a download or a drawing by themselves.
@@ -105,7 +107,36 @@ private:
     // Whether quitting now would stop a download the user has not agreed to stop; asks if so.
     bool askBeforeQuitting(std::function<void()> quit);
 
+    QPointer<DravlinApp> m_before;
     QQmlComponent *m_windowComponent = nullptr;
     QList<QPointer<QQuickWindow>> m_windows;
     bool m_askingToQuit = false;
+};
+
+// What QML calls "DravlinApp". The engine keeps its singleton for its whole life, which is longer
+// than a shell's in tests, so every call goes to the shell running now; a window loaded without
+// one (a preview, a test of the window alone) gets a quiet shell of its own.
+class DravlinAppHandle : public QObject
+{
+    Q_OBJECT
+    QML_NAMED_ELEMENT(DravlinApp)
+    QML_SINGLETON
+
+    // Off macOS there is no application menu, so the window's ⋯ menu carries the update check.
+    Q_PROPERTY(bool updateCheckInWindowMenu READ updateCheckInWindowMenu CONSTANT)
+
+public:
+    using QObject::QObject;
+
+    Q_INVOKABLE QQuickWindow *openWindow() { return shell()->openWindow(); }
+    Q_INVOKABLE void checkForUpdates() { shell()->checkForUpdates(); }
+    Q_INVOKABLE void showAbout() { shell()->showAbout(); }
+    Q_INVOKABLE void bringAllToFront() { shell()->bringAllToFront(); }
+    Q_INVOKABLE void quit() { shell()->quit(); }
+    static bool updateCheckInWindowMenu() { return DravlinApp::updateCheckInWindowMenu(); }
+
+private:
+    DravlinApp *shell();
+
+    QPointer<DravlinApp> m_quiet;
 };

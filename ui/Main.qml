@@ -36,10 +36,21 @@ ApplicationWindow {
         anchors.fill: parent
     }
 
-    // The Mac's application menu; elsewhere the update check lives in the window's ⋯ menu.
+    // The Mac's menu bar; elsewhere the update check lives in the window's ⋯ menu and the
+    // shortcuts below stand in for the bar's.
+    readonly property bool macMenuBar: Qt.platform.os === "osx"
     Loader {
-        active: Qt.platform.os === "osx"
+        active: window.macMenuBar
         source: "MacMenuBar.qml"
+        onLoaded: item.window = window
+    }
+
+    Shortcut {
+        // What GNOME and KDE close a window with, whatever the platform theme's bindings say.
+        objectName: "closeWindowKeys"
+        sequence: "Ctrl+W"
+        enabled: !window.macMenuBar
+        onActivated: window.close()
     }
 
     // Quitting asks first while a download runs.

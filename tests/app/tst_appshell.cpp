@@ -11,7 +11,12 @@
 #include "testenvironment.h"
 #include "ui/contentcontroller.h"
 
+#include <QClipboard>
 #include <QGuiApplication>
+#include <QQmlComponent>
+#include <QQmlEngine>
+#include <QQmlListReference>
+#include <QQuickItem>
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSignalSpy>
@@ -144,6 +149,112 @@ private slots:
         QCOMPARE(asked.size(), 0);
         for (const RecordedRequest &request : m_server.requests())
             QVERIFY(request.path != "/api/delete");
+    }
+
+    // The Mac's menu bar, built here as the Mac builds it for each window: About first and the
+    // update check right after it, the usual File, Edit and Window menus with their keys; its
+    // items act on the running shell, on their own window and on the focused text, and never copy
+    // a secret.
+    void theMacMenuBar()
+    {
+        DravlinApp app;
+        QSignalSpy shown(&app, &DravlinApp::alertShown);
+        QQuickWindow *window = app.openWindow();
+        QVERIFY(window);
+        QQmlComponent component(qmlEngine(window), QUrl(QStringLiteral("qrc:/Dravlin/ui/MacMenuBar.qml")));
+        std::unique_ptr<QObject> bar(component.createWithInitialProperties(
+            {{QStringLiteral("window"), QVariant::fromValue<QObject *>(window)}}));
+        QVERIFY2(bar, qPrintable(component.errorString()));
+        QStringList layout;
+        QHash<QString, QObject *> items;
+        auto listed = [](QObject *object, const char *name) {
+            const QQmlListReference list(object, name);
+            QObjectList objects;
+            for (qsizetype i = 0; i < list.count(); ++i)
+                objects << list.at(i);
+            return objects;
+        };
+        for (QObject *menu : listed(bar.get(), "menus")) {
+            layout << menu->property("title").toString() + ':';
+            for (QObject *item : listed(menu, "items")) {
+                const QString text = item->property("text").toString();
+                const QVariant keys = item->property("shortcut");
+                const QString key =
+                    keys.metaType() == QMetaType::fromType<int>()
+                        ? QString::fromLatin1(
+                              QMetaEnum::fromType<QKeySequence::StandardKey>().valueToKey(keys.toInt()))
+                        : keys.toString();
+                layout << (item->property("separator").toBool() ? QStringLiteral("-")
+                           : key.isEmpty()                      ? text
+                                                                : text + ' ' + key);
+                items.insert(text, item);
+            }
+        }
+        QCOMPARE(layout, (QStringList{"Dravlin:", "About Dravlin", "Check for Updates…",              //
+                                      "File:", "New Window New", "Close Window Close",                //
+                                      "Edit:", "Undo Undo", "Redo Redo", "-", "Cut Cut", "Copy Copy", //
+                                      "Paste Paste", "Select All SelectAll",                          //
+                                      "Window:", "Minimize Ctrl+M", "Zoom", "-", "Bring All to Front"}));
+        auto role = [&](const char *text) {
+            const QObject *item = items.value(QString::fromUtf8(text));
+            const QMetaProperty property =
+                item->metaObject()->property(item->metaObject()->indexOfProperty("role"));
+            return QByteArray(property.enumerator().valueToKey(property.read(item).toInt()));
+        };
+        QCOMPARE(role("About Dravlin"), "AboutRole");
+        QCOMPARE(role("Check for Updates…"), "ApplicationSpecificRole");
+
+        auto trigger = [&](const char *text) {
+            QObject *item = items.value(QString::fromUtf8(text));
+            QVERIFY2(item && item->property("enabled").toBool(), text);
+            QMetaObject::invokeMethod(item, "triggered");
+        };
+        auto enabled = [&](const char *text) {
+            return items.value(QString::fromUtf8(text))->property("enabled");
+        };
+        trigger("About Dravlin");
+        QCOMPARE(shown.size(), 1);
+        auto *about = shown.takeFirst().first().value<QObject *>();
+        QCOMPARE(about->property("message").toString(), QStringLiteral("Dravlin"));
+        QVERIFY(about->property("informative").toString().startsWith("Version " + DravlinApp::version()));
+        QTRY_VERIFY(qobject_cast<QQuickWindow *>(about)->isExposed());
+        screenshot(qobject_cast<QQuickWindow *>(about), QStringLiteral("about"));
+        QMetaObject::invokeMethod(about, "choose", Q_ARG(QVariant, 0));
+
+        QTRY_VERIFY(window->activeFocusItem());
+        QQuickItem *prompt = window->activeFocusItem();
+        prompt->setProperty("text", QStringLiteral("a red fox"));
+        QCOMPARE(enabled("Copy"), false);
+        trigger("Select All");
+        QCOMPARE(prompt->property("selectedText").toString(), QStringLiteral("a red fox"));
+        trigger("Cut");
+        QCOMPARE(prompt->property("text").toString(), QString());
+        QCOMPARE(QGuiApplication::clipboard()->text(), QStringLiteral("a red fox"));
+        trigger("Paste");
+        QCOMPARE(prompt->property("text").toString(), QStringLiteral("a red fox"));
+        trigger("Undo");
+        QCOMPARE(prompt->property("text").toString(), QString());
+        prompt->setProperty("echoMode", 2);
+        QMetaObject::invokeMethod(prompt, "selectAll");
+        QCOMPARE(enabled("Copy"), false);
+        QCOMPARE(enabled("Cut"), false);
+        prompt->setProperty("echoMode", 0);
+
+        trigger("New Window");
+        QCOMPARE(app.windows().size(), 2);
+        QSignalSpy gone(window, &QObject::destroyed);
+        trigger("Close Window");
+        QVERIFY(gone.wait());
+        QCOMPARE(app.windows().size(), 1);
+        // Without the Mac's bar the window's own shortcut closes it.
+        QQuickWindow *last = app.windows().first();
+        QObject *keys = last->findChild<QObject *>(QStringLiteral("closeWindowKeys"));
+        QVERIFY(keys && keys->property("enabled").toBool());
+        QCOMPARE(keys->property("sequence").toString(), QStringLiteral("Ctrl+W"));
+        QSignalSpy lastGone(last, &QObject::destroyed);
+        QMetaObject::invokeMethod(keys, "activated");
+        QVERIFY(lastGone.wait());
+        QVERIFY(app.windows().isEmpty());
     }
 
     // Where a new window goes: offset from the frontmost (starting again at the corner past the
