@@ -230,10 +230,13 @@ Item {
     // An image dropped anywhere on the window becomes the reference, for a model that sees images.
     DropArea {
         anchors.fill: parent
-        onEntered: (drag) => drag.accepted = drag.hasUrls && root.session.selectedIsVision
+        // Every drag is taken here, so none reaches the canvas's web view, which would try to
+        // open what was dropped; only a file for a model that sees images is welcome.
+        readonly property bool welcome: root.session.selectedIsVision
+        onEntered: (drag) => drag.accept(drag.hasUrls && welcome ? Qt.CopyAction : Qt.IgnoreAction)
+        onPositionChanged: (drag) => drag.accept(drag.hasUrls && welcome ? Qt.CopyAction : Qt.IgnoreAction)
         onDropped: (drop) => {
-            if (root.content.dropImage(drop.urls))
-                drop.accept(Qt.CopyAction)
+            drop.accept(welcome && root.content.dropImage(drop.urls) ? Qt.CopyAction : Qt.IgnoreAction)
         }
     }
 

@@ -184,6 +184,18 @@ Rectangle {
                 background: Rectangle {
                     radius: 8
                     color: Theme.white(row.down ? 0.12 : row.hovered ? 0.08 : 0.04)
+                    FocusRing {
+                        shown: row.visualFocus
+                        radius: 10
+                    }
+                }
+                // Delete and Backspace remove the drawing the keyboard is on, as a file manager does.
+                Keys.onDeletePressed: sheet.history.remove(row.entryId)
+                Keys.onPressed: (event) => {
+                    if (event.key === Qt.Key_Backspace) {
+                        sheet.history.remove(row.entryId)
+                        event.accepted = true
+                    }
                 }
                 contentItem: RowLayout {
                     spacing: 10
@@ -237,7 +249,7 @@ Rectangle {
                         Layout.rightMargin: 6
                         Layout.preferredWidth: 22
                         Layout.preferredHeight: 22
-                        visible: row.hovered || deleteOne.activeFocus
+                        visible: row.hovered || row.visualFocus || deleteOne.activeFocus
                         contentItem: Item {
                             SymbolIcon {
                                 anchors.centerIn: parent

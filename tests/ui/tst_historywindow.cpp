@@ -313,6 +313,18 @@ void TestHistoryWindow::finishedDrawingsAreKeptListedReopenedAndExported()
     QVERIFY(press(findAccessible(h.window, QStringLiteral("Undo"))));
     QTRY_COMPARE(list->property("count").toInt(), 1);
     QVERIFY(history->undoText().isEmpty() && !h.item("undoBar")->isVisible());
+    // From the keyboard: Tab from the search reaches the drawing, which shows its ring, and
+    // Delete removes it as its button does.
+    h.item("historySearch")->forceActiveFocus();
+    QTest::keyClick(h.window, Qt::Key_Tab);
+    QQuickItem *focused = nullptr;
+    QTRY_VERIFY((focused = h.window->activeFocusItem()) && focused->property("entryId").isValid() &&
+                focused->property("visualFocus").toBool());
+    h.screenshot(QStringLiteral("focus-history-row"));
+    QTest::keyClick(h.window, Qt::Key_Delete);
+    QTRY_COMPARE(list->property("count").toInt(), 0);
+    QVERIFY(press(findAccessible(h.window, QStringLiteral("Undo"))));
+    QTRY_COMPARE(list->property("count").toInt(), 1);
 
     QTest::keyClick(h.window, Qt::Key_H, Qt::ControlModifier);
     QTRY_VERIFY(!h.item("historySheet")); // closed and gone

@@ -9,7 +9,9 @@
 #include <QColor>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QMimeData>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWheelEvent>
 
@@ -257,6 +259,48 @@ private slots:
         QTest::keyClick(h.window, Qt::Key_Tab);
         QTest::keyClick(h.window, Qt::Key_Tab);
         h.screenshot(QStringLiteral("focus-chip"));
+    }
+
+    // A picture file dragged from the desktop onto the window becomes the reference of a model
+    // that sees images; for one that does not, the window refuses the drop, and the canvas never
+    // gets it either.
+    void anImageDroppedOnTheWindow()
+    {
+        WindowHarness h;
+        h.server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[
+            {"name":"seer:4b","capabilities":["completion","vision"]},{"name":"plain:1b"}]})"));
+        QVERIFY(h.load());
+        h.session()->refreshModels();
+        QTRY_COMPARE(h.session()->models().size(), 2);
+        QTemporaryDir dir;
+        QImage picture(64, 48, QImage::Format_RGB32);
+        picture.fill(QColor("#e8590c"));
+        const QString photo = dir.filePath(QStringLiteral("photo.png"));
+        QVERIFY(picture.save(photo));
+        QMimeData data;
+        data.setUrls({QUrl::fromLocalFile(photo)});
+        const QPoint over(h.window->width() / 2, h.window->height() / 2);
+        auto drop = [&] {
+            QDragEnterEvent enter(over, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(h.window, &enter);
+            QDragMoveEvent move(over, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(h.window, &move);
+            QDropEvent dropped(over, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+            QCoreApplication::sendEvent(h.window, &dropped);
+            return dropped.dropAction();
+        };
+        for (const char *model : {"plain:1b", "seer:4b"}) {
+            h.session()->setSelectedModel(QString::fromLatin1(model));
+            const bool sees = h.session()->selectedIsVision();
+            const QUrl page = h.item("canvas")->property("url").toUrl();
+            QCOMPARE(drop(), sees ? Qt::CopyAction : Qt::IgnoreAction);
+            QCOMPARE(h.item("canvas")->property("url").toUrl(), page);
+            QCOMPARE(h.session()->hasReference(), sees);
+        }
+        QCOMPARE(h.session()->referenceData()->contentType, QStringLiteral("image/png"));
+        QTRY_VERIFY(findAccessible(h.window, QStringLiteral("Remove reference image")));
+        QTest::qWait(300); // only for the picture: the thumbnail loads on its own thread
+        h.screenshot(QStringLiteral("dropped-reference"));
     }
 
     // The two sheets, driven the way a screen reader drives them: a download started from the
