@@ -341,6 +341,18 @@ private slots:
         const QString get = QStringLiteral("Get 2GB llama3.2:3b");
         QTRY_VERIFY(findAccessible(h.window, get));
         QVERIFY(press(findAccessible(h.window, get)));
+        // Tab goes round the sheet in reading order and never leaves it while it is open.
+        h.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(h.window));
+        QStringList tabOrder;
+        for (int i = 0; i < 9; ++i) {
+            QTest::keyClick(h.window, Qt::Key_Tab);
+            tabOrder << QAccessible::queryAccessibleInterface(h.window->activeFocusItem())
+                            ->text(QAccessible::Name);
+        }
+        QCOMPARE(tabOrder, (QStringList{"Local", "Cloud", "Done", "Get 8GB gemma3:12b",
+                                        "Cancel download of llama3.2:3b", "Add cloud DeepSeek R1",
+                                        "Remove qwen3:8b from disk", "Remove phi4:14b from disk", "Local"}));
         const QString cancel = QStringLiteral("Cancel download of llama3.2:3b");
         QTRY_VERIFY(findAccessible(h.window, cancel));
         QTRY_COMPARE(h.session()->downloads()->pulling().value(QStringLiteral("llama3.2:3b")), 0.38);
