@@ -1,11 +1,17 @@
 #include "app/singleinstance.h"
 
 #include <QCryptographicHash>
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QStandardPaths>
 #include <QTimer>
 
 #include <memory>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <unistd.h>
 
 namespace {
 constexpr int kConnectMs = 1000;
@@ -13,7 +19,8 @@ constexpr int kConnectMs = 1000;
 constexpr int kReadMs = 5000;
 } // namespace
 
-SingleInstance::SingleInstance(const QString &name, QObject *parent) : QObject(parent), m_name(name)
+SingleInstance::SingleInstance(const QString &name, QObject *parent)
+    : QObject(parent), m_name(name), m_user(uint(::getuid()))
 {
     m_server.setMaxPendingConnections(8);
     connect(&m_server, &QLocalServer::newConnection, this, &SingleInstance::accept);
@@ -25,14 +32,52 @@ QString SingleInstance::defaultName()
 {
     const QString settings = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QByteArray digest = QCryptographicHash::hash(settings.toUtf8(), QCryptographicHash::Sha256).toHex();
-    return QStringLiteral("dravlin-") + QString::fromLatin1(digest.left(16));
+    // $XDG_RUNTIME_DIR here; the per-user temporary folder on the Mac.
+    const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+    if (folder.isEmpty() || !isPrivateFolder(folder))
+        return {};
+    return QDir(folder).filePath(QStringLiteral("dravlin-") + QString::fromLatin1(digest.left(16)));
+}
+
+bool SingleInstance::isPrivateFolder(const QString &path)
+{
+    struct stat info = {};
+    if (::lstat(QFile::encodeName(path).constData(), &info) != 0)
+        return false;
+    return S_ISDIR(info.st_mode) && info.st_uid == ::getuid() && (info.st_mode & (S_IRWXG | S_IRWXO)) == 0;
+}
+
+bool SingleInstance::isOurs(const QLocalSocket &socket) const
+{
+    const int fd = int(socket.socketDescriptor());
+    if (fd < 0)
+        return false;
+#if defined(Q_OS_LINUX)
+    struct ucred peer = {};
+    socklen_t size = sizeof(peer);
+    if (::getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &peer, &size) != 0 || size != sizeof(peer))
+        return false;
+    return uint(peer.uid) == m_user;
+#else
+    uid_t uid = 0;
+    gid_t gid = 0;
+    if (::getpeereid(fd, &uid, &gid) != 0)
+        return false;
+    return uint(uid) == m_user;
+#endif
 }
 
 bool SingleInstance::forwardToRunning(const QList<QUrl> &urls)
 {
+    if (m_name.isEmpty())
+        return false;
     QLocalSocket socket;
     socket.connectToServer(m_name);
     if (!socket.waitForConnected(kConnectMs))
+        return false;
+    // Whoever listens there must be us: another user's process would take the links and leave
+    // this launch quitting with nothing open. Then this launch runs on its own.
+    if (!isOurs(socket))
         return false;
     QByteArray message;
     for (const QUrl &url : urls)
@@ -51,6 +96,8 @@ bool SingleInstance::forwardToRunning(const QList<QUrl> &urls)
 
 bool SingleInstance::listen()
 {
+    if (m_name.isEmpty())
+        return false;
     // A crashed instance leaves its socket file behind; nobody answered on it, so it is stale.
     QLocalServer::removeServer(m_name);
     m_server.setSocketOptions(QLocalServer::UserAccessOption);
@@ -61,6 +108,12 @@ void SingleInstance::accept()
 {
     while (QLocalSocket *socket = m_server.nextPendingConnection()) {
         socket->setParent(this);
+        if (!isOurs(*socket)) {
+            socket->abort();
+            socket->deleteLater();
+            emit refused();
+            continue;
+        }
         auto buffer = std::make_shared<QByteArray>();
         auto *deadline = new QTimer(socket);
         deadline->setSingleShot(true);

@@ -13,13 +13,21 @@ class SingleInstance : public QObject
     Q_OBJECT
 
 public:
-    // name: the socket's name; the same for every launch that shares settings.
+    // name: the socket's path (or name); the same for every launch that shares settings. Empty:
+    // there is nowhere safe to meet, so nothing is forwarded and nothing listens.
     explicit SingleInstance(const QString &name, QObject *parent = nullptr);
     ~SingleInstance() override;
 
-    // The name for this user and this settings folder, so isolated runs (tests, the demo) never
-    // reach each other.
+    // The socket's path for this user and this settings folder, so isolated runs (tests, the
+    // demo) never reach each other. It lies in the user's private runtime folder; empty when that
+    // folder is not the user's alone, since another user could then listen there first.
     static QString defaultName();
+    // Whether a folder belongs to this user and nobody else may enter it.
+    static bool isPrivateFolder(const QString &path);
+
+    // Links and wishes for windows go only to, and come only from, a process of this user. Tests
+    // expect another user to see what happens when the other end is not ours.
+    void setExpectedUserForTesting(uint uid) { m_user = uid; }
 
     // Hands the links to a running instance. True when one took them; this launch then has
     // nothing left to do. Blocks for at most a second, before any window exists.
@@ -35,10 +43,15 @@ public:
 signals:
     // Another launch's links, in order; empty when it only asked for a window.
     void launched(const QList<QUrl> &urls);
+    // A connection from another user's process was turned away.
+    void refused();
 
 private:
     void accept();
 
+    bool isOurs(const class QLocalSocket &socket) const;
+
     QString m_name;
+    uint m_user;
     QLocalServer m_server;
 };

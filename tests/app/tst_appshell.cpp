@@ -20,7 +20,11 @@
 #include <QQuickWindow>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QStandardPaths>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <unistd.h>
 
 class TestAppShell : public QObject
 {
@@ -334,22 +338,79 @@ private slots:
     }
 
     // A later launch hands its links to the running app; without links it asks for a window.
+    // Only between processes of one user: a listener that is not ours gets nothing (the launch
+    // runs on its own), and a launch that is not ours is not heard.
+    void aSecondLaunchForwards_data()
+    {
+        QTest::addColumn<bool>("listenerOurs");
+        QTest::addColumn<bool>("launchOurs");
+        QTest::newRow("both ours") << true << true;
+        QTest::newRow("another user listens") << false << true;
+        QTest::newRow("another user launches") << true << false;
+    }
     void aSecondLaunchForwards()
     {
-        const QString name = QStringLiteral("dravlin-test-%1").arg(QCoreApplication::applicationPid());
+        QFETCH(bool, listenerOurs);
+        QFETCH(bool, launchOurs);
+        QTemporaryDir folder;
+        QVERIFY(QFile::setPermissions(folder.path(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+        const QString name = folder.filePath(QStringLiteral("dravlin-test"));
         SingleInstance running(name);
         SingleInstance later(name);
+        const uint someoneElse = uint(::getuid()) + 1;
+        if (!listenerOurs)
+            later.setExpectedUserForTesting(someoneElse);
+        if (!launchOurs)
+            running.setExpectedUserForTesting(someoneElse);
         QVERIFY(!later.forwardToRunning({}));
         QVERIFY(running.listen());
         QSignalSpy launched(&running, &SingleInstance::launched);
+        QSignalSpy refused(&running, &SingleInstance::refused);
         const QList<QUrl> links{QUrl(QStringLiteral("dravlin-mac://draw?model=a%20b")),
                                 QUrl(QStringLiteral("dravlin-mac://draw?model=c"))};
-        QVERIFY(later.forwardToRunning(links));
+        QCOMPARE(later.forwardToRunning(links), listenerOurs);
+        if (!launchOurs)
+            QVERIFY(!refused.isEmpty() || refused.wait());
+        if (!listenerOurs || !launchOurs) {
+            QVERIFY(launched.isEmpty());
+            return;
+        }
         QVERIFY(launched.wait());
         QCOMPARE(launched.takeFirst().first().value<QList<QUrl>>(), links);
         QVERIFY(later.forwardToRunning({}));
         QVERIFY(launched.wait());
         QVERIFY(launched.takeFirst().first().value<QList<QUrl>>().isEmpty());
+    }
+
+    // The socket lives only in a folder that is the user's alone; anywhere else another user
+    // could listen first, so there is no socket at all.
+    void whereLaunchesMeet()
+    {
+        QTemporaryDir root;
+        const auto folder = [&](const char *name, QFile::Permissions permissions) {
+            const QString path = root.filePath(QString::fromLatin1(name));
+            QDir().mkpath(path);
+            QFile::setPermissions(path, permissions);
+            return path;
+        };
+        const QFile::Permissions owner = QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner;
+        const QString mine = folder("mine", owner);
+        QVERIFY(SingleInstance::isPrivateFolder(mine));
+        QVERIFY(
+            !SingleInstance::isPrivateFolder(folder("shared", owner | QFile::ReadOther | QFile::ExeOther)));
+        QVERIFY(!SingleInstance::isPrivateFolder(folder("group", owner | QFile::ExeGroup)));
+        QVERIFY(QFile::link(mine, root.filePath(QStringLiteral("link"))));
+        QVERIFY(!SingleInstance::isPrivateFolder(root.filePath(QStringLiteral("link"))));
+        QVERIFY(!SingleInstance::isPrivateFolder(root.filePath(QStringLiteral("missing"))));
+        QVERIFY(!SingleInstance::isPrivateFolder(QStringLiteral("/tmp")));
+        if (::getuid() != 0)
+            QVERIFY(!SingleInstance::isPrivateFolder(QStringLiteral("/root")));
+
+        const QString name = SingleInstance::defaultName();
+        QVERIFY(name.startsWith(QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation) + '/'));
+        SingleInstance nowhere{QString()};
+        QVERIFY(!nowhere.listen());
+        QVERIFY(!nowhere.forwardToRunning({}));
     }
 
     // Every kind of answer to running 1.9: the interactive check's alert (message|detail|buttons,
