@@ -5,7 +5,9 @@
 #include "account/serviceclient.h"
 #include "account/webauthsession.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
+#include <QRandomGenerator>
 #include <QUrlQuery>
 
 #include <QTimer>
@@ -210,13 +212,31 @@ std::optional<QString> callbackCode(const QUrl &callback)
 }
 } // namespace
 
-QUrl DravlinAccount::signInPageURL()
+QUrl DravlinAccount::signInPageURL(const QString &challenge)
 {
     QUrl url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::signIn));
     QUrlQuery query;
     query.addQueryItem(QStringLiteral("redirect_uri"), QStringLiteral("dravlin-mac://auth"));
+    query.addQueryItem(QStringLiteral("code_challenge"), challenge);
+    query.addQueryItem(QStringLiteral("code_challenge_method"), QStringLiteral("S256"));
     url.setQuery(query);
     return url;
+}
+
+QString DravlinAccount::challengeFor(const QString &verifier)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+}
+
+QUrl DravlinAccount::startSignIn()
+{
+    // 32 random bytes make the 43 characters the method asks for.
+    QByteArray secret(32, Qt::Uninitialized);
+    QRandomGenerator::system()->fillRange(reinterpret_cast<quint32 *>(secret.data()), secret.size() / 4);
+    m_verifier =
+        QString::fromLatin1(secret.toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
+    return signInPageURL(challengeFor(m_verifier));
 }
 
 void DravlinAccount::signIn(QWindow *parent)
@@ -227,7 +247,7 @@ void DravlinAccount::signIn(QWindow *parent)
         m_webAuthSession->disconnect(this);
         m_webAuthSession->deleteLater();
     }
-    auto *session = new WebAuthSession(signInPageURL(), kCallbackScheme, this);
+    auto *session = new WebAuthSession(startSignIn(), kCallbackScheme, this);
     session->setParentWindow(parent);
     m_webAuthSession = session;
     connect(session, &WebAuthSession::completed, this, [this, session](const QUrl &callback) {
@@ -268,8 +288,11 @@ void DravlinAccount::exchange(const QString &code)
         m_exchange->cancel();
         m_exchange->deleteLater();
     }
-    JsonReplyJob *job =
-        JsonReplyJob::send(ServiceCalls::exchangeCode, this, QJsonObject{{QStringLiteral("code"), code}});
+    QJsonObject body{{QStringLiteral("code"), code}};
+    // The secret goes with this one code only; a second callback has nothing to prove itself with.
+    if (!m_verifier.isEmpty())
+        body.insert(QStringLiteral("code_verifier"), std::exchange(m_verifier, {}));
+    JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::exchangeCode, this, body);
     m_exchange = job;
     connect(job, &JsonReplyJob::finished, this, [this](const JsonReply &reply) {
         if (!reply.received) {

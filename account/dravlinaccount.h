@@ -88,8 +88,13 @@ public:
     // exchanged for a token. The outcome shows in signedIn, username, email and authError.
     // The sign-in window stays above parent (the window the user asked from) and centred on it.
     Q_INVOKABLE void signIn(QWindow *parent = nullptr);
-    // The sign-in page: base URL + "oauth/mac" with the app's callback as redirect_uri.
-    static QUrl signInPageURL();
+    // The sign-in page: base URL + "oauth/mac" with the app's callback as redirect_uri, and the
+    // challenge (the S256 PKCE method) that only this sign-in can answer when it trades the code.
+    static QUrl signInPageURL(const QString &challenge);
+    // Begins a sign-in without its window: a fresh secret verifier, and the page to open.
+    QUrl startSignIn();
+    // The PKCE challenge for a verifier: SHA-256, base64url without padding.
+    static QString challengeFor(const QString &verifier);
     // Handles the address the sign-in page finished on (public for tests of the callback rules).
     void completeSignIn(const QUrl &callback);
     // The window of the sign-in in progress, if any.
@@ -148,4 +153,6 @@ private:
     QList<QPointer<JsonReplyJob>> m_refreshes;
     QPointer<WebAuthSession> m_webAuthSession;
     QPointer<JsonReplyJob> m_exchange;
+    // The secret of the sign-in in progress; a code is traded only together with it.
+    QString m_verifier;
 };

@@ -1,5 +1,7 @@
 #include "account/webauthsession.h"
 
+#include <QHostAddress>
+
 #include <QKeyEvent>
 
 #include <QCoreApplication>
@@ -147,11 +149,22 @@ void WebAuthSession::onNavigationRequested(QWebEngineNavigationRequest *request)
     }
     // The sign-in page stays on the web: anything else would hand the address to whatever
     // program the system keeps for that scheme.
-    static const QStringList webSchemes{QStringLiteral("http"), QStringLiteral("https"),
-                                        QStringLiteral("about"), QStringLiteral("blob"),
-                                        QStringLiteral("data")};
-    if (!webSchemes.contains(url.scheme(), Qt::CaseInsensitive))
+    if (!isSignInPage(url))
         request->reject();
+}
+
+bool WebAuthSession::isSignInPage(const QUrl &url)
+{
+    const QString scheme = url.scheme().toLower();
+    if (scheme == QLatin1String("https"))
+        return true;
+    if (scheme == QLatin1String("http")) {
+        const QString host = url.host().toLower();
+        return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+    }
+    // What a page makes of itself, never a place of its own.
+    return scheme == QLatin1String("about") || scheme == QLatin1String("blob") ||
+           scheme == QLatin1String("data");
 }
 
 void WebAuthSession::onLoadingChanged(const QWebEngineLoadingInfo &info)

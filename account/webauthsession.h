@@ -71,6 +71,13 @@ private:
     enum class Outcome { Completed, Cancelled, Failed };
 
     bool isCallback(const QUrl &url) const;
+
+public:
+    // Where the sign-in window may go: the web over https; plain http only on this machine (the
+    // stand-in service), where nobody can read or change it on the way.
+    static bool isSignInPage(const QUrl &url);
+
+private:
     void finish(Outcome outcome, const QUrl &callbackUrl = {}, const QString &description = {});
     // Cuts the window off from this session and closes it; it is deleted later, as the closed one.
     void closeWindow();

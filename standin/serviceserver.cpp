@@ -194,15 +194,26 @@ std::optional<ServiceStore::User> ServiceServer::authorised(const HttpRequest &r
 void ServiceServer::signInPage(const HttpRequest &request, HttpResponder *responder)
 {
     const QString redirect = request.query.queryItemValue(QStringLiteral("redirect_uri"), QUrl::FullyDecoded);
+    const QString challenge =
+        request.query.queryItemValue(QStringLiteral("code_challenge"), QUrl::FullyDecoded);
+    const QString method =
+        request.query.queryItemValue(QStringLiteral("code_challenge_method"), QUrl::FullyDecoded);
+    // Every sign-in proves it started here: without its challenge, a code could be handed to
+    // anyone's app.
+    if (challenge.isEmpty() || method != QLatin1String("S256")) {
+        responder->send(400, kHtml, page(QStringLiteral("Sign-in link not valid"), QString()), kPageHeaders);
+        return;
+    }
     const QString body =
         QStringLiteral(
             "<form method=\"post\" action=\"/oauth/mac\"><label for=\"username\">Sign in as</label>"
             "<input id=\"username\" name=\"username\" autofocus required maxlength=\"32\" "
             "pattern=\"[A-Za-z0-9_.\\-]+\" placeholder=\"a user name\">"
-            "<input type=\"hidden\" name=\"redirect_uri\" value=\"%1\"><button type=\"submit\">Sign in"
+            "<input type=\"hidden\" name=\"redirect_uri\" value=\"%1\">"
+            "<input type=\"hidden\" name=\"code_challenge\" value=\"%3\"><button type=\"submit\">Sign in"
             "</button><p class=\"meta\">A stand-in service: any name signs in, and a new name starts with "
             "%2 of credit.</p></form>")
-            .arg(escaped(redirect), money(m_options.startingCredits));
+            .arg(escaped(redirect), money(m_options.startingCredits), escaped(challenge));
     responder->send(200, kHtml, page(QStringLiteral("Sign in to Dravlin"), body, false), kPageHeaders);
 }
 
@@ -228,9 +239,14 @@ void ServiceServer::signInForm(const HttpRequest &request, HttpResponder *respon
             kPageHeaders);
         return;
     }
+    const QString challenge = fields.queryItemValue(QStringLiteral("code_challenge"), QUrl::FullyDecoded);
+    if (challenge.isEmpty()) {
+        responder->send(400, kHtml, page(QStringLiteral("Sign-in link not valid"), QString()), kPageHeaders);
+        return;
+    }
     const ServiceStore::User user = m_store->userNamed(name, m_options.startingCredits);
     QUrlQuery query(redirect);
-    query.addQueryItem(QStringLiteral("code"), m_store->issueCode(user.id));
+    query.addQueryItem(QStringLiteral("code"), m_store->issueCode(user.id, challenge));
     redirect.setQuery(query);
     responder->send(302, kHtml, QByteArray(),
                     {{"Location", redirect.toEncoded()}, {"Cache-Control", "no-store"}});
@@ -239,7 +255,9 @@ void ServiceServer::signInForm(const HttpRequest &request, HttpResponder *respon
 void ServiceServer::exchange(const HttpRequest &request, HttpResponder *responder)
 {
     const QJsonObject body = QJsonDocument::fromJson(request.body).object();
-    const std::optional<qint64> userId = m_store->redeemCode(stringMember(body, "code").value_or(QString()));
+    const std::optional<qint64> userId =
+        m_store->redeemCode(stringMember(body, "code").value_or(QString()),
+                            stringMember(body, "code_verifier").value_or(QString()));
     const auto user = userId ? m_store->user(*userId) : std::nullopt;
     if (!user) {
         responder->sendJson(400, errorObject(QStringLiteral("invalid or expired code")));

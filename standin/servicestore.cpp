@@ -71,6 +71,9 @@ ServiceStore::ServiceStore(const QString &path) : m_connection(QStringLiteral("s
            exec(QStringLiteral(
                "CREATE TABLE IF NOT EXISTS codes (code TEXT PRIMARY KEY, user_id INTEGER NOT NULL "
                "REFERENCES users(id), expires INTEGER NOT NULL)")) &&
+           // A table of its own, so that files from before sign-ins carried a proof still open.
+           exec(QStringLiteral("CREATE TABLE IF NOT EXISTS code_challenges (code TEXT PRIMARY KEY, "
+                               "challenge TEXT NOT NULL)")) &&
            exec(QStringLiteral(
                "CREATE TABLE IF NOT EXISTS tokens (hash TEXT PRIMARY KEY, user_id INTEGER NOT NULL "
                "REFERENCES users(id))")) &&
@@ -127,37 +130,57 @@ std::optional<ServiceStore::User> ServiceStore::user(qint64 id)
     return std::nullopt;
 }
 
-QString ServiceStore::issueCode(qint64 userId)
+QString ServiceStore::issueCode(qint64 userId, const QString &challenge)
 {
     const QString code = randomHex(16);
-    QSqlQuery query(QSqlDatabase::database(m_connection));
+    QSqlDatabase db = QSqlDatabase::database(m_connection);
+    QSqlQuery query(db);
     query.prepare(QStringLiteral("INSERT INTO codes (code, user_id, expires) VALUES (?, ?, ?)"));
     query.addBindValue(code);
     query.addBindValue(userId);
     query.addBindValue(QDateTime::currentSecsSinceEpoch() + kCodeLifetimeSeconds);
     query.exec();
+    QSqlQuery bind(db);
+    bind.prepare(QStringLiteral("INSERT INTO code_challenges (code, challenge) VALUES (?, ?)"));
+    bind.addBindValue(code);
+    bind.addBindValue(challenge);
+    bind.exec();
     return code;
 }
 
-std::optional<qint64> ServiceStore::redeemCode(const QString &code)
+std::optional<qint64> ServiceStore::redeemCode(const QString &code, const QString &verifier)
 {
     QSqlDatabase db = QSqlDatabase::database(m_connection);
     QSqlQuery select(db);
-    select.prepare(QStringLiteral("SELECT user_id, expires FROM codes WHERE code = ?"));
+    select.prepare(QStringLiteral("SELECT c.user_id, c.expires, p.challenge FROM codes c "
+                                  "LEFT JOIN code_challenges p ON p.code = c.code WHERE c.code = ?"));
     select.addBindValue(code);
     if (!select.exec() || !select.next())
         return std::nullopt;
     const qint64 userId = select.value(0).toLongLong();
     const bool live = select.value(1).toLongLong() >= QDateTime::currentSecsSinceEpoch();
+    const QString challenge = select.value(2).toString();
     select.finish();
-    QSqlQuery remove(db);
-    remove.prepare(QStringLiteral("DELETE FROM codes WHERE code = ? OR expires < ?"));
-    remove.addBindValue(code);
-    remove.addBindValue(QDateTime::currentSecsSinceEpoch());
-    remove.exec();
-    if (!live)
+    for (const char *table : {"codes", "code_challenges"}) {
+        QSqlQuery remove(db);
+        remove.prepare(QStringLiteral("DELETE FROM %1 WHERE code = ?").arg(QLatin1String(table)));
+        remove.addBindValue(code);
+        remove.exec();
+    }
+    QSqlQuery expired(db);
+    expired.prepare(QStringLiteral("DELETE FROM codes WHERE expires < ?"));
+    expired.addBindValue(QDateTime::currentSecsSinceEpoch());
+    expired.exec();
+    // A code is only good in the hands of the sign-in that asked for it.
+    if (!live || challenge.isEmpty() || verifier.isEmpty() || challengeFor(verifier) != challenge)
         return std::nullopt;
     return userId;
+}
+
+QString ServiceStore::challengeFor(const QString &verifier)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(verifier.toLatin1(), QCryptographicHash::Sha256)
+                                   .toBase64(QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals));
 }
 
 QString ServiceStore::issueToken(qint64 userId)

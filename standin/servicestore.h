@@ -49,10 +49,14 @@ public:
     User userNamed(const QString &name, double startingCredits);
     std::optional<User> user(qint64 id);
 
-    // A one-time code for the user, valid for a few minutes.
-    QString issueCode(qint64 userId);
-    // The user the code was issued to; the code is spent either way.
-    std::optional<qint64> redeemCode(const QString &code);
+    // A one-time code for the user, valid for a few minutes, bound to the sign-in that asked for
+    // it by the challenge (the SHA-256 of a secret only that sign-in knows, base64url).
+    QString issueCode(qint64 userId, const QString &challenge);
+    // The user the code was issued to, when the verifier is the secret behind the code's
+    // challenge; the code is spent either way.
+    std::optional<qint64> redeemCode(const QString &code, const QString &verifier);
+    // The challenge a verifier answers.
+    static QString challengeFor(const QString &verifier);
 
     QString issueToken(qint64 userId);
     std::optional<User> userForToken(const QString &token);

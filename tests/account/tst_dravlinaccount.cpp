@@ -10,6 +10,7 @@
 #include <QLoggingCategory>
 #include <QSignalSpy>
 #include <QTest>
+#include <QUrlQuery>
 
 #include <memory>
 
@@ -255,6 +256,7 @@ private slots:
         m_server->route("GET", kApi + "me", json(R"({"credits": 4.5})"));
         DravlinAccount account;
         QSignalSpy finished(&account, &DravlinAccount::signInFinished);
+        const QUrlQuery page(account.startSignIn());
         account.completeSignIn(QUrl(callback));
         QVERIFY(!finished.isEmpty() || finished.wait(20000));
         const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
@@ -274,7 +276,14 @@ private slots:
         if (sent.isEmpty())
             return;
         const RecordedRequest request = m_server->requests().first();
-        QCOMPARE(QJsonDocument::fromJson(request.body), QJsonDocument::fromJson(sent));
+        // The code goes with the secret whose challenge the sign-in page was opened with.
+        QJsonObject body = QJsonDocument::fromJson(request.body).object();
+        const QString verifier = body.take(QStringLiteral("code_verifier")).toString();
+        QCOMPARE(verifier.size(), 43);
+        QCOMPARE(page.queryItemValue(QStringLiteral("code_challenge_method")), QStringLiteral("S256"));
+        QCOMPARE(page.queryItemValue(QStringLiteral("code_challenge")),
+                 DravlinAccount::challengeFor(verifier));
+        QCOMPARE(QJsonDocument(body), QJsonDocument::fromJson(sent));
         QVERIFY(request.header("Authorization").isNull());
     }
 

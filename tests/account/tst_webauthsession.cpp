@@ -187,6 +187,27 @@ private slots:
             QVERIFY2(!request.path.startsWith("/popup"), request.path.constData());
     }
 
+    // Pages the sign-in window may show: https anywhere, plain http only on this machine.
+    void whereTheSignInWindowGoes()
+    {
+        const QStringList allowed{"https://dravlin.app/oauth/mac",
+                                  "HTTPS://example.com",
+                                  "http://127.0.0.1:8080/x",
+                                  "http://localhost/x",
+                                  "http://[::1]:9/",
+                                  "http://127.8.0.1/",
+                                  "about:blank",
+                                  "data:text/html,hi"};
+        const QStringList refused{"http://dravlin.app/oauth/mac", "http://192.168.1.4/",
+                                  "http://localhost.evil.com/",   "http://127.0.0.1.nip.io/",
+                                  "file:///etc/passwd",           "ftp://127.0.0.1/",
+                                  "javascript:alert(1)",          "other-app://open"};
+        for (const QString &url : allowed)
+            QVERIFY2(WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
+        for (const QString &url : refused)
+            QVERIFY2(!WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
+    }
+
     // The account's sign-in: a new one clears the error shown and replaces one still open (which
     // reports nothing); its window stays above the window it was asked from; Escape or closing the
     // window is no error, an unreachable page is; and the account going mid-sign-in takes the

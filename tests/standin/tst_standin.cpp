@@ -16,6 +16,7 @@
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrlQuery>
 
 #include <memory>
 
@@ -74,7 +75,9 @@ class TestStandIns : public QObject
     QByteArray page(const QString &path, QByteArray *location = nullptr, const QByteArray &form = {})
     {
         QNetworkAccessManager network;
-        QNetworkRequest request(ServiceClient::endpoint(path));
+        QUrl url = ServiceClient::endpoint(path.section(QLatin1Char('?'), 0, 0));
+        url.setQuery(path.section(QLatin1Char('?'), 1), QUrl::StrictMode);
+        QNetworkRequest request(url);
         request.setAttribute(QNetworkRequest::RedirectPolicyAttribute, QNetworkRequest::ManualRedirectPolicy);
         request.setHeader(QNetworkRequest::ContentTypeHeader,
                           QStringLiteral("application/x-www-form-urlencoded"));
@@ -200,12 +203,66 @@ private slots:
                  QStringLiteral("pull model manifest: file does not exist"));
     }
 
+    // Where the sign-in form sends name, with the challenge of the page it was opened as.
+    QByteArray callbackFor(const char *name, const QUrl &start)
+    {
+        const QByteArray challenge = QUrlQuery(start).queryItemValue("code_challenge").toLatin1();
+        QByteArray location;
+        page(QStringLiteral("oauth/mac"), &location,
+             "username=" + QByteArray(name) +
+                 "&redirect_uri=dravlin-mac%3A%2F%2Fauth&code_challenge=" + challenge);
+        return location;
+    }
+
+    // A code is good only in the sign-in that asked for it: the page demands a challenge, and
+    // the exchange a verifier that answers it, so a code an attacker got for themselves and led
+    // the app to is refused, as is one traded without proof. Both ends agree with the method's
+    // published example.
+    void aSignInProvesItStartedHere_data()
+    {
+        QTest::addColumn<QString>("whose");
+        QTest::addColumn<bool>("signedIn");
+        QTest::newRow("its own code") << "own" << true;
+        QTest::newRow("a code for another sign-in") << "another" << false;
+        QTest::newRow("a code and no proof") << "none" << false;
+    }
+    void aSignInProvesItStartedHere()
+    {
+        QFETCH(QString, whose);
+        QFETCH(bool, signedIn);
+        const QString example = QStringLiteral("dBjftJeZ4CVP-mB92K27uhbUJU1p1r_wW1gFWFOEjXk");
+        QCOMPARE(DravlinAccount::challengeFor(example),
+                 QStringLiteral("E9Melhoa2OwvFrEMTJguCHaoeK1t8URWbuGJSstw-cM"));
+        QCOMPARE(ServiceStore::challengeFor(example), DravlinAccount::challengeFor(example));
+        QVERIFY(page(QStringLiteral("oauth/mac?redirect_uri=dravlin-mac://auth"))
+                    .contains("Sign-in link not valid"));
+
+        DravlinAccount victim;
+        DravlinAccount attacker;
+        const QUrl start = victim.startSignIn();
+        QVERIFY(page(start.path().mid(1) + '?' + start.query())
+                    .contains(QUrlQuery(start).queryItemValue("code_challenge").toLatin1()));
+        const QByteArray callback =
+            whose == "own" ? callbackFor("ada", start) : callbackFor("mallory", attacker.startSignIn());
+        QVERIFY(callback.startsWith("dravlin-mac://auth?code="));
+        DravlinAccount stranger;
+        DravlinAccount &completing = whose == "none" ? stranger : victim;
+        QSignalSpy finished(&completing, &DravlinAccount::signInFinished);
+        completing.completeSignIn(QUrl::fromEncoded(callback));
+        QVERIFY(finished.wait(kWaitMs));
+        QCOMPARE(completing.signedIn(), signedIn);
+        QCOMPARE(completing.username(), signedIn ? std::optional<QString>("ada") : std::nullopt);
+        if (!signedIn)
+            QCOMPARE(completing.authError(), std::optional<QString>(QString::fromUtf16(
+                                                 u"Sign-in failed \u2014 couldn't exchange code.")));
+        completing.signOut();
+    }
+
     // One account through cloud drawings on credit and by key, a forged token, publishing and
     // favourites, and a restart that keeps it all.
     void serviceKeepsTheAccountAcrossARestart()
     {
-        QByteArray location;
-        page(QStringLiteral("oauth/mac"), &location, "username=ada&redirect_uri=dravlin-mac%3A%2F%2Fauth");
+        const QByteArray location = callbackFor("ada", m_account->startSignIn());
         QVERIFY(location.startsWith("dravlin-mac://auth?code="));
         QSignalSpy signedIn(m_account.get(), &DravlinAccount::signInFinished);
         m_account->completeSignIn(QUrl::fromEncoded(location));
