@@ -1,5 +1,7 @@
 #include "account/serviceclient.h"
 
+#include <QHostAddress>
+
 #include "account/keychain.h"
 #include "account/preferences.h"
 #include "net/linestreamjob.h"
@@ -25,15 +27,27 @@ std::optional<QUrl> baseURLOverride()
     const QVariant stored = Preferences::value(kBaseURLKey);
     if (!stored.isValid())
         return std::nullopt;
-    const QUrl url(stored.toString(), QUrl::StrictMode);
+    return ServiceClient::baseURLFrom(stored.toString());
+}
+
+} // namespace
+
+std::optional<QUrl> ServiceClient::baseURLFrom(const QString &text)
+{
+    const QUrl url(text, QUrl::StrictMode);
     if (!url.isValid() || url.isRelative() || url.host().isEmpty())
         return std::nullopt;
-    if (url.scheme() != QLatin1String("https") && url.scheme() != QLatin1String("http"))
+    // Plain http would carry the token and the OpenRouter key in the clear past this machine.
+    if (url.scheme() != QLatin1String("https") && !(url.scheme() == QLatin1String("http") && isLoopback(url)))
         return std::nullopt;
     return url;
 }
 
-} // namespace
+bool ServiceClient::isLoopback(const QUrl &url)
+{
+    const QString host = url.host().toLower();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
 
 QUrl ServiceClient::baseURL()
 {

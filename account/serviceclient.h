@@ -72,8 +72,13 @@ public:
 
     static QUrl defaultBaseURL() { return QUrl(QStringLiteral("https://dravlin.app")); }
     // The service's origin for this process: the "DravlinBaseURL" preference when it holds an
-    // absolute http(s) URL with a host, the default otherwise. Read once, on first use.
+    // absolute https URL with a host (or http on this machine: the token and key travel in it),
+    // the default otherwise. Read once, on first use.
     static QUrl baseURL();
+    // Whether a URL's host is this machine (a loopback address, or "localhost").
+    static bool isLoopback(const QUrl &url);
+    // The base URL the preference text gives, or nothing.
+    static std::optional<QUrl> baseURLFrom(const QString &text);
     // Forgets the base URL read so far; the next use reads the preference again.
     static void resetBaseURLForTesting();
 

@@ -1,6 +1,6 @@
 #include "account/webauthsession.h"
 
-#include <QHostAddress>
+#include "account/serviceclient.h"
 
 #include <QKeyEvent>
 
@@ -158,10 +158,8 @@ bool WebAuthSession::isSignInPage(const QUrl &url)
     const QString scheme = url.scheme().toLower();
     if (scheme == QLatin1String("https"))
         return true;
-    if (scheme == QLatin1String("http")) {
-        const QString host = url.host().toLower();
-        return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
-    }
+    if (scheme == QLatin1String("http"))
+        return ServiceClient::isLoopback(url);
     // What a page makes of itself, never a place of its own.
     return scheme == QLatin1String("about") || scheme == QLatin1String("blob") ||
            scheme == QLatin1String("data");

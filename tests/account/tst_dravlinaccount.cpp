@@ -86,6 +86,19 @@ private slots:
 
     // The balance follows any answer that is a whole JSON object, whatever its status; anything
     // else changes nothing. After the reply: "credits name", "-" for none.
+    // The service address a setting may choose: https anywhere, plain http only on this machine,
+    // since the token and the OpenRouter key travel with every request.
+    void whichServiceAddressIsUsed()
+    {
+        for (const char *used : {"https://dravlin.app", "https://staging.example:8443/prefix/",
+                                 "http://127.0.0.1:5000", "http://localhost:9", "http://[::1]/"})
+            QVERIFY2(ServiceClient::baseURLFrom(QString::fromLatin1(used)), used);
+        for (const char *refused :
+             {"http://dravlin.app", "http://10.0.0.2:5000", "http://localhost.example.com", "ftp://127.0.0.1",
+              "https://", "/relative", "file:///tmp/x"})
+            QVERIFY2(!ServiceClient::baseURLFrom(QString::fromLatin1(refused)), refused);
+    }
+
     void theBalanceFollowsUsableReplies_data()
     {
         QTest::addColumn<FakeResponse>("reply");
