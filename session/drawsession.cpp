@@ -484,37 +484,48 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
     }
     m_canvas->finish(*svg);
     finish(*svg);
-    publishDrawing(task, *svg, done);
+    publishDrawing(task, done);
 }
 
-void DrawSession::publishDrawing(RunTask *task, const QString &svg, std::function<void()> done)
+void DrawSession::publishDrawing(RunTask *task, std::function<void()> done)
 {
     if (!m_account || !m_account->signedIn() || !publishLocal()) {
         done();
         return;
     }
     PublishedDrawing drawing;
-    drawing.svg = svg;
     drawing.prompt = m_currentPrompt;
     drawing.model = task->model;
     drawing.modelLabel = task->model + QString::fromUtf16(u" \u00b7 local");
     drawing.provider = QStringLiteral("local");
     drawing.costUSD = 0;
     drawing.durationMs = m_startedAt.elapsed();
-    drawing.transcript = m_narration;
+    // Others see what the window shows: the answer's narration, never the private thinking.
+    drawing.transcript = SvgExtract::prose(m_answer);
     // The drawing is already recorded; a stop while it uploads just ends the run.
     auto *upload = new QObject(task);
     task->onCancel = [upload, done] {
         delete upload;
         done();
     };
-    m_account->publish(drawing, upload, [this, task, done](const PublishResult &result) {
-        task->onCancel = nullptr;
-        if (result.error)
-            setStatusNote(QStringLiteral("Publish failed: ") + result.error->description());
-        else
-            setPublishedURL(result.url);
-        done();
+    // And the drawing as the canvas shows it: the sanitized tree "Save SVG…" writes, not the
+    // model's own text, which may hold scripts, event handlers and remote images.
+    m_canvas->requestDrawingSvg(upload, [this, task, upload, done, drawing](const QString &shown) mutable {
+        if (shown.isEmpty() || !m_account) {
+            task->onCancel = nullptr;
+            setStatusNote(QStringLiteral("Publish failed: the canvas couldn't hand over the drawing."));
+            done();
+            return;
+        }
+        drawing.svg = shown;
+        m_account->publish(drawing, upload, [this, task, done](const PublishResult &result) {
+            task->onCancel = nullptr;
+            if (result.error)
+                setStatusNote(QStringLiteral("Publish failed: ") + result.error->description());
+            else
+                setPublishedURL(result.url);
+            done();
+        });
     });
 }
 

@@ -253,7 +253,7 @@ private:
     void handleCloudEvent(const QJsonObject &event);
     void concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
                        const std::function<void()> &done);
-    void publishDrawing(RunTask *task, const QString &svg, std::function<void()> done);
+    void publishDrawing(RunTask *task, std::function<void()> done);
     void finish(const QString &svg);
 
     QString m_activePrompt;

@@ -224,3 +224,14 @@ std::optional<QString> SvgExtract::cloudRun(QStringView answer)
     }
     return closed(answer);
 }
+
+QString SvgExtract::prose(QStringView answer)
+{
+    qsizetype end = answer.indexOf(u"```");
+    if (end < 0)
+        end = answer.size();
+    const qsizetype svg = answer.left(end).indexOf(u"<svg");
+    if (svg >= 0)
+        end = svg;
+    return answer.left(end).trimmed().toString();
+}

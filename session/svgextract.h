@@ -30,6 +30,9 @@ std::optional<QString> local(QStringView text);
 // mention would wrap the drawing in a broken outer element.
 std::optional<QStringView> fencedDrawing(QStringView text);
 
+// An answer's narration as people read it: the text before its first code fence or "<svg", trimmed.
+QString prose(QStringView answer);
+
 // A local run's result. The answer text is searched first, inside its fenced drawing when it has
 // one: thinking often mentions "<svg" while planning. Only an answer without any "<svg" falls back
 // to the whole reply (thinking and answer in arrival order), for models that wrote their drawing

@@ -141,9 +141,11 @@ QString ContentController::localModelsSection()
 QString ContentController::keyStorageNote()
 {
 #ifdef Q_OS_MACOS
-    return QStringLiteral("Stored in your Mac's Keychain, sent only to OpenRouter.");
+    return QStringLiteral("Stored in your Mac's Keychain and sent with each drawing request to the Dravlin "
+                          "service, which passes it to OpenRouter.");
 #else
-    return QStringLiteral("Stored in your system's keyring, sent only to OpenRouter.");
+    return QStringLiteral("Stored in your system's keyring and sent with each drawing request to the Dravlin "
+                          "service, which passes it to OpenRouter.");
 #endif
 }
 

@@ -1,6 +1,7 @@
 #include "ui/visiblenarration.h"
 
 #include "session/drawsession.h"
+#include "session/svgextract.h"
 
 #include <QQuickTextDocument>
 #include <QTextCursor>
@@ -15,14 +16,7 @@ VisibleNarration::VisibleNarration(QObject *parent) : QObject(parent) {}
 
 QString VisibleNarration::of(const QString &narration)
 {
-    QString text = narration;
-    const qsizetype fence = text.indexOf(kFence);
-    if (fence >= 0)
-        text.truncate(fence);
-    const qsizetype svg = text.indexOf(kSvg);
-    if (svg >= 0)
-        text.truncate(svg);
-    return text.trimmed();
+    return SvgExtract::prose(narration);
 }
 
 void VisibleNarration::setSession(DrawSession *session)

@@ -173,6 +173,8 @@ private slots:
         row("local: publishing turned off", "local, publishing off", tower, towerText, towerCanvas, kNone);
         row("local: a publish answered 200 is not created", "local, publish refused", tower, towerText,
             towerCanvas, OptionalText("Publish failed: publish failed"));
+        row("local: a canvas that cannot hand over its drawing", "local, canvas gone", tower, towerText,
+            towerCanvas, OptionalText("Publish failed: the canvas couldn't hand over the drawing."));
         row("local: a drawing written only while thinking", "local",
             FakeResponse().writeEach(
                 {chatLine("", "Draft: <svg><rect/></svg>"), chatLine("Done."), chatDone()}),
@@ -242,6 +244,12 @@ private slots:
         if (situation == QLatin1String("key"))
             h.session->setPayWith(QStringLiteral("key"));
         h.server.route("POST", local ? "/api/chat" : "/api/v1/generations", reply);
+        // The page's own serialization of what it shows, unlike anything the model wrote.
+        const QString shown = QStringLiteral("<svg xmlns=\"http://www.w3.org/2000/svg\"><rect/></svg>");
+        h.view.onQuery = [&](const QString &script) {
+            const bool gone = situation.endsWith(u"gone");
+            return script.contains(QLatin1String("drawingSvg")) && !gone ? QVariant(shown) : QVariant();
+        };
         h.session->start(QStringLiteral("  a lighthouse "));
         QVERIFY(h.session->running());
         h.session->setSelectedModel(QStringLiteral("other:1b")); // the picker moves on mid-run
@@ -265,13 +273,15 @@ private slots:
         if (published) {
             QJsonObject body = bodyOf(h.sent("/api/v1/drawings"));
             QVERIFY(body.take("duration_ms").toDouble(-1) >= 0);
-            // The transcript is everything the model said, thinking and markup included; no cost.
+            // What others see: the drawing as the canvas shows it, and the answer's narration
+            // without the private thinking; no cost.
             QCOMPARE(body, (QJsonObject{{"prompt", "a lighthouse"},
                                         {"model_id", "qwen3:4b"},
                                         {"model_label", QString::fromUtf16(u"qwen3:4b \u00b7 local")},
                                         {"provider", "local"},
-                                        {"svg", "<svg><rect/></svg>"},
-                                        {"content", h.session->narration()}}));
+                                        {"svg", shown},
+                                        {"content", SvgExtract::prose(h.session->answer())}}));
+            QVERIFY(!h.session->thinking().isEmpty() && !body.value("content").toString().contains("tower"));
         }
         if (local)
             return;
@@ -316,6 +326,7 @@ private slots:
         h.server.route("POST", "/api/chat", reply);
         h.server.route("POST", "/api/v1/generations", reply);
         h.server.route("POST", "/api/v1/drawings", FakeResponse(201).hold());
+        h.view.onQuery = [](const QString &) { return QVariant(QStringLiteral("<svg/>")); };
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
         QSignalSpy narration(h.session, &DrawSession::narrationChanged);
         h.session->start(QStringLiteral("a heron"));

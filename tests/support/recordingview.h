@@ -1,7 +1,9 @@
 #pragma once
 
+#include <QMetaObject>
 #include <QObject>
 #include <QStringList>
+#include <QVariant>
 
 #include <functional>
 
@@ -22,8 +24,19 @@ public:
             onScript(script);
     }
 
+    // A question to the page: answered on a later turn, as the page would, with onQuery's answer
+    // (none: an invalid one, as from a page that is gone).
+    Q_INVOKABLE void query(const QVariant &script, const QVariant &ticket)
+    {
+        const QVariant answer = onQuery ? onQuery(script.toString()) : QVariant();
+        QMetaObject::invokeMethod(answerTo, "deliverQueryResult", Qt::QueuedConnection,
+                                  Q_ARG(int, ticket.toInt()), Q_ARG(QVariant, answer));
+    }
+
     QStringList scripts;
     qint64 count = 0;
     bool keepScripts = true;
     std::function<void(const QString &)> onScript;
+    std::function<QVariant(const QString &)> onQuery;
+    QObject *answerTo = nullptr;
 };

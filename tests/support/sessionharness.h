@@ -40,6 +40,7 @@ struct SessionHarness
     {
         session.client()->setBase(server.url());
         session.canvas()->setWebView(&view);
+        view.answerTo = session.canvas();
         // Each piece as its own command, so the tests see exactly what the run sent.
         session.canvas()->setFrameIntervalMs(0);
         session.setSelectedModel(QStringLiteral("qwen3:4b"));
@@ -67,6 +68,7 @@ struct WindowSession : ModelsHarness
         account = new DravlinAccount;
         session->setAccount(account);
         session->canvas()->setWebView(&view);
+        view.answerTo = session->canvas();
         session->canvas()->setFrameIntervalMs(0);
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
     }

@@ -401,6 +401,14 @@ private slots:
         QCOMPARE(key->property("text").toString(), QStringLiteral("sk-or-v1-0123456789abcdef"));
         QCOMPARE(key->property("displayText").toString().contains(QLatin1String("sk-or")), false);
         QTRY_VERIFY(findAccessible(h.window, "Remove"));
+        // Where the key really goes: with each cloud drawing, through the service.
+        QVERIFY(findAccessible(
+            QAccessible::queryAccessibleInterface(h.window),
+            [](const QString &text) {
+                return text.endsWith(QLatin1String(
+                    "sent with each drawing request to the Dravlin service, which passes it to OpenRouter."));
+            },
+            QAccessible::StaticText));
         h.screenshot(QStringLiteral("key-sheet"));
         QVERIFY(press(findAccessible(h.window, "Remove")));
         QTRY_VERIFY(!h.content->showKeySheet());
