@@ -27,6 +27,7 @@ Window {
         color: root.color
 
         Text {
+            textFormat: Text.PlainText
             anchors { fill: parent; leftMargin: 12; rightMargin: 12 }
             verticalAlignment: Text.AlignVCenter
             horizontalAlignment: Text.AlignHCenter
@@ -97,6 +98,7 @@ Window {
         Accessible.name: loadingText.text
 
         Text {
+            textFormat: Text.PlainText
             id: loadingText
             anchors.centerIn: parent
             color: "#c8c8cc"

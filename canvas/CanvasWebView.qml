@@ -91,6 +91,7 @@ WebEngineView {
             anchors.centerIn: parent
             spacing: 10
             Text {
+                textFormat: Text.PlainText
                 id: failedText
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "The canvas could not start."
@@ -98,6 +99,7 @@ WebEngineView {
                 font.pixelSize: 15
             }
             Text {
+                textFormat: Text.PlainText
                 objectName: "canvasRetry"
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "Try again"

@@ -23,6 +23,7 @@ ColumnLayout {
         Layout.fillWidth: true
         spacing: 8
         Label {
+            textFormat: Text.PlainText
             text: footer.content.footerIdentity
             color: Theme.secondary
             font.pixelSize: Theme.caption2
@@ -50,6 +51,7 @@ ColumnLayout {
             Layout.fillWidth: true
         }
         Label {
+            textFormat: Text.PlainText
             text: "to publish your drawings"
             color: Theme.secondary
             font.pixelSize: Theme.caption2
@@ -57,6 +59,7 @@ ColumnLayout {
     }
 
     Label {
+        textFormat: Text.PlainText
         visible: !footer.account.signedIn && footer.account.authError !== ""
         text: footer.account.authError
         color: Theme.red

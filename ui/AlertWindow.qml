@@ -69,6 +69,7 @@ Window {
             spacing: 8
             Layout.fillWidth: true
             Label {
+                textFormat: Text.PlainText
                 text: alert.message
                 color: "white"
                 font.family: Theme.fontFamily
@@ -80,6 +81,7 @@ Window {
                 Accessible.name: text
             }
             Label {
+                textFormat: Text.PlainText
                 text: alert.informative
                 color: Theme.white(0.75)
                 font.family: Theme.fontFamily

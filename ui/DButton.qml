@@ -22,6 +22,7 @@ Button {
     bottomPadding: topPadding
 
     contentItem: Text {
+        textFormat: Text.PlainText
         text: control.text
         font: control.font
         color: control.textColor

@@ -29,6 +29,7 @@ ColumnLayout {
             Accessible.name: "Downloading " + name + ", " + percent
 
             Label {
+                textFormat: Text.PlainText
                 text: row.name
                 color: Theme.secondary
                 font.family: Theme.monoFamily
@@ -57,6 +58,7 @@ ColumnLayout {
                 }
             }
             Label {
+                textFormat: Text.PlainText
                 text: row.percent
                 color: Theme.tertiary
                 font.pixelSize: Theme.caption2
@@ -78,6 +80,7 @@ ColumnLayout {
         spacing: 6
         Layout.fillWidth: true
         Label {
+            textFormat: Text.PlainText
             objectName: "downloadError"
             text: line.error
             color: Theme.red

@@ -49,6 +49,7 @@ ColumnLayout {
                 onChosen: choice => controls.session.payWith = choice
             }
             Label {
+                textFormat: Text.PlainText
                 visible: text !== ""
                 text: controls.content.balanceText
                 color: Theme.secondary
@@ -57,6 +58,7 @@ ColumnLayout {
             }
         }
         Label {
+            textFormat: Text.PlainText
             visible: controls.content.showKeyWarning
             text: "No key saved — add one from the ⋯ menu, or use Dravlin Credit."
             color: Theme.orange
@@ -77,6 +79,7 @@ ColumnLayout {
         opacity: field.enabled ? 1 : 0.6
 
         Text {
+            textFormat: Text.PlainText
             visible: field.text === ""
             anchors.verticalCenter: parent.verticalCenter
             leftPadding: 10
@@ -164,6 +167,7 @@ ColumnLayout {
                 Accessible.name: "Reference image"
             }
             Label {
+                textFormat: Text.PlainText
                 text: "Recreate this image"
                 color: Theme.secondary
                 font.pixelSize: Theme.caption
@@ -215,6 +219,7 @@ ColumnLayout {
                 color: Theme.secondary
             }
             Text {
+                textFormat: Text.PlainText
                 anchors.verticalCenter: parent.verticalCenter
                 text: "Add a reference image"
                 color: Theme.secondary
@@ -248,6 +253,7 @@ ColumnLayout {
         Accessible.onPressAction: if (enabled) addImage.clicked()
     }
     Label {
+        textFormat: Text.PlainText
         visible: controls.session.selectedIsVision && text !== ""
         text: controls.session.referenceError
         color: Theme.red
@@ -311,6 +317,7 @@ ColumnLayout {
                 visible: controls.session.running
             }
             Label {
+                textFormat: Text.PlainText
                 id: elapsedLabel
                 property int seconds: 0
                 visible: text !== ""
@@ -334,6 +341,7 @@ ColumnLayout {
             Layout.fillWidth: true
         }
         Label {
+            textFormat: Text.PlainText
             text: Formats.localModelCount(controls.session.models.length)
             color: Theme.secondary
             font.pixelSize: Theme.caption2

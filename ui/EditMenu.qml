@@ -32,6 +32,7 @@ Menu {
         height: shown ? implicitHeight : 0
         implicitHeight: 26
         contentItem: Text {
+            textFormat: Text.PlainText
             text: item.text
             font: item.font
             color: item.enabled ? "white" : Theme.white(0.35)

@@ -80,6 +80,7 @@ ColumnLayout {
     }
 
     Label {
+        textFormat: Text.PlainText
         objectName: "exportMessage"
         visible: text !== ""
         text: bar.exporter.message
@@ -108,6 +109,7 @@ ColumnLayout {
         contentItem: ColumnLayout {
             spacing: 8
             Label {
+                textFormat: Text.PlainText
                 text: "Export PNG"
                 color: "white"
                 font.pixelSize: Theme.body

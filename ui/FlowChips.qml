@@ -26,6 +26,7 @@ Column {
             topPadding: 4
             bottomPadding: 4
             contentItem: Text {
+                textFormat: Text.PlainText
                 text: chip.text
                 font: chip.font
                 color: Theme.white(chip.hovered ? 0.9 : 0.7)

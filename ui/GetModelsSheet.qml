@@ -23,6 +23,7 @@ Sheet {
             spacing: 10
             Layout.fillWidth: true
             Label {
+                textFormat: Text.PlainText
                 text: sheet.title
                 color: "white"
                 font.pixelSize: Theme.headline
@@ -71,6 +72,7 @@ Sheet {
                 }
 
                 Label {
+                    textFormat: Text.PlainText
                     visible: sheet.session.downloads.pullError !== ""
                     text: sheet.session.downloads.pullError
                     color: Theme.red
@@ -97,6 +99,7 @@ Sheet {
                     RowLayout {
                         Layout.fillWidth: true
                         Label {
+                            textFormat: Text.PlainText
                             text: "INSTALLED"
                             color: Theme.tertiary
                             font.pixelSize: 10
@@ -109,6 +112,7 @@ Sheet {
                             Layout.fillWidth: true
                         }
                         Label {
+                            textFormat: Text.PlainText
                             text: sheet.state.totalInstalled
                             color: Theme.tertiary
                             font.pixelSize: Theme.caption2
@@ -132,6 +136,7 @@ Sheet {
                                 color: Qt.rgba(0.2, 0.84, 0.29, 0.7)
                             }
                             Label {
+                                textFormat: Text.PlainText
                                 text: installedRow.modelData.name
                                 color: "white"
                                 font.family: Theme.monoFamily
@@ -140,12 +145,14 @@ Sheet {
                                 Layout.maximumWidth: 220
                             }
                             Label {
+                                textFormat: Text.PlainText
                                 visible: !installedRow.modelData.tools
                                 text: "no tools"
                                 color: Qt.rgba(1, 0.62, 0.04, 0.8)
                                 font.pixelSize: Theme.caption2
                             }
                             Label {
+                                textFormat: Text.PlainText
                                 visible: text !== ""
                                 text: installedRow.modelData.releaseLabel
                                 color: Theme.tertiary
@@ -155,6 +162,7 @@ Sheet {
                                 Layout.fillWidth: true
                             }
                             Label {
+                                textFormat: Text.PlainText
                                 text: installedRow.modelData.size
                                 color: Theme.tertiary
                                 font.pixelSize: Theme.caption2
@@ -174,6 +182,7 @@ Sheet {
         }
 
         Label {
+            textFormat: Text.PlainText
             visible: sheet.state.tab === "local"
             text: "Downloads keep going if you close this window."
             color: Theme.tertiary
@@ -220,6 +229,7 @@ Sheet {
                 spacing: 10
                 Layout.fillWidth: true
                 Label {
+                    textFormat: Text.PlainText
                     objectName: "catalogNote"
                     text: sheet.state.catalogNote
                     color: Theme.secondary
@@ -262,6 +272,7 @@ Sheet {
                         RowLayout {
                             spacing: 5
                             Label {
+                                textFormat: Text.PlainText
                                 text: cloudRow.modelData.name
                                 color: "white"
                                 font.pixelSize: 12
@@ -276,6 +287,7 @@ Sheet {
                             }
                         }
                         Label {
+                            textFormat: Text.PlainText
                             text: cloudRow.modelData.id
                             color: Theme.tertiary
                             font.family: Theme.monoFamily
@@ -295,6 +307,7 @@ Sheet {
                 }
             }
             Label {
+                textFormat: Text.PlainText
                 text: "Added models appear in the model picker, drawn on Dravlin Credit or your key."
                 color: Theme.tertiary
                 font.pixelSize: Theme.caption2
@@ -328,6 +341,7 @@ Sheet {
         contentItem: ColumnLayout {
             spacing: 14
             Label {
+                textFormat: Text.PlainText
                 text: sheet.state.removalTitle
                 color: "white"
                 font.pixelSize: Theme.body

@@ -64,6 +64,7 @@ Rectangle {
                 onClicked: sheet.history.close()
             }
             Label {
+                textFormat: Text.PlainText
                 visible: !sheet.history.viewing
                 text: "History"
                 color: "white"
@@ -113,6 +114,7 @@ Rectangle {
         }
 
         Label {
+            textFormat: Text.PlainText
             objectName: "historyNotice"
             visible: !sheet.history.available
             text: sheet.history.notice
@@ -220,6 +222,7 @@ Rectangle {
                         Layout.fillWidth: true
                         spacing: 2
                         Label {
+                            textFormat: Text.PlainText
                             Layout.fillWidth: true
                             text: row.prompt
                             color: "white"
@@ -229,6 +232,7 @@ Rectangle {
                             wrapMode: Text.Wrap
                         }
                         Label {
+                            textFormat: Text.PlainText
                             Layout.fillWidth: true
                             text: row.dateText + " · " + row.model
                             color: Theme.secondary
@@ -274,6 +278,7 @@ Rectangle {
             }
 
             Label {
+                textFormat: Text.PlainText
                 anchors.centerIn: parent
                 visible: list.count === 0
                 text: searchField.text === "" ? "Finished drawings are kept here." : "Nothing matches."
@@ -304,6 +309,7 @@ Rectangle {
                 spacing: 12
 
                 Label {
+                    textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: sheet.history.entry.prompt || ""
                     color: "white"
@@ -330,6 +336,7 @@ Rectangle {
                         color: Theme.accent
                     }
                     Label {
+                        textFormat: Text.PlainText
                         text: sheet.history.entry.model || ""
                         color: Theme.modelName
                         font.pixelSize: 11
@@ -340,12 +347,14 @@ Rectangle {
                         Accessible.name: "Model " + text
                     }
                     Label {
+                        textFormat: Text.PlainText
                         visible: (sheet.history.entry.duration || "") !== ""
                         text: "· " + (sheet.history.entry.duration || "")
                         color: Theme.secondary
                         font.pixelSize: 11
                     }
                     Label {
+                        textFormat: Text.PlainText
                         visible: sheet.history.entry.mode === "recreate"
                         text: "· recreated"
                         color: Theme.secondary
@@ -368,6 +377,7 @@ Rectangle {
                     Accessible.name: "Narration"
                 }
                 Label {
+                    textFormat: Text.PlainText
                     id: publishedLink
                     visible: text !== ""
                     text: sheet.history.entry.publishedText || ""
@@ -436,6 +446,7 @@ Rectangle {
             anchors.rightMargin: 6
             spacing: 8
             Label {
+                textFormat: Text.PlainText
                 text: sheet.history.undoText
                 color: "white"
                 font.pixelSize: Theme.caption
@@ -470,6 +481,7 @@ Rectangle {
         contentItem: ColumnLayout {
             spacing: 10
             Label {
+                textFormat: Text.PlainText
                 text: "Delete all kept drawings?"
                 color: "white"
                 font.pixelSize: Theme.body
@@ -478,6 +490,7 @@ Rectangle {
                 Accessible.name: text
             }
             Label {
+                textFormat: Text.PlainText
                 Layout.fillWidth: true
                 text: "They are removed from this computer. Published drawings stay on the web."
                 color: Theme.secondary

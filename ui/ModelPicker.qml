@@ -19,6 +19,7 @@ AbstractButton {
     contentItem: RowLayout {
         spacing: 6
         Text {
+            textFormat: Text.PlainText
             text: picker.session.selectedModel ? picker.session.selectedModelLabel : "Choose a model"
             color: picker.session.selectedModel ? "white" : Theme.secondary
             font.family: Theme.fontFamily
@@ -134,6 +135,7 @@ AbstractButton {
                 contentItem: RowLayout {
                     spacing: 6
                     Text {
+                        textFormat: Text.PlainText
                         text: row.modelData.text
                         color: row.section ? Theme.secondary : "white"
                         font.family: Theme.fontFamily
@@ -143,6 +145,7 @@ AbstractButton {
                         Layout.fillWidth: true
                     }
                     Text {
+                        textFormat: Text.PlainText
                         visible: row.chosen
                         text: "✓"
                         color: Theme.accent

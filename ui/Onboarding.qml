@@ -12,6 +12,7 @@ ColumnLayout {
     spacing: 16
 
     Label {
+        textFormat: Text.PlainText
         text: "Two ways to draw"
         color: "white"
         font.pixelSize: Theme.headline
@@ -28,12 +29,14 @@ ColumnLayout {
             Accessible.role: Accessible.StaticText
             Accessible.name: "Cloud models"
             Text {
+                textFormat: Text.PlainText
                 text: "☁️"
                 font.family: Theme.emojiFamily
                 font.pixelSize: 15
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {
+                textFormat: Text.PlainText
                 text: "Cloud models"
                 color: "white"
                 font.pixelSize: Theme.subheadline + 1
@@ -42,6 +45,7 @@ ColumnLayout {
             }
         }
         Label {
+            textFormat: Text.PlainText
             text: "Watch GPT, Claude, Gemini and more draw — on Dravlin Credit, no setup."
             color: Theme.secondary
             font.pixelSize: Theme.caption
@@ -57,6 +61,7 @@ ColumnLayout {
             onClicked: onboarding.content.account.signIn(Window.window)
         }
         Label {
+            textFormat: Text.PlainText
             visible: onboarding.content.account.signedIn
             text: "You're signed in: add cloud models from ⋯ → Get more models…"
             color: Theme.secondary
@@ -76,12 +81,14 @@ ColumnLayout {
             Accessible.role: Accessible.StaticText
             Accessible.name: "Local models"
             Text {
+                textFormat: Text.PlainText
                 text: "🖥️"
                 font.family: Theme.emojiFamily
                 font.pixelSize: 15
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {
+                textFormat: Text.PlainText
                 text: "Local models"
                 color: "white"
                 font.pixelSize: Theme.subheadline + 1
@@ -90,6 +97,7 @@ ColumnLayout {
             }
         }
         Label {
+            textFormat: Text.PlainText
             text: "Free, private, offline — install Ollama and pull a model. Slow is part of the charm."
             color: Theme.secondary
             font.pixelSize: Theme.caption

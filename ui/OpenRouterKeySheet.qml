@@ -18,6 +18,7 @@ Sheet {
         spacing: 10
 
         Label {
+            textFormat: Text.PlainText
             text: sheet.title
             color: "white"
             font.pixelSize: Theme.headline
@@ -25,6 +26,7 @@ Sheet {
             Accessible.role: Accessible.Heading
         }
         Label {
+            textFormat: Text.PlainText
             text: "Draw with frontier models (GPT, Claude, Gemini…) on your own OpenRouter account — just like bringing your key on "
                   + sheet.content.serviceHost + ". " + sheet.content.keyStorageNote
             color: Theme.secondary

@@ -23,6 +23,7 @@ RowLayout {
         RowLayout {
             spacing: 5
             Label {
+                textFormat: Text.PlainText
                 text: recommended.row.title
                 color: "white"
                 font.pixelSize: 12
@@ -42,6 +43,7 @@ RowLayout {
                 color: Theme.tertiary
             }
             Label {
+                textFormat: Text.PlainText
                 visible: text !== ""
                 text: recommended.row.updated
                 color: Theme.tertiary
@@ -49,6 +51,7 @@ RowLayout {
             }
         }
         Label {
+            textFormat: Text.PlainText
             text: recommended.row.name
             color: Theme.tertiary
             font.family: Theme.monoFamily
@@ -105,6 +108,7 @@ RowLayout {
         visible: recommended.row.action === "needs"
         spacing: 8
         Label {
+            textFormat: Text.PlainText
             text: recommended.row.needsLabel
             color: Theme.tertiary
             font.pixelSize: Theme.caption2

@@ -44,12 +44,14 @@ Rectangle {
                     color: Theme.accent
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: "SVG code"
                     font.family: Theme.fontFamily
                     font.pixelSize: 12
                     color: Theme.accent
                 }
                 Text {
+                    textFormat: Text.PlainText
                     text: "· " + Formats.sizeLabel(box.svg)
                     font.family: Theme.fontFamily
                     font.pixelSize: 12

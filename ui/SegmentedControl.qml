@@ -35,6 +35,7 @@ Rectangle {
                 rightPadding: 9
                 hoverEnabled: true
                 contentItem: Text {
+                    textFormat: Text.PlainText
                     text: segment.modelData.text
                     color: segment.selected ? "white" : Theme.white(0.7)
                     font.family: Theme.fontFamily

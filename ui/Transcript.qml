@@ -99,12 +99,14 @@ Item {
                 spacing: 4
                 Layout.fillWidth: true
                 Label {
+                    textFormat: Text.PlainText
                     text: transcript.content.promptHeader
                     color: Theme.secondary
                     font.pixelSize: 11
                     font.weight: Font.DemiBold
                 }
                 Label {
+                    textFormat: Text.PlainText
                     id: bubble
                     Layout.fillWidth: true
                     text: transcript.session.activePrompt
@@ -146,6 +148,7 @@ Item {
                     color: Theme.accent
                 }
                 Label {
+                    textFormat: Text.PlainText
                     objectName: "runModel"
                     text: transcript.session.runModelLabel
                     color: Theme.modelName
@@ -156,6 +159,7 @@ Item {
                     Accessible.name: "Model " + text
                 }
                 Label {
+                    textFormat: Text.PlainText
                     visible: transcript.session.durationText !== ""
                     text: "· " + transcript.session.durationText
                     color: Theme.secondary
@@ -166,6 +170,7 @@ Item {
                     size: 10
                 }
                 Label {
+                    textFormat: Text.PlainText
                     visible: transcript.session.loadingModel
                     text: "Loading the model…"
                     color: Theme.secondary
@@ -279,6 +284,7 @@ Item {
                     color: Theme.green
                 }
                 Label {
+                    textFormat: Text.PlainText
                     objectName: "done"
                     text: "Done in " + transcript.session.durationText
                     color: Theme.green
@@ -288,6 +294,7 @@ Item {
             }
 
             Label {
+                textFormat: Text.PlainText
                 id: link
                 visible: text !== ""
                 text: transcript.content.publishedLinkText
@@ -310,6 +317,7 @@ Item {
             }
 
             Label {
+                textFormat: Text.PlainText
                 visible: text !== ""
                 text: transcript.session.statusNote
                 color: Theme.red

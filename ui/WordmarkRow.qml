@@ -29,6 +29,7 @@ RowLayout {
     }
 
     Label {
+        textFormat: Text.PlainText
         text: "DRAVLIN"
         color: "white"
         font.family: Theme.fontFamily
@@ -127,6 +128,7 @@ RowLayout {
                     implicitWidth: itemLabel.implicitWidth + itemKeys.implicitWidth + 16
                     implicitHeight: itemLabel.implicitHeight
                     Text {
+                        textFormat: Text.PlainText
                         id: itemLabel
                         anchors.verticalCenter: parent.verticalCenter
                         text: item.text
@@ -136,6 +138,7 @@ RowLayout {
                     }
                     // The item's key, as the platform writes it.
                     Text {
+                        textFormat: Text.PlainText
                         id: itemKeys
                         anchors.right: parent.right
                         anchors.rightMargin: 4

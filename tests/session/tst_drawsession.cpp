@@ -326,7 +326,9 @@ private slots:
         h.server.route("POST", "/api/chat", reply);
         h.server.route("POST", "/api/v1/generations", reply);
         h.server.route("POST", "/api/v1/drawings", FakeResponse(201).hold());
-        h.view.onQuery = [](const QString &) { return QVariant(QStringLiteral("<svg/>")); };
+        h.view.onQuery = [](const QString &) {
+            return QVariant(QStringLiteral("<svg/>"));
+        };
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
         QSignalSpy narration(h.session, &DrawSession::narrationChanged);
         h.session->start(QStringLiteral("a heron"));

@@ -7,6 +7,7 @@
 
 #include <QAccessible>
 #include <QColor>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMimeData>
@@ -259,6 +260,47 @@ private slots:
         QTest::keyClick(h.window, Qt::Key_Tab);
         QTest::keyClick(h.window, Qt::Key_Tab);
         h.screenshot(QStringLiteral("focus-chip"));
+    }
+
+    // Text from a server is only ever text: markup in a model's name or in an error shows as
+    // written and loads nothing.
+    void serverTextIsPlainText()
+    {
+        WindowHarness h;
+        const QByteArray probe = "<img src='" + h.server.url().toEncoded() + "/probe.png'>";
+        const QByteArray name = "evil" + probe + ":1b";
+        const auto json = [](const QJsonObject &object) {
+            return QJsonDocument(object).toJson(QJsonDocument::Compact);
+        };
+        h.server.route(
+            "GET", "/api/tags",
+            FakeResponse::json(200, json({{"models", QJsonArray{QJsonObject{{"name", QString(name)}}}}})));
+        h.server.route("POST", "/api/chat",
+                       FakeResponse::json(500, json({{"error", QString("<b>bad</b>" + probe)}})));
+        QVERIFY(h.load());
+        h.session()->refreshModels();
+        QTRY_COMPARE(h.session()->selectedModel(), QString::fromUtf8(name));
+        h.session()->start(QStringLiteral("a fox"));
+        QTRY_VERIFY(!h.session()->running() && h.session()->statusNote());
+        QVERIFY(h.session()->statusNote()->contains(QString::fromUtf8(probe)));
+        h.window->requestActivate();
+        QVERIFY(QTest::qWaitForWindowActive(h.window));
+        h.item("picker")->forceActiveFocus();
+        QTest::keyClick(h.window, Qt::Key_Return);
+        QTRY_VERIFY(h.item("pickerList") && h.item("pickerList")->isVisible());
+        h.window->grabWindow(); // laid out and drawn, images and all
+        h.screenshot(QStringLiteral("plain-text"));
+        // One more round trip: a load the drawing asked for would have reached the server first.
+        const auto listings = [&] {
+            const QList<RecordedRequest> requests = h.server.requests();
+            return std::count_if(requests.cbegin(), requests.cend(),
+                                 [](const RecordedRequest &request) { return request.path == "/api/tags"; });
+        };
+        const auto before = listings();
+        h.session()->refreshModels();
+        QTRY_VERIFY(listings() > before);
+        for (const RecordedRequest &request : h.server.requests())
+            QVERIFY2(!request.path.contains("probe"), request.path.constData());
     }
 
     // A picture file dragged from the desktop onto the window becomes the reference of a model
