@@ -10,4 +10,7 @@ namespace Preferences {
 QVariant value(const QString &key, const QVariant &defaultValue = {});
 void setValue(const QString &key, const QVariant &value);
 void remove(const QString &key);
+// Makes a folder (0700) or file (0600) of ours readable by its owner alone; the settings hold the
+// user's name and e-mail, the history what they drew. Nothing happens to a path that is not there.
+void keepPrivate(const QString &path);
 } // namespace Preferences

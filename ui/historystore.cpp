@@ -1,5 +1,7 @@
 #include "ui/historystore.h"
 
+#include "account/preferences.h"
+
 #include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
@@ -78,6 +80,16 @@ void HistoryStore::turnOff(const QString &notice)
 
 void HistoryStore::open()
 {
+    // Only its owner may read what they drew. SQLite gives its journal files the database's own
+    // permissions, so a new database starts as an empty private file.
+    Preferences::keepPrivate(QFileInfo(m_path).path());
+    if (!QFileInfo::exists(m_path)) {
+        QFile created(m_path);
+        if (created.open(QIODevice::WriteOnly))
+            created.close();
+    }
+    for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
+        Preferences::keepPrivate(m_path + suffix);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
     // Another process mid-write holds the file for milliseconds; longer than this, it is locked.

@@ -17,6 +17,10 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include "account/preferences.h"
+
+#include <QSettings>
+
 // The kept drawings and the files they leave as: the store, its list and its files on their own,
 // then the real window driven the way a user (or a screen reader) does.
 class TestHistoryWindow : public QObject
@@ -31,6 +35,7 @@ private slots:
     void aFileHistoryCannotUseTurnsItOffAndStaysUntouched_data();
     void aFileHistoryCannotUseTurnsItOffAndStaysUntouched();
     void theListLoadsLazilyAndSearchAndDeleteNarrowIt();
+    void whatIsKeptIsTheOwnersAlone();
     void anExportIsNamedAfterItsPromptAndAFailedOneLeavesNothing();
     void finishedDrawingsAreKeptListedReopenedAndExported();
 };
@@ -177,6 +182,42 @@ void TestHistoryWindow::aFileHistoryCannotUseTurnsItOffAndStaysUntouched()
     holder.close();
     holder = QSqlDatabase();
     QSqlDatabase::removeDatabase(QStringLiteral("holder"));
+}
+
+// The history (with SQLite's journal files) and the settings (the user's name and e-mail) are
+// readable by their owner alone, in folders only they can enter: made so, and mended when an
+// older version left them open.
+void TestHistoryWindow::whatIsKeptIsTheOwnersAlone()
+{
+    const auto open = [](const QString &path) {
+        return (QFile::permissions(path) & (QFile::ReadGroup | QFile::WriteGroup | QFile::ExeGroup |
+                                            QFile::ReadOther | QFile::WriteOther | QFile::ExeOther)) != 0;
+    };
+    const QFile::Permissions shared =
+        QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup | QFile::ReadOther;
+    QTemporaryDir dir;
+    for (const char *before : {"new", "left open"}) {
+        const QString folder = dir.filePath(QString::fromLatin1(before).replace(' ', '-'));
+        QVERIFY(QDir().mkpath(folder));
+        QVERIFY(QFile::setPermissions(folder, shared | QFile::ExeOwner | QFile::ExeGroup | QFile::ExeOther));
+        const QString path = folder + QStringLiteral("/history.sqlite");
+        if (qstrcmp(before, "left open") == 0) {
+            writeDatabase(path, {QStringLiteral("CREATE TABLE t (x)")});
+            QVERIFY(QFile::setPermissions(path, shared));
+        }
+        HistoryStore store(path);
+        QVERIFY2(store.isOn(), qPrintable(store.notice()));
+        QVERIFY(store.add(entryFor(QStringLiteral("a fox"), 0)));
+        QVERIFY(QFile::exists(path + QStringLiteral("-wal")));
+        for (const QString &kept :
+             {folder, path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
+            QVERIFY2(!open(kept), qPrintable(kept));
+    }
+    const QString settings = QSettings(QStringLiteral("Dravlin"), QStringLiteral("Dravlin")).fileName();
+    Preferences::setValue(QStringLiteral("DravlinUsername"), QStringLiteral("ada"));
+    QVERIFY(QFile::setPermissions(settings, shared));
+    Preferences::setValue(QStringLiteral("DravlinUsername"), QStringLiteral("ada"));
+    QVERIFY(!open(settings) && !open(QFileInfo(settings).path()));
 }
 
 void TestHistoryWindow::theListLoadsLazilyAndSearchAndDeleteNarrowIt()
