@@ -165,6 +165,7 @@ void DravlinAccount::signOut()
     setEmail(std::nullopt);
     // The balance was the account's: shown after signing out it would belong to nobody.
     setCredits(std::nullopt);
+    WebAuthSession::forgetWebSession();
 }
 
 // ---- the OpenRouter key ----

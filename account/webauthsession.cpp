@@ -1,5 +1,6 @@
 #include "account/webauthsession.h"
 
+#include "account/preferences.h"
 #include "account/serviceclient.h"
 
 #include <QKeyEvent>
@@ -7,10 +8,12 @@
 #include <QCoreApplication>
 #include <QLoggingCategory>
 #include <QMetaObject>
+#include <QPointer>
 #include <QQmlComponent>
 #include <QQmlEngine>
 #include <QQuickWindow>
 #include <QVariantMap>
+#include <QtWebEngineCore/QWebEngineCookieStore>
 #include <QtWebEngineCore/QWebEngineLoadingInfo>
 #include <QtWebEngineCore/QWebEngineNavigationRequest>
 #include <QtWebEngineQuick/QQuickWebEngineProfile>
@@ -25,6 +28,9 @@ const char kViewName[] = "signInView";
 // Chromium's net::ERR_ABORTED: a navigation given up on purpose (one we refused, a download, a
 // 204 answer), not a page that failed to load.
 constexpr int kNetAborted = -3;
+
+// Set by a sign-out that found no sign-in profile open: the next one starts by forgetting.
+const QString kForgetWebSessionKey = QStringLiteral("DravlinForgetSignInSession");
 
 } // namespace
 
@@ -53,7 +59,7 @@ void WebAuthSession::setParentWindow(QWindow *window)
 
 QQuickWebEngineProfile *WebAuthSession::profile()
 {
-    static QPointer<QQuickWebEngineProfile> shared;
+    QPointer<QQuickWebEngineProfile> &shared = existingProfile();
     if (!shared) {
         // Owned by the application object: it outlives every sign-in window, and Qt's own
         // shutdown of the web engine takes care of the profile's data on the way out.
@@ -62,8 +68,29 @@ QQuickWebEngineProfile *WebAuthSession::profile()
         created->setOffTheRecord(false);
         created->setPersistentCookiesPolicy(QQuickWebEngineProfile::AllowPersistentCookies);
         shared = created;
+        if (Preferences::value(kForgetWebSessionKey).toBool())
+            forgetWebSession();
     }
     return shared;
+}
+
+QPointer<QQuickWebEngineProfile> &WebAuthSession::existingProfile()
+{
+    static QPointer<QQuickWebEngineProfile> none;
+    return none;
+}
+
+void WebAuthSession::forgetWebSession()
+{
+    QQuickWebEngineProfile *inUse = existingProfile();
+    if (!inUse) {
+        // Made only for a sign-in window; whenever that is, it starts by forgetting.
+        Preferences::setValue(kForgetWebSessionKey, true);
+        return;
+    }
+    inUse->cookieStore()->deleteAllCookies();
+    inUse->clearHttpCache();
+    Preferences::remove(kForgetWebSessionKey);
 }
 
 void WebAuthSession::start()

@@ -48,6 +48,9 @@ public:
     // under the app's data location, so a second sign-in finds the service's session from the first
     // (even in a later run) and the user need not type their password again.
     static QQuickWebEngineProfile *profile();
+    // Signing out ends the service's web session too: the sign-in window's cookies and cache go,
+    // at once when its profile is in use, else before the next sign-in window opens.
+    static void forgetWebSession();
 
 signals:
     // The page navigated to the callback scheme; the address exactly as the page sent it. Only
@@ -71,6 +74,7 @@ private:
     enum class Outcome { Completed, Cancelled, Failed };
 
     bool isCallback(const QUrl &url) const;
+    static QPointer<QQuickWebEngineProfile> &existingProfile();
 
 public:
     // Where the sign-in window may go: the web over https; plain http only on this machine (the

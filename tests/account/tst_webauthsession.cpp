@@ -10,11 +10,14 @@
 
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QNetworkCookie>
 #include <QPointer>
 #include <QQuickItem>
 #include <QQuickWindow>
 #include <QSignalSpy>
 #include <QTest>
+#include <QtWebEngineCore/QWebEngineCookieStore>
+#include <QtWebEngineQuick/QQuickWebEngineProfile>
 
 #include <memory>
 
@@ -206,6 +209,25 @@ private slots:
             QVERIFY2(WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
         for (const QString &url : refused)
             QVERIFY2(!WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
+    }
+
+    // Signing out ends the service's web session too: the sign-in window's cookies go.
+    void signingOutForgetsTheWebSession()
+    {
+        Keychain::useInMemoryStoreForTesting();
+        QWebEngineCookieStore *cookies = WebAuthSession::profile()->cookieStore();
+        QSignalSpy added(cookies, &QWebEngineCookieStore::cookieAdded);
+        QSignalSpy removed(cookies, &QWebEngineCookieStore::cookieRemoved);
+        QNetworkCookie session("session", "abc");
+        session.setDomain(QStringLiteral("dravlin.app"));
+        session.setPath(QStringLiteral("/"));
+        session.setExpirationDate(QDateTime::currentDateTime().addDays(1));
+        cookies->setCookie(session, QUrl(QStringLiteral("https://dravlin.app/")));
+        QVERIFY(added.wait());
+        DravlinAccount account;
+        account.signOut();
+        QVERIFY(removed.wait());
+        QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
     }
 
     // The account's sign-in: a new one clears the error shown and replaces one still open (which
