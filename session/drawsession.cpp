@@ -1,4 +1,5 @@
 #include "session/drawsession.h"
+#include "session/referenceimage.h"
 
 #include "account/dravlinaccount.h"
 #include "account/generationstream.h"
@@ -554,29 +555,24 @@ bool DrawSession::attachReferenceFile(const QString &path)
         file.open(QIODevice::ReadOnly)
             ? file.read(file.isSequential() ? readLimit : std::min(file.size() + 1, readLimit))
             : QByteArray();
-    return attachReferenceBytes(bytes, Prompts::contentTypeForFileName(path));
+    return attachReferenceBytes(bytes);
 }
 
-bool DrawSession::attachReferenceBytes(const QByteArray &bytes, const QString &contentType)
+bool DrawSession::attachReferenceBytes(const QByteArray &bytes)
 {
     if (bytes.size() > kMaxReferenceBytes) {
         setReferenceError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
         return false;
     }
-    QBuffer buffer;
-    buffer.setData(bytes);
-    buffer.open(QIODevice::ReadOnly);
-    // Judged by content, not by name: a text file called picture.png is not an image.
-    QImageReader reader(&buffer);
-    reader.setDecideFormatFromContent(true);
-    const QImage image = reader.read();
-    if (image.isNull()) {
-        setReferenceError(QStringLiteral("That file couldn't be opened as an image."));
+    QString why;
+    std::optional<ReferenceImage::Prepared> prepared = ReferenceImage::prepare(bytes, &why);
+    if (!prepared) {
+        setReferenceError(why);
         return false;
     }
-    m_referenceImage = image;
-    m_referenceData = ReferenceData{QString::fromLatin1(bytes.toBase64()), contentType};
-    m_referenceSource = previewSource(image);
+    m_referenceImage = prepared->image;
+    m_referenceData = ReferenceData{QString::fromLatin1(prepared->bytes.toBase64()), prepared->contentType};
+    m_referenceSource = previewSource(m_referenceImage);
     setReferenceError(QString());
     emit referenceChanged();
     return true;

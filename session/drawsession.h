@@ -177,8 +177,8 @@ public:
     // changes nothing and returns false.
     Q_INVOKABLE bool attachReference(const QUrl &fileUrl);
     bool attachReferenceFile(const QString &path);
-    // The same for an image's bytes that come from no file (pasted), of the given media type.
-    bool attachReferenceBytes(const QByteArray &bytes, const QString &contentType);
+    // The same for an image's bytes that come from no file (pasted). Its type is its bytes'.
+    bool attachReferenceBytes(const QByteArray &bytes);
     Q_INVOKABLE void clearReference();
 
 signals:

@@ -76,15 +76,3 @@ QJsonArray Prompts::recreateMessages(const QString &prompt, const ReferenceData 
     user.insert(QStringLiteral("images"), QJsonArray{reference.base64});
     return QJsonArray{message(QStringLiteral("system"), recreateSystemPrompt()), user};
 }
-
-QString Prompts::contentTypeForFileName(const QString &fileName)
-{
-    const QString extension = QFileInfo(fileName).suffix().toLower();
-    if (extension == QLatin1String("jpg") || extension == QLatin1String("jpeg"))
-        return QStringLiteral("image/jpeg");
-    if (extension == QLatin1String("gif"))
-        return QStringLiteral("image/gif");
-    if (extension == QLatin1String("webp"))
-        return QStringLiteral("image/webp");
-    return QStringLiteral("image/png");
-}

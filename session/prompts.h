@@ -18,6 +18,4 @@ QString recreateSystemPrompt();
 QJsonArray drawMessages(const QString &prompt);
 QJsonArray recreateMessages(const QString &prompt, const ReferenceData &reference);
 
-// Media type by the file name's extension, compared in lower case; anything unknown is PNG.
-QString contentTypeForFileName(const QString &fileName);
 } // namespace Prompts

@@ -389,7 +389,7 @@ bool ContentController::takeImage(const QMimeData *data)
     buffer.open(QIODevice::WriteOnly);
     if (image.isNull() || !image.save(&buffer, "PNG"))
         return false;
-    return m_session->attachReferenceBytes(png, QStringLiteral("image/png"));
+    return m_session->attachReferenceBytes(png);
 }
 
 void ContentController::openLink(const QUrl &url)

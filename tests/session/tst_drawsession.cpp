@@ -85,6 +85,20 @@ QByteArray encoded(const char *format, QSize size = QSize(8, 6))
     return bytes;
 }
 
+// A PNG chunk's CRC over its type and data, big-endian.
+QByteArray crc32(const QByteArray &bytes)
+{
+    quint32 crc = 0xFFFFFFFFu;
+    for (const char byte : bytes) {
+        crc ^= quint8(byte);
+        for (int bit = 0; bit < 8; ++bit)
+            crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    crc ^= 0xFFFFFFFFu;
+    const char bigEndian[] = {char(crc >> 24), char(crc >> 16), char(crc >> 8), char(crc)};
+    return QByteArray(bigEndian, 4);
+}
+
 bool writeFile(const QString &path, const QByteArray &bytes)
 {
     QFile file(path);
@@ -436,22 +450,59 @@ private slots:
 
     // Judged by content, typed by extension, at most 20 MB; a refusal says why and changes nothing.
     // bytes null: no such file; size: padded to it when set; no preview: refused.
+    // A reference image is judged by its bytes, not its name: its type is what it is, only PNG,
+    // JPEG, GIF and WebP go, and what a camera wrote into it (where, with what) stays here.
     void attachingAnImage_data()
     {
-        columns<QString, QByteArray, qint64, QSize, QString>("name", "bytes", "size", "preview", "outcome");
+        columns<QString, QByteArray, qint64, QSize, QString, QByteArray>("name", "bytes", "size", "preview",
+                                                                         "outcome", "sent");
         const QByteArray jpeg = encoded("jpeg");
+        const QByteArray png = encoded("png");
         const QByteArray big = encoded("png", QSize(1200, 600));
         const QString unreadable = QStringLiteral("That file couldn't be opened as an image.");
+        const QString notTaken = QStringLiteral("Use a PNG, JPEG, GIF or WebP image.");
         const QSize small(8, 6);
-        QTest::newRow("JPG") << "photo.JPG" << jpeg << qint64(0) << small << "image/jpeg";
-        QTest::newRow("no extension") << "picture" << jpeg << qint64(0) << small << "image/png";
-        QTest::newRow("webp") << "w.webp" << encoded("webp") << qint64(0) << small << "image/webp";
-        QTest::newRow("20 MB") << "big.png" << big << qint64(20'000'000) << QSize(512, 256) << "image/png";
+        // A photo's location, where a camera puts it, and a PNG's text chunk.
+        const QByteArray exif =
+            QByteArray("\xFF\xE1\x00\x16", 4) + QByteArray("Exif\0\0GPS 48.85N 2.35E", 20);
+        const QByteArray located = jpeg.left(2) + exif + jpeg.mid(2);
+        const QByteArray text = QByteArray("\0\0\0\x0EtEXtLocation\0Paris", 22);
+        const QByteArray annotated = png.left(33) + text + crc32(text.mid(4)) + png.mid(33);
+        QTest::newRow("JPG") << "photo.JPG" << jpeg << qint64(0) << small << "image/jpeg" << QByteArray();
+        QTest::newRow("no extension")
+            << "picture" << jpeg << qint64(0) << small << "image/jpeg" << QByteArray();
+        QTest::newRow("a PNG named .jpg")
+            << "p.jpg" << png << qint64(0) << small << "image/png" << QByteArray();
+        QTest::newRow("webp") << "w.webp" << encoded("webp") << qint64(0) << small << "image/webp"
+                              << QByteArray();
+        // Qt reads GIF but does not write it: the smallest one there is, by hand.
+        const QByteArray gif = QByteArray::fromHex("474946383961"
+                                                   "01000100800000"
+                                                   "000000ffffff"
+                                                   "21f9040100000000"
+                                                   "2c000000000100010000"
+                                                   "0202440100"
+                                                   "3b");
+        QTest::newRow("gif") << "g.gif" << gif << qint64(0) << QSize(1, 1) << "image/gif" << QByteArray();
+        QTest::newRow("a photo's location")
+            << "here.jpg" << located << qint64(0) << small << "image/jpeg" << jpeg;
+        QTest::newRow("a PNG's text") << "t.png" << annotated << qint64(0) << small << "image/png" << png;
+        QTest::newRow("20 MB") << "big.png" << big << qint64(20'000'000) << QSize(512, 256) << "image/png"
+                               << big;
         QTest::newRow("a byte more") << "big.png" << big << qint64(20'000'001) << QSize()
-                                     << "That image is larger than 20 MB. Choose a smaller one.";
-        QTest::newRow("text named like a picture")
-            << "fake.png" << QByteArray("not a picture\n") << qint64(0) << QSize() << unreadable;
-        QTest::newRow("no such file") << "gone.png" << QByteArray() << qint64(0) << QSize() << unreadable;
+                                     << "That image is larger than 20 MB. Choose a smaller one."
+                                     << QByteArray();
+        QTest::newRow("an SVG named .png")
+            << "s.png" << QByteArray("<svg xmlns='http://www.w3.org/2000/svg' width='8' height='6'/>")
+            << qint64(0) << QSize() << notTaken << QByteArray();
+        QTest::newRow("a BMP named .png")
+            << "b.png" << encoded("bmp") << qint64(0) << QSize() << notTaken << QByteArray();
+        QTest::newRow("a TIFF named .png")
+            << "t.png" << encoded("tiff") << qint64(0) << QSize() << notTaken << QByteArray();
+        QTest::newRow("text named like a picture") << "fake.png" << QByteArray("not a picture\n") << qint64(0)
+                                                   << QSize() << unreadable << QByteArray();
+        QTest::newRow("no such file")
+            << "gone.png" << QByteArray() << qint64(0) << QSize() << unreadable << QByteArray();
     }
     void attachingAnImage()
     {
@@ -460,6 +511,7 @@ private slots:
         QFETCH(qint64, size);
         QFETCH(QSize, preview);
         QFETCH(QString, outcome);
+        QFETCH(QByteArray, sent);
         QTemporaryDir dir;
         WindowSession h;
         const QString kept = dir.filePath(QStringLiteral("kept.png"));
@@ -480,9 +532,8 @@ private slots:
             QVERIFY(!h.session->hasReference() && h.session->referenceError().isEmpty());
             return;
         }
-        QFile file(path);
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        QCOMPARE(h.session->referenceData()->base64, QString::fromLatin1(file.readAll().toBase64()));
+        QCOMPARE(QByteArray::fromBase64(h.session->referenceData()->base64.toLatin1()),
+                 sent.isNull() ? bytes : sent);
         QCOMPARE(h.session->referenceData()->contentType, outcome);
         QImage shown;
         const QString source = h.session->referenceImageSource().toString();
