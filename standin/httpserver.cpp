@@ -1,9 +1,37 @@
 #include "standin/httpserver.h"
 
+#include <QHostAddress>
+#include <QUrl>
+
 #include <QJsonDocument>
 #include <QTcpSocket>
 
 #include <cstdio>
+
+namespace {
+// host[:port] naming this machine.
+bool isLoopbackName(const QString &hostAndPort)
+{
+    const QUrl url(QStringLiteral("http://") + hostAndPort, QUrl::StrictMode);
+    if (!url.isValid() || !url.path().isEmpty() || !url.userInfo().isEmpty())
+        return false;
+    const QString host = url.host().toLower();
+    return host == QLatin1String("localhost") || QHostAddress(host).isLoopback();
+}
+} // namespace
+
+bool HttpServer::isLocalHost(const QByteArray &host)
+{
+    return !host.isEmpty() && isLoopbackName(QString::fromLatin1(host));
+}
+
+bool HttpServer::isLocalOrigin(const QByteArray &origin)
+{
+    if (origin.isNull())
+        return true;
+    const QUrl url(QString::fromLatin1(origin), QUrl::StrictMode);
+    return url.scheme() == QLatin1String("http") && url.path().isEmpty() && isLoopbackName(url.authority());
+}
 
 QByteArray HttpRequest::header(const QByteArray &name) const
 {
@@ -232,6 +260,13 @@ void HttpServer::onReadable(QTcpSocket *socket, HttpResponder *responder)
     if (length > m_limits.maxBodyBytes) {
         responder->m_handled = true;
         responder->send(413, "text/plain", "request body too large\n");
+        return;
+    }
+    // Only this machine's own pages and programs: a web page elsewhere that points its name at
+    // 127.0.0.1 (a rebound DNS name) or posts across sites from the user's browser is turned away.
+    if (!isLocalHost(request.header("Host")) || !isLocalOrigin(request.header("Origin"))) {
+        responder->m_handled = true;
+        responder->send(403, "text/plain", "only this machine may ask\n");
         return;
     }
     if (data.size() - (headEnd + 4) < length)

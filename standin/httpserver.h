@@ -75,7 +75,8 @@ struct HttpLimits
 {
     int maxConnections = 32;
     qsizetype maxHeadBytes = 16 * 1024;
-    qsizetype maxBodyBytes = 16 * 1024 * 1024; // a reference image travels as Base64
+    // A reference image of up to 20 MB travels as Base64 (a third more) inside JSON.
+    qsizetype maxBodyBytes = 32 * 1024 * 1024;
     int requestTimeoutMs = 30'000;
 };
 
@@ -93,6 +94,11 @@ public:
     explicit HttpServer(Handler handler, QObject *parent = nullptr, HttpLimits limits = HttpLimits());
 
     bool listen(quint16 port);
+
+    // Whether a request's Host names this machine, and its Origin (when it has one) is a page
+    // of this machine.
+    static bool isLocalHost(const QByteArray &host);
+    static bool isLocalOrigin(const QByteArray &origin);
     // One line per request on stderr: the method and the path, never a header, query or body.
     void setLogging(bool on) { m_logging = on; }
     QUrl url() const; // http://127.0.0.1:<port>, without a trailing slash

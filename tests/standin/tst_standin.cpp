@@ -162,6 +162,20 @@ private slots:
         QTest::newRow("a chunked body")
             << QByteArray("POST /x HTTP/1.1\r\nTransfer-Encoding: chunked\r\n\r\n") << QByteArray("411");
         QTest::newRow("a connection over the limit") << QByteArray() << QByteArray("503");
+        const auto asked = [](const char *headers) {
+            return QByteArray("GET /x HTTP/1.1\r\n") + headers + "\r\n";
+        };
+        QTest::newRow("from this machine") << asked("Host: 127.0.0.1:9\r\n") << QByteArray("200");
+        QTest::newRow("by its name") << asked("Host: localhost\r\n") << QByteArray("200");
+        QTest::newRow("a page of its own")
+            << asked("Host: [::1]:9\r\nOrigin: http://127.0.0.1:9\r\n") << QByteArray("200");
+        QTest::newRow("no host") << asked("") << QByteArray("403");
+        QTest::newRow("a rebound name") << asked("Host: evil.example:9\r\n") << QByteArray("403");
+        QTest::newRow("a look-alike name") << asked("Host: localhost.evil.example\r\n") << QByteArray("403");
+        QTest::newRow("another site's page")
+            << asked("Host: 127.0.0.1:9\r\nOrigin: https://evil.example\r\n") << QByteArray("403");
+        QTest::newRow("an opaque page")
+            << asked("Host: 127.0.0.1:9\r\nOrigin: null\r\n") << QByteArray("403");
     }
     void serversBoundWhatTheyAccept()
     {
