@@ -98,8 +98,8 @@ Window {
         Accessible.name: loadingText.text
 
         Text {
-            textFormat: Text.PlainText
             id: loadingText
+            textFormat: Text.PlainText
             anchors.centerIn: parent
             color: "#c8c8cc"
             font.pixelSize: 13

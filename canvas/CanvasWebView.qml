@@ -91,8 +91,8 @@ WebEngineView {
             anchors.centerIn: parent
             spacing: 10
             Text {
-                textFormat: Text.PlainText
                 id: failedText
+                textFormat: Text.PlainText
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: "The canvas could not start."
                 color: "#3a3a40"

@@ -317,8 +317,8 @@ ColumnLayout {
                 visible: controls.session.running
             }
             Label {
-                textFormat: Text.PlainText
                 id: elapsedLabel
+                textFormat: Text.PlainText
                 property int seconds: 0
                 visible: text !== ""
                 text: Formats.elapsed(seconds)

@@ -377,8 +377,8 @@ Rectangle {
                     Accessible.name: "Narration"
                 }
                 Label {
-                    textFormat: Text.PlainText
                     id: publishedLink
+                    textFormat: Text.PlainText
                     visible: text !== ""
                     text: sheet.history.entry.publishedText || ""
                     color: Theme.accent

@@ -106,8 +106,8 @@ Item {
                     font.weight: Font.DemiBold
                 }
                 Label {
-                    textFormat: Text.PlainText
                     id: bubble
+                    textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: transcript.session.activePrompt
                     color: "white"
@@ -294,8 +294,8 @@ Item {
             }
 
             Label {
-                textFormat: Text.PlainText
                 id: link
+                textFormat: Text.PlainText
                 visible: text !== ""
                 text: transcript.content.publishedLinkText
                 color: Theme.accent

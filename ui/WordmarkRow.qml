@@ -128,8 +128,8 @@ RowLayout {
                     implicitWidth: itemLabel.implicitWidth + itemKeys.implicitWidth + 16
                     implicitHeight: itemLabel.implicitHeight
                     Text {
-                        textFormat: Text.PlainText
                         id: itemLabel
+                        textFormat: Text.PlainText
                         anchors.verticalCenter: parent.verticalCenter
                         text: item.text
                         font: item.font
@@ -138,8 +138,8 @@ RowLayout {
                     }
                     // The item's key, as the platform writes it.
                     Text {
-                        textFormat: Text.PlainText
                         id: itemKeys
+                        textFormat: Text.PlainText
                         anchors.right: parent.right
                         anchors.rightMargin: 4
                         anchors.verticalCenter: parent.verticalCenter
