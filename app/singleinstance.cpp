@@ -32,8 +32,13 @@ QString SingleInstance::defaultName()
 {
     const QString settings = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
     const QByteArray digest = QCryptographicHash::hash(settings.toUtf8(), QCryptographicHash::Sha256).toHex();
-    // $XDG_RUNTIME_DIR here; the per-user temporary folder on the Mac.
+#ifdef Q_OS_MACOS
+    // The per-user temporary folder ($TMPDIR, under /var/folders), which only its user may enter.
+    const QString folder = QDir::tempPath();
+#else
+    // $XDG_RUNTIME_DIR, which the session makes for its user alone.
     const QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
+#endif
     if (folder.isEmpty() || !isPrivateFolder(folder))
         return {};
     return QDir(folder).filePath(QStringLiteral("dravlin-") + QString::fromLatin1(digest.left(16)));
