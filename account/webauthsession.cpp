@@ -89,7 +89,6 @@ void WebAuthSession::forgetWebSession()
         return;
     }
     inUse->cookieStore()->deleteAllCookies();
-    inUse->clearHttpCache();
     Preferences::remove(kForgetWebSessionKey);
 }
 

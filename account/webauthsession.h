@@ -48,8 +48,8 @@ public:
     // under the app's data location, so a second sign-in finds the service's session from the first
     // (even in a later run) and the user need not type their password again.
     static QQuickWebEngineProfile *profile();
-    // Signing out ends the service's web session too: the sign-in window's cookies and cache go,
-    // at once when its profile is in use, else before the next sign-in window opens.
+    // Signing out ends the service's web session too: the sign-in window's cookies go, at once
+    // when its profile is in use, else before the next sign-in window opens.
     static void forgetWebSession();
 
 signals:

@@ -211,25 +211,6 @@ private slots:
             QVERIFY2(!WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
     }
 
-    // Signing out ends the service's web session too: the sign-in window's cookies go.
-    void signingOutForgetsTheWebSession()
-    {
-        Keychain::useInMemoryStoreForTesting();
-        QWebEngineCookieStore *cookies = WebAuthSession::profile()->cookieStore();
-        QSignalSpy added(cookies, &QWebEngineCookieStore::cookieAdded);
-        QSignalSpy removed(cookies, &QWebEngineCookieStore::cookieRemoved);
-        QNetworkCookie session("session", "abc");
-        session.setDomain(QStringLiteral("dravlin.app"));
-        session.setPath(QStringLiteral("/"));
-        session.setExpirationDate(QDateTime::currentDateTime().addDays(1));
-        cookies->setCookie(session, QUrl(QStringLiteral("https://dravlin.app/")));
-        QVERIFY(added.wait());
-        DravlinAccount account;
-        account.signOut();
-        QVERIFY(removed.wait());
-        QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
-    }
-
     // The account's sign-in: a new one clears the error shown and replaces one still open (which
     // reports nothing); its window stays above the window it was asked from; Escape or closing the
     // window is no error, an unreachable page is; and the account going mid-sign-in takes the
@@ -287,6 +268,25 @@ private slots:
         QVERIFY(window && waitForPage(*account->signInSession()));
         account.reset();
         QTRY_VERIFY(!window);
+    }
+
+    // Signing out ends the service's web session too: the sign-in window's cookies go.
+    void signingOutForgetsTheWebSession()
+    {
+        Keychain::useInMemoryStoreForTesting();
+        QWebEngineCookieStore *cookies = WebAuthSession::profile()->cookieStore();
+        QSignalSpy added(cookies, &QWebEngineCookieStore::cookieAdded);
+        QSignalSpy removed(cookies, &QWebEngineCookieStore::cookieRemoved);
+        QNetworkCookie session("session", "abc");
+        session.setDomain(QStringLiteral("dravlin.app"));
+        session.setPath(QStringLiteral("/"));
+        session.setExpirationDate(QDateTime::currentDateTime().addDays(1));
+        cookies->setCookie(session, QUrl(QStringLiteral("https://dravlin.app/")));
+        QVERIFY(added.wait());
+        DravlinAccount account;
+        account.signOut();
+        QVERIFY(removed.wait());
+        QCOMPARE(removed.first().first().value<QNetworkCookie>().name(), QByteArray("session"));
     }
 };
 
