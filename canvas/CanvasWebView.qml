@@ -70,6 +70,12 @@ WebEngineView {
     onLoadingChanged: function(info) {
         if (info.status !== WebEngineView.LoadStartedStatus)
             view.reloadingPage = false
+        if (!view.controller)
+            return
+        if (info.status === WebEngineView.LoadStartedStatus)
+            view.controller.reportPageLoading()
+        else
+            view.controller.reportPageLoaded(info.status === WebEngineView.LoadSucceededStatus)
     }
 
     Timer {

@@ -40,6 +40,14 @@ void CanvasController::setWebView(QObject *view)
         disconnect(m_webView, &QObject::destroyed, this, nullptr);
     failPendingQueries();
     m_webView = view;
+    // A stand-in view without a page of its own takes scripts at once; a web view only once its
+    // page has loaded.
+    const bool ready =
+        view && (view->metaObject()->indexOfProperty("loadProgress") < 0 ||
+                 (view->property("loadProgress").toInt() == 100 && !view->property("loading").toBool()));
+    m_pageReady = false;
+    if (ready)
+        reportPageLoaded(true);
     // A view that goes away will never answer what it was asked.
     if (view)
         connect(view, &QObject::destroyed, this, &CanvasController::failPendingQueries);
@@ -77,10 +85,28 @@ void CanvasController::logConsoleMessage(int level, const QString &message, int 
 #endif
 }
 
+void CanvasController::reportPageLoading()
+{
+    m_readyBeforeLoad = m_pageReady;
+    m_pageReady = false;
+}
+
+void CanvasController::reportPageLoaded(bool ok)
+{
+    // A navigation the view refused, or one that failed, leaves the page that was there.
+    if (!ok && !m_readyBeforeLoad)
+        return;
+    m_pageReady = true;
+    const QStringList waiting = std::exchange(m_waiting, {});
+    for (const QString &script : waiting)
+        evaluate(script);
+}
+
 void CanvasController::resetCanvas()
 {
     // Pieces held back belong to the drawing being cleared.
     m_pending.clear();
+    m_waiting.clear();
     m_frame.stop();
     m_pageLost = false;
     m_drawing = false;
@@ -89,8 +115,6 @@ void CanvasController::resetCanvas()
 
 void CanvasController::applyDelta(const QString &text)
 {
-    if (!m_webView)
-        return;
     m_drawing = true;
     if (m_frame.interval() <= 0) {
         sendDelta(text);
@@ -193,8 +217,12 @@ void CanvasController::endRenderProcess(qint64 pid)
 
 void CanvasController::evaluate(const QString &script)
 {
-    if (!m_webView || m_pageLost)
+    if (m_pageLost)
         return;
+    if (!m_webView || !m_pageReady) {
+        m_waiting.append(script);
+        return;
+    }
     QMetaObject::invokeMethod(m_webView.data(), "runJavaScript", Qt::DirectConnection,
                               Q_ARG(QString, script));
 }

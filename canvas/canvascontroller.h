@@ -61,6 +61,11 @@ public:
     // again: a page whose process keeps ending (a broken helper, a missing permission) would
     // otherwise be reloaded forever.
     Q_INVOKABLE int reportRenderProcessEnded();
+    // From the view: its page started loading, or finished (ok: it loaded). Until a page has
+    // loaded, what the drawing sends waits, in order, and is sent when it has: a drawing started
+    // while the canvas was still coming up is not lost.
+    Q_INVOKABLE void reportPageLoading();
+    Q_INVOKABLE void reportPageLoaded(bool ok);
     // The rule: the wait after the last of these ends (times in ms, oldest first). Ends more than
     // a minute before the last do not count; the first reload is at once, the next ones wait longer,
     // and a fourth end within the minute gives up.
@@ -129,6 +134,9 @@ private:
     QTimer m_frame;
     QString m_pending;
     bool m_pageLost = false;
+    bool m_pageReady = false;
+    bool m_readyBeforeLoad = false;
+    QStringList m_waiting;
     bool m_pageFailed = false;
     bool m_drawing = false; // something was sent to draw since the last reset
     QList<qint64> m_endedAtMs;

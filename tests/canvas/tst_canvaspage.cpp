@@ -100,6 +100,7 @@ private slots:
     void cleanup() { allowRemoteUrls(false); }
 
     void piecesWithinAFrameGoOutAsOneCallToALiveView();
+    void aDrawingBeforeThePageLoadsIsKept();
     void whatAReplyDrawsFollowsItsFirstSvg_data();
     void whatAReplyDrawsFollowsItsFirstSvg();
     void finishingARunShowsItsFinalSvg_data();
@@ -137,14 +138,16 @@ private:
 };
 
 // A burst reaches the page as its first piece at once and the rest joined, one call per frame;
-// nothing is lost, reordered, or sent after the drawing it belonged to was cleared. Commands with
-// no view are dropped, and a view that goes away is let go of, not called when dead.
+// nothing is lost, reordered, or sent after the drawing it belonged to was cleared. Commands
+// before there is a view wait for it, and a view that goes away is let go of, not called when dead.
 void TestCanvasPage::piecesWithinAFrameGoOutAsOneCallToALiveView()
 {
     CanvasController controller;
     controller.applyDelta(QStringLiteral("no view yet"));
     auto view = std::make_unique<RecordingView>();
     controller.setWebView(view.get());
+    QCOMPARE(view->scripts, QStringList{delta(QStringLiteral("no view yet"))});
+    view->scripts.clear();
     controller.setFrameIntervalMs(1000);
     controller.applyDelta(QStringLiteral("<svg"));
     controller.applyDelta(QStringLiteral(" a"));
@@ -175,6 +178,25 @@ void TestCanvasPage::piecesWithinAFrameGoOutAsOneCallToALiveView()
     QCOMPARE(controller.webView(), nullptr);
     controller.applyDelta(QStringLiteral("dropped"));
     controller.finish(QStringLiteral("<svg/>"));
+}
+
+// A drawing that starts while the canvas's page is still loading (the window has just opened)
+// waits for the page and then shows in full, in order.
+void TestCanvasPage::aDrawingBeforeThePageLoadsIsKept()
+{
+    PageHarness early;
+    QVERIFY(early.load(400, 300, [&] {
+        QVERIFY(!early.view->property("loading").toBool() ||
+                early.view->property("loadProgress").toInt() < 100);
+        early.controller.resetCanvas();
+        early.controller.applyDelta(QStringLiteral("<svg viewBox=\"0 0 4 4\"><rect width=\"1\""));
+        early.controller.applyDelta(QStringLiteral(" height=\"1\"/><circle r=\"1\"/>"));
+        early.controller.finish(QStringLiteral("<svg viewBox=\"0 0 4 4\"><rect width=\"1\" height=\"1\"/>"
+                                               "<circle r=\"1\"/></svg>"));
+    }));
+    QVERIFY(early.settle(2));
+    QCOMPARE(early.eval(kTree).toString(),
+             QStringLiteral("svg[viewBox=0 0 4 4](rect[width=1,height=1](),circle[r=1]())"));
 }
 
 void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <functional>
+
 #include "canvas/canvascontroller.h"
 #include "testenvironment.h"
 
@@ -23,7 +25,8 @@ public:
     QObject *view = nullptr;
 
     // Loads the page and waits until it has finished loading; false when it did not load.
-    bool load(int width = 800, int height = 600)
+    // early runs once the view has the controller, before its page has loaded.
+    bool load(int width = 800, int height = 600, const std::function<void()> &early = {})
     {
         const QString qml = QStringLiteral(R"(import QtQuick
 import QtQuick.Window
@@ -56,6 +59,8 @@ Window {
         // Every piece as its own call: the tests split the text on purpose.
         controller.setFrameIntervalMs(0);
         view->setProperty("controller", QVariant::fromValue(&controller));
+        if (early)
+            early();
         return loaded.wait(30000) && loaded.first().first().toBool();
     }
 
