@@ -107,14 +107,10 @@ std::optional<ReferenceImage::Prepared> ReferenceImage::prepare(const QByteArray
         prepared.contentType = QStringLiteral("image/gif");
         prepared.bytes = bytes;
     } else if (format == "webp") {
-        prepared.contentType = QStringLiteral("image/webp");
         // Its metadata lives in EXIF and XMP chunks; one that has them is sent as a PNG instead.
         const bool tagged = bytes.indexOf("EXIF", 12) >= 0 || bytes.indexOf("XMP ", 12) >= 0;
-        prepared.bytes = tagged ? QByteArray() : bytes;
-        if (tagged) {
-            prepared.contentType = QStringLiteral("image/png");
-            prepared.bytes = encoded(image, "png");
-        }
+        prepared.contentType = tagged ? QStringLiteral("image/png") : QStringLiteral("image/webp");
+        prepared.bytes = tagged ? encoded(image, "png") : bytes;
     } else {
         *why = QStringLiteral("Use a PNG, JPEG, GIF or WebP image.");
         return std::nullopt;
