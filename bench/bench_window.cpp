@@ -2,8 +2,11 @@
 // thread of its own, so the window's main thread does only the window's work).
 //
 //   bench_window stream            per-piece work, event-loop lag, throughput
-//   bench_window startup app       ms from process start to the first frame with the canvas loaded
-//   bench_window startup minimal   the same for a bare window holding one WebEngineView
+//   bench_window startup app       ms from process start to the first usable frame and to the
+//                                  frame with the canvas page loaded
+//   bench_window startup minimal   a bare window holding one WebEngineView: its first frame and
+//                                  the frame with its page loaded
+//   bench_window startup compare N N alternating pairs of the two, medians and ratios
 //   bench_window memory            PSS of every process, before and after one finished drawing
 //   bench_window memory canvas     the same for a bare window holding only the canvas view
 //
@@ -22,6 +25,7 @@
 #include <QProcess>
 #include <QQuickWindow>
 #include <QRandomGenerator>
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 #include <QThread>
@@ -29,9 +33,11 @@
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -43,8 +49,9 @@ double threadCpuMs()
     return double(ts.tv_sec) * 1e3 + double(ts.tv_nsec) / 1e6;
 }
 
-// Milliseconds since this process started, from the kernel's own record of the start.
-double msSinceProcessStart()
+// Milliseconds since this process started, from the kernel's own record of the start (read once:
+// its tick is 10 ms) and a monotonic clock since.
+double processStartReading()
 {
     QFile stat(QStringLiteral("/proc/self/stat"));
     QFile uptime(QStringLiteral("/proc/uptime"));
@@ -55,6 +62,16 @@ double msSinceProcessStart()
     const double startTicks = fields.value(19).toDouble(); // field 22 of the whole line
     const double up = uptime.readAll().split(' ').value(0).toDouble();
     return (up - startTicks / double(sysconf(_SC_CLK_TCK))) * 1e3;
+}
+
+double msSinceProcessStart()
+{
+    static QElapsedTimer clock;
+    static const double atStart = [] {
+        clock.start();
+        return processStartReading();
+    }();
+    return atStart + double(clock.nsecsElapsed()) / 1e6;
 }
 
 // Proportional set size of this process and every process below it (the web engine's), in MiB;
@@ -356,8 +373,19 @@ int benchMemory(bool app)
     return 0;
 }
 
+// One launch, timed from process start. The app's window reports its first usable frame (the
+// first frame showing the prompt field focused, with a key sent at that moment landing in it) and
+// the frame in which its canvas page has loaded; the bare window, holding only one WebEngineView
+// on the canvas page, reports its first frame and the frame in which that page has loaded.
 int benchStartup(bool app)
 {
+    std::unique_ptr<ServerThread> server;
+    if (app) {
+        // The model list comes from a server that answers at once, as a running Ollama does.
+        server = std::make_unique<ServerThread>();
+        server->route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"bench:1b"}]})"));
+        qputenv("DRAVLIN_OLLAMA_URL", server->url().toEncoded());
+    }
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));
     if (app) {
@@ -369,41 +397,148 @@ int benchStartup(bool app)
                                CanvasController::pageUrl().toString().toUtf8() + "\" } }\n";
         engine.loadData(qml);
     }
-    std::printf("window made at %.0f ms; ", msSinceProcessStart());
+    const bool trace = qEnvironmentVariableIsSet("BENCH_TRACE");
+    if (trace)
+        std::printf("window made at %.0f ms\n", msSinceProcessStart());
     auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-    QObject *canvas = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
-    if (!canvas)
+    if (!window)
         return 1;
-    if (qEnvironmentVariableIsSet("BENCH_TRACE")) {
-        std::printf("url %s at %.0f ms; ", qPrintable(canvas->property("url").toString().right(12)),
-                    msSinceProcessStart());
-        auto *trace = new QTimer(window);
-        trace->setInterval(20);
-        int last = -1;
-        QObject::connect(trace, &QTimer::timeout, window, [canvas, last]() mutable {
-            const int progress = canvas->property("loadProgress").toInt();
-            if (progress != last)
-                std::printf("progress %d at %.0f ms; ", progress, msSinceProcessStart());
-            last = progress;
+    QQuickItem *prompt = app ? window->findChild<QQuickItem *>(QStringLiteral("prompt")) : nullptr;
+    if (app && trace) {
+        QObject::connect(contentOf(window), &ContentController::modelsKnownChanged, window,
+                         [] { std::printf("models known at %.0f ms\n", msSinceProcessStart()); });
+        auto *poll = new QTimer(window);
+        QObject::connect(poll, &QTimer::timeout, window, [window, poll] {
+            if (window->findChild<QObject *>(QStringLiteral("canvas"))) {
+                std::printf("canvas view made by %.0f ms\n", msSinceProcessStart());
+                poll->stop();
+            }
         });
-        trace->start();
+        poll->start(5);
     }
-    QObject::connect(window, &QQuickWindow::frameSwapped, window, [&] {
-        if (pageLoaded(canvas)) {
+    if (app && !prompt)
+        return 1;
+
+    double firstFrame = -1, usable = -1, ready = -1;
+    auto finishIfDone = [&] {
+        if ((app ? usable : firstFrame) < 0 || ready < 0)
+            return;
+        std::printf("%s %.0f ms, canvas ready %.0f ms, PSS %.0f MiB\n",
+                    app ? "first usable frame" : "first frame", app ? usable : firstFrame, ready,
+                    pssMiB(trace));
+        std::fflush(stdout);
+        QCoreApplication::exit(0);
+    };
+    // A frame's time is when it was swapped; what it shows is read while the scene is synchronised
+    // (the main thread waits then). Both signals may come from the render thread: the frame's
+    // facts are kept in atomics and judged on the main thread afterwards.
+    std::atomic<bool> syncedPrompt = false;
+    std::atomic<double> firstSwappedAt = -1, swappedAt = -1, promptSwappedAt = -1;
+    QObject::connect(
+        window, &QQuickWindow::afterSynchronizing, window,
+        [&] {
+            syncedPrompt = prompt && prompt->isVisible() && prompt->hasActiveFocus();
+            if (trace && prompt)
+                std::printf("sync at %.0f ms: prompt %s, %s, window %s\n", msSinceProcessStart(),
+                            prompt->isVisible() ? "visible" : "hidden",
+                            prompt->hasActiveFocus() ? "focused" : "unfocused",
+                            window->isActive() ? "active" : "inactive");
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        window, &QQuickWindow::frameSwapped, window,
+        [&] {
             const double ms = msSinceProcessStart();
-            std::printf("%.0f ms to the first frame with the canvas loaded, PSS %.0f MiB\n", ms,
-                        pssMiB(qEnvironmentVariableIsSet("BENCH_TRACE")));
-            std::fflush(stdout);
-            QCoreApplication::exit(0);
-        }
-    });
+            swappedAt = ms;
+            if (firstSwappedAt < 0)
+                firstSwappedAt = ms;
+            if (syncedPrompt && promptSwappedAt < 0)
+                promptSwappedAt = ms;
+            if (trace)
+                std::printf("swap at %.0f ms, prompt %s\n", ms, syncedPrompt ? "shown" : "not shown");
+            QMetaObject::invokeMethod(window, [&] {
+                if (firstFrame < 0) {
+                    firstFrame = firstSwappedAt;
+                    if (trace)
+                        std::printf("first frame at %.0f ms (seen at %.0f ms)\n", firstFrame,
+                                    msSinceProcessStart());
+                }
+                if (app && usable < 0 && promptSwappedAt >= 0) {
+                    // A key sent now lands in the field. (Under Xvfb a synthesised key can arrive
+                    // twice, through the input context as well.)
+                    QTest::keyClick(window, 'x');
+                    if (prompt->property("text").toString().startsWith(QLatin1Char('x')))
+                        usable = promptSwappedAt;
+                    else
+                        promptSwappedAt = -1;
+                    if (trace)
+                        std::printf("prompt shown at %.0f ms, a key %s\n", double(promptSwappedAt),
+                                    usable >= 0 ? "landed in it" : "went elsewhere");
+                }
+                QObject *canvas = window->findChild<QObject *>(QStringLiteral("canvas"));
+                if (ready < 0 && canvas && pageLoaded(canvas)) {
+                    ready = swappedAt;
+                    if (trace)
+                        std::printf("canvas ready at %.0f ms\n", ready);
+                }
+                finishIfDone();
+            });
+        },
+        Qt::DirectConnection);
     return QGuiApplication::exec();
+}
+
+// Launches `runs` pairs of start-ups, the app's and the bare window's alternately, and reports the
+// medians and their ratios.
+int benchStartupCompare(int runs)
+{
+    auto launch = [](const char *mode) {
+        QProcess child;
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+                    {QStringLiteral("startup"), QLatin1String(mode)});
+        child.waitForFinished(60000);
+        const QString out = QString::fromUtf8(child.readAllStandardOutput());
+        static const QRegularExpression numbers(
+            QStringLiteral("frame (\\d+) ms, canvas ready (\\d+) ms, PSS (\\d+)"));
+        const QRegularExpressionMatch m = numbers.match(out);
+        return m.hasMatch() ? QList<double>{m.captured(1).toDouble(), m.captured(2).toDouble(),
+                                            m.captured(3).toDouble()}
+                            : QList<double>{};
+    };
+    auto median = [](QList<double> v) {
+        std::sort(v.begin(), v.end());
+        return v.isEmpty() ? 0.0 : v.at(v.size() / 2);
+    };
+    launch("app"); // warms the shader caches; not counted
+    launch("minimal");
+    QList<double> appFrame, appReady, appPss, bareFrame, bareReady, barePss;
+    for (int i = 0; i < runs; ++i) {
+        const QList<double> a = launch("app");
+        const QList<double> b = launch("minimal");
+        if (a.size() != 3 || b.size() != 3)
+            return 1;
+        appFrame << a[0], appReady << a[1], appPss << a[2];
+        bareFrame << b[0], bareReady << b[1], barePss << b[2];
+        std::printf("run %d: app usable %4.0f ready %4.0f | bare first frame %4.0f ready %4.0f\n", i + 1,
+                    a[0], a[1], b[0], b[1]);
+        std::fflush(stdout);
+    }
+    std::printf(
+        "medians of %d: first usable frame %.0f ms vs bare first frame %.0f ms = %.2fx (goal <= 0.80)\n",
+        runs, median(appFrame), median(bareFrame), median(appFrame) / median(bareFrame));
+    std::printf("            canvas ready %.0f ms vs bare page loaded %.0f ms = %.2fx (goal <= 1.15)\n",
+                median(appReady), median(bareReady), median(appReady) / median(bareReady));
+    std::printf("            PSS at canvas ready: app %.0f MiB, bare %.0f MiB\n", median(appPss),
+                median(barePss));
+    return 0;
 }
 
 } // namespace
 
 int main(int argc, char *argv[])
 {
+    msSinceProcessStart();
     // A fresh home would make every launch compile the renderer's shaders afresh (Qt's program
     // cache and Mesa's), which a person's second launch never does: the start-up runs share one
     // home of their own (the first run after a build warms it and is not the one to report).
@@ -426,6 +561,8 @@ int main(int argc, char *argv[])
     const QStringList args = application.arguments();
     if (args.value(1) == QLatin1String("memory"))
         return benchMemory(args.value(2) != QLatin1String("canvas"));
+    if (args.value(1) == QLatin1String("startup") && args.value(2) == QLatin1String("compare"))
+        return benchStartupCompare(args.value(3, QStringLiteral("10")).toInt());
     if (args.value(1) == QLatin1String("startup"))
         return benchStartup(args.value(2) != QLatin1String("minimal"));
     return benchStream();

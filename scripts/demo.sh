@@ -10,7 +10,7 @@ here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 build="${DRAVLIN_BUILD_DIR:-$here/build}"
 "$here/scripts/setup-deps.sh"
 if [ ! -f "$build/CMakeCache.txt" ]; then
-    cmake -S "$here" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    "$here/scripts/configure.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
 cmake --build "$build" -j"$(nproc)" --target dravlin dravlin-standin
 

@@ -4,7 +4,7 @@
 set -euo pipefail
 
 packages=(
-    cmake g++ make pkg-config clang-format
+    cmake ninja-build make g++ pkg-config clang-format
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
     qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtquick-dialogs

@@ -9,7 +9,7 @@ jobs="$(nproc)"
 run_suite() {
     local dir="$1"
     shift
-    cmake -S "$here" -B "$dir" -DCMAKE_BUILD_TYPE=Debug -DDRAVLIN_WERROR=ON "$@" >/dev/null
+    "$here/scripts/configure.sh" "$dir" -DCMAKE_BUILD_TYPE=Debug -DDRAVLIN_WERROR=ON "$@"
     cmake --build "$dir" -j"$jobs"
     # Each run gets a fresh home: preferences, caches and the secret store never touch the user's.
     local home

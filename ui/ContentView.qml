@@ -50,7 +50,7 @@ Item {
                 DrawingControls {
                     id: controls
                     objectName: "controls"
-                    visible: root.content.canDraw
+                    visible: root.showControls
                     content: root.content
                     Layout.fillWidth: true
                 }
@@ -71,7 +71,7 @@ Item {
                 }
 
                 Transcript {
-                    visible: root.content.canDraw
+                    visible: root.showControls
                     content: root.content
                     exporter: drawingExporter
                     Layout.fillWidth: true
@@ -80,12 +80,14 @@ Item {
 
                 Onboarding {
                     objectName: "onboarding"
-                    visible: !root.content.canDraw
+                    // Not before the first listing has answered: a person with models would see
+                    // it flash at every launch.
+                    visible: !root.showControls
                     content: root.content
                     Layout.fillWidth: true
                 }
                 Item {
-                    visible: !root.content.canDraw
+                    visible: !root.showControls
                     Layout.fillHeight: true
                 }
 
@@ -115,13 +117,26 @@ Item {
             color: "black"
         }
 
-        CanvasWebView {
-            id: canvas
-            objectName: "canvas"
-            controller: root.session.canvas
+        // The web engine takes longer to start than all the rest of the window, so the canvas's
+        // view is made only once the window has shown its first frame and its first model listing
+        // has answered: the sidebar is up, with the prompt taking keys, without waiting for it. A
+        // drawing started meanwhile waits in the controller until the page has loaded.
+        Loader {
+            id: canvasHost
+            objectName: "canvasHost"
             Layout.fillWidth: true
             Layout.fillHeight: true
-            Accessible.name: "Canvas"
+            active: false
+            sourceComponent: CanvasWebView {
+                objectName: "canvas"
+                controller: root.session.canvas
+                Accessible.name: "Canvas"
+            }
+            Rectangle {
+                anchors.fill: parent
+                visible: !canvasHost.item
+                color: "white"
+            }
         }
     }
 
@@ -239,6 +254,45 @@ Item {
             drop.accept(welcome && root.content.dropImage(drop.urls) ? Qt.CopyAction : Qt.IgnoreAction)
         }
     }
+
+    // Until the first listing answers, the window shows what it shows to a person with models,
+    // ready for typing: the onboarding appears only once it is known there are none.
+    readonly property bool showControls: content.canDraw || !content.modelsKnown
+
+    // The canvas's view is made once a frame of the settled sidebar, its prompt focused, has been
+    // prepared (a window's first frame is painted before the event loop goes on). When the sidebar
+    // settles after a frame has been prepared, that frame may report it only just after: the next
+    // one surely shows it.
+    readonly property bool sidebarSettled: !showControls || controls.promptFocused
+    property bool synchronizedOnce: false
+    property int syncsBeforeCanvas: -1
+    onSidebarSettledChanged: {
+        if (sidebarSettled && syncsBeforeCanvas < 0) {
+            syncsBeforeCanvas = synchronizedOnce ? 2 : 1
+            root.Window.window.update()
+        }
+    }
+    Connections {
+        target: root.Window.window
+        enabled: !canvasHost.active
+        function onAfterSynchronizing() {
+            root.synchronizedOnce = true
+            if (root.syncsBeforeCanvas <= 0)
+                return
+            if (--root.syncsBeforeCanvas === 0)
+                Qt.callLater(root.makeCanvas)
+            else
+                root.Window.window.update()
+        }
+    }
+    Timer {
+        // A listing that takes long, or a window that is never painted (opened minimised, say),
+        // does not keep the canvas away for long.
+        interval: 1500
+        running: !canvasHost.active
+        onTriggered: root.makeCanvas()
+    }
+    function makeCanvas() { canvasHost.active = true }
 
     Component.onCompleted: {
         content.appear()

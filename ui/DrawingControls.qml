@@ -12,6 +12,7 @@ ColumnLayout {
     readonly property DrawSession session: content.session
     readonly property DravlinAccount account: content.account
     property alias prompt: field.text
+    readonly property bool promptFocused: field.activeFocus
 
     // Where typing goes: a new window, a closed sheet or panel, and the end of a run put it here.
     function focusPrompt() {
@@ -343,6 +344,8 @@ ColumnLayout {
         Label {
             textFormat: Text.PlainText
             text: Formats.localModelCount(controls.session.models.length)
+            // Not a guess while the first listing is on its way.
+            opacity: controls.content.modelsKnown ? 1 : 0
             color: Theme.secondary
             font.pixelSize: Theme.caption2
         }

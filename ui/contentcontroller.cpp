@@ -306,6 +306,7 @@ void ContentController::appear()
     // closes midway takes the remaining steps with it.
     m_session->refreshModels([this] {
         m_modelsKnown = true;
+        emit modelsKnownChanged();
         if (!m_pendingURL.isEmpty())
             handleOpenURL(std::exchange(m_pendingURL, QUrl()));
         m_session->refreshRecommended([this] {

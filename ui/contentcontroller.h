@@ -25,6 +25,8 @@ class ContentController : public QObject
     Q_PROPERTY(DrawSession *session READ session CONSTANT)
     Q_PROPERTY(DravlinAccount *account READ account CONSTANT)
     Q_PROPERTY(bool canDraw READ canDraw NOTIFY canDrawChanged)
+    // False until the window's first model listing has answered, one way or the other.
+    Q_PROPERTY(bool modelsKnown READ modelsKnown NOTIFY modelsKnownChanged)
     Q_PROPERTY(bool examplesDismissed READ examplesDismissed WRITE setExamplesDismissed NOTIFY
                    examplesDismissedChanged)
     Q_PROPERTY(bool showGetModels READ showGetModels WRITE setShowGetModels NOTIFY showGetModelsChanged)
@@ -53,6 +55,7 @@ public:
     // The sidebar offers drawing once there is something to draw with: an installed local model,
     // or, signed in, a cloud model.
     bool canDraw() const;
+    bool modelsKnown() const { return m_modelsKnown; }
 
     bool examplesDismissed() const;
     void setExamplesDismissed(bool dismissed);
@@ -134,6 +137,7 @@ public:
 
 signals:
     void canDrawChanged();
+    void modelsKnownChanged();
     void examplesDismissedChanged();
     void showGetModelsChanged();
     void showKeySheetChanged();

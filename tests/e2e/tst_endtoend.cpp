@@ -75,8 +75,7 @@ private slots:
         DrawSession *session = contentOf(window)->session();
         QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
-        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QQuickItem *>("canvas")->property("loadProgress").toInt(),
-                                  100, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(window), kWaitMs);
 
         QTRY_VERIFY(findAccessible(window, QStringLiteral("a lighthouse at sunset")));
         QVERIFY(press(findAccessible(window, QStringLiteral("a lighthouse at sunset"))));
@@ -175,8 +174,7 @@ private slots:
         DravlinAccount *account = content->account();
         QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
         window->resize(1180, 760);
-        QTRY_COMPARE_WITH_TIMEOUT(window->findChild<QQuickItem *>("canvas")->property("loadProgress").toInt(),
-                                  100, kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(window), kWaitMs);
         screenshot(window, QStringLiteral("demo-1-launch"));
 
         const QString signIn = QStringLiteral("Sign in to 127.0.0.1");

@@ -50,6 +50,13 @@ inline ContentController *contentOf(QQuickWindow *window)
     return window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
 }
 
+// The canvas's view is made after the window's first frame; false until it is there and loaded.
+inline bool canvasLoaded(QQuickWindow *window)
+{
+    const QObject *view = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
+    return view && view->property("loadProgress").toInt() == 100 && !view->property("loading").toBool();
+}
+
 // With DRAVLIN_SCREENSHOTS set to a folder, the window as it is now goes there as name.png.
 inline void screenshot(QQuickWindow *window, const QString &name)
 {

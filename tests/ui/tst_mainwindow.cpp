@@ -49,9 +49,7 @@ private slots:
         QVERIFY(h.load());
         QTRY_VERIFY(h.session()->ollamaUp() && h.item("onboarding")->isVisible() &&
                     !h.item("controls")->isVisible());
-        // Commands sent before the page has loaded are lost, by design: draw once it is there.
-        QTRY_COMPARE_WITH_TIMEOUT(h.item("canvas")->property("loadProgress").toInt(), 100, 30000);
-        QTRY_VERIFY(!h.item("canvas")->property("loading").toBool());
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(h.window), 30000);
         h.screenshot(QStringLiteral("onboarding"));
 
         // "Retry", pressed the way a screen reader presses it.
@@ -143,7 +141,7 @@ private slots:
                            .writeEach(lines.mid(thinkingLines)));
         QVERIFY(h.load());
         QTRY_COMPARE(h.session()->models().size(), 2);
-        QTRY_COMPARE_WITH_TIMEOUT(h.item("canvas")->property("loadProgress").toInt(), 100, 30000);
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(h.window), 30000);
         h.session()->setSelectedModel(QStringLiteral("qwen3:8b"));
         h.session()->start(QStringLiteral("a lighthouse at night"));
         QTRY_VERIFY_WITH_TIMEOUT(h.session()->thinking() == thinking, 20000);
@@ -303,6 +301,34 @@ private slots:
             QVERIFY2(!request.path.contains("probe"), request.path.constData());
     }
 
+    // The sidebar comes first: the canvas's web view is made only after the window's first frame,
+    // and a drawing started before it exists reaches the page once the page has loaded.
+    void theSidebarComesBeforeTheCanvas()
+    {
+        WindowHarness h;
+        h.server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"gemma3:4b"}]})"));
+        const QString svg =
+            QStringLiteral("<svg viewBox=\"0 0 40 30\"><rect width=\"40\" height=\"30\" "
+                           "fill=\"#123\"/><circle cx=\"20\" cy=\"15\" r=\"6\" fill=\"gold\"/></svg>");
+        h.server.route(
+            "POST", "/api/chat",
+            FakeResponse(200).writeEach(WindowHarness::chatLines(svg, 5, QStringLiteral("gemma3:4b"))));
+        QVERIFY(h.load());
+        // Before the first listing has answered, the window is ready for typing, not onboarding.
+        QVERIFY(h.item("prompt")->isVisible() && !h.item("onboarding")->isVisible());
+        QVERIFY(!h.item("canvas"));
+        h.screenshot(QStringLiteral("before-canvas"));
+        h.session()->setSelectedModel(QStringLiteral("gemma3:4b"));
+        h.session()->start(QStringLiteral("a moon"));
+        QTRY_VERIFY_WITH_TIMEOUT(!h.session()->running() && canvasLoaded(h.window), 30000);
+        QCOMPARE(h.session()->resultSVG().value_or(QString()), svg);
+        QString shown;
+        h.session()->canvas()->requestDrawingSvg(h.window,
+                                                 [&shown](const QString &drawing) { shown = drawing; });
+        QTRY_VERIFY(!shown.isEmpty());
+        QVERIFY2(shown.contains(QLatin1String("<circle")), qPrintable(shown));
+    }
+
     // A picture file dragged from the desktop onto the window becomes the reference of a model
     // that sees images; for one that does not, the window refuses the drop, and the canvas never
     // gets it either.
@@ -314,6 +340,7 @@ private slots:
         QVERIFY(h.load());
         h.session()->refreshModels();
         QTRY_COMPARE(h.session()->models().size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(h.window), 30000);
         QTemporaryDir dir;
         QImage picture(64, 48, QImage::Format_RGB32);
         picture.fill(QColor("#e8590c"));

@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Configures a build folder with Ninja: configure.sh DIR [cmake options...]. Ninja tracks the QML
+# compiler's outputs file by file, so a build with nothing changed does nothing, and touching one
+# QML file recompiles that file alone (Make's generated rules rebuild the whole QML cache). A folder
+# set up earlier with another generator is set up afresh.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+dir="$1"
+shift
+if [ -f "$dir/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
+    rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
+fi
+cmake -S "$here" -B "$dir" -G Ninja "$@" >/dev/null
