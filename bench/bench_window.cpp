@@ -227,7 +227,8 @@ Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int pie
     if (qEnvironmentVariableIsSet("BENCH_TRACE")) {
         timespec now{};
         clock_gettime(CLOCK_MONOTONIC, &now);
-        std::printf("  run starts at %ld.%06ld\n", long(now.tv_sec), long(now.tv_nsec / 1000));
+        std::printf("  run starts at %ld.%06ld (wall %s)\n", long(now.tv_sec), long(now.tv_nsec / 1000),
+                    qPrintable(QTime::currentTime().toString(QStringLiteral("HH:mm:ss.zzz"))));
     }
     wall.start();
     const double cpu0 = threadCpuMs();
@@ -269,8 +270,7 @@ bool openWindow(WindowHarness &h, ServerThread &server)
     if (!h.load())
         return false;
     h.session()->client()->setBase(server.url());
-    QQuickItem *canvas = h.item("canvas");
-    while (!pageLoaded(canvas))
+    while (!canvasLoaded(h.window))
         QTest::qWait(20);
     QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
     h.session()->refreshModels();

@@ -294,6 +294,19 @@ Item {
     }
     function makeCanvas() { canvasHost.active = true }
 
+    // Once the canvas is up, what the first drawing will show is rendered once, out of sight.
+    Loader {
+        id: warmUp
+        property bool done: false
+        active: !done && canvasHost.item !== null && canvasHost.item.loadProgress === 100
+        sourceComponent: WarmUp {}
+    }
+    Connections {
+        target: root.Window.window
+        enabled: warmUp.status === Loader.Ready && !warmUp.done
+        function onFrameSwapped() { warmUp.done = true }
+    }
+
     Component.onCompleted: {
         content.appear()
         Qt.callLater(root.focusPrompt)
