@@ -78,9 +78,8 @@ private slots:
         QVERIFY(pressWhenShown(window, QStringLiteral("a lighthouse at sunset")));
         QVERIFY(session->running());
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
-        QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000);
-        QVERIFY(session->durationText());
-        QVERIFY(!session->statusNote());
+        QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000 && session->durationText() &&
+                !session->statusNote());
         QVERIFY(::findAccessible(
             QAccessible::queryAccessibleInterface(window),
             [](const QString &text) { return text.startsWith(QLatin1String("Done in")); },
