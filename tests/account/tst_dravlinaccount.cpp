@@ -1,7 +1,5 @@
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "fakehttpserver.h"
 #include "testenvironment.h"
 
@@ -80,12 +78,9 @@ private slots:
         Preferences::remove(kUsernameKey);
         Preferences::remove(kEmailKey);
         m_server = std::make_unique<FakeHttpServer>();
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_server->url().toString() + "/prefix/");
-        ServiceClient::resetBaseURLForTesting();
+        useService(QUrl(m_server->url().toString() + "/prefix/"));
     }
 
-    // The balance follows any answer that is a whole JSON object, whatever its status; anything
-    // else changes nothing. After the reply: "credits name", "-" for none.
     // The service address a setting may choose: https anywhere, plain http only on this machine,
     // since the token and the OpenRouter key travel with every request.
     void whichServiceAddressIsUsed()
@@ -99,10 +94,11 @@ private slots:
             QVERIFY2(!ServiceClient::baseURLFrom(QString::fromLatin1(refused)), refused);
     }
 
+    // The balance follows any answer that is a whole JSON object, whatever its status; anything
+    // else changes nothing. After the reply: "credits name", "-" for none.
     void theBalanceFollowsUsableReplies_data()
     {
-        QTest::addColumn<FakeResponse>("reply");
-        QTest::addColumn<QString>("after");
+        columns<FakeResponse, QString>("reply", "after");
         QTest::newRow("fraction") << json(R"({"credits": 12.75})") << "12.75 -";
         QTest::newRow("no credits") << json(R"({"username": "ada"})") << "- ada";
         QTest::newRow("wrong types") << json(R"({"credits":"5","username":7})") << "- -";
@@ -140,9 +136,7 @@ private slots:
     // in anew or the account going closes the request: its answer would land on whoever is next.
     void whileTheBalanceIsAsked_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QString>("meanwhile");
-        QTest::addColumn<QString>("after");
+        columns<int, QString, QString>("status", "meanwhile", "after");
         QTest::newRow("401") << 401 << QString() << "expired";
         QTest::newRow("403") << 403 << QString() << "signed in";
         QTest::newRow("401 for a token replaced meanwhile")
@@ -229,10 +223,7 @@ private slots:
     // account's balance is asked for at once; else the error.
     void aCallbackCodeIsExchanged_data()
     {
-        QTest::addColumn<QString>("callback");
-        QTest::addColumn<FakeResponse>("reply");
-        QTest::addColumn<QByteArray>("sent");
-        QTest::addColumn<QString>("outcome");
+        columns<QString, FakeResponse, QByteArray, QString>("callback", "reply", "sent", "outcome");
         const FakeResponse ok = json(R"({"token":"secret-t","username":"ada","email":"ada@example.com"})");
         const QString ada = QStringLiteral("secret-t ada ada@example.com");
         const QString noCode = QString::fromUtf16(u"Sign-in failed \u2014 no code returned.");
@@ -326,8 +317,7 @@ private slots:
     // fixed one. One paid with credit carries its cost.
     void publishing_data()
     {
-        QTest::addColumn<FakeResponse>("reply");
-        QTest::addColumn<QString>("result");
+        columns<FakeResponse, QString>("reply", "result");
         QTest::newRow("created") << json("{\"url\":\"https://dravlin.app/d/7\"}", 201)
                                  << QStringLiteral("https://dravlin.app/d/7");
         QTest::newRow("201, a file url")

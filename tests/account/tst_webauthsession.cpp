@@ -1,8 +1,6 @@
 #include "accessiblecontrols.h"
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "account/webauthsession.h"
 #include "fakehttpserver.h"
 #include "pageharness.h"
@@ -92,12 +90,6 @@ bool playTheUser(WebAuthSession &session, const QString &outcome)
     return true;
 }
 
-void pointServiceAt(const QUrl &base)
-{
-    Preferences::setValue(QStringLiteral("DravlinBaseURL"), base.toString());
-    ServiceClient::resetBaseURLForTesting();
-}
-
 } // namespace
 
 class TestWebAuthSession : public QObject
@@ -117,10 +109,7 @@ private slots:
     // A run starts at a page of that status and html (status 0: where nothing listens).
     void eachRunEndsInOneOutcome_data()
     {
-        QTest::addColumn<int>("status");
-        QTest::addColumn<QByteArray>("html");
-        QTest::addColumn<QString>("outcome");
-        QTest::addColumn<bool>("deleted");
+        columns<int, QByteArray, QString, bool>("status", "html", "outcome", "deleted");
         // Each run twice: the second time the session's own outcome handler deletes it.
         const auto row = [](const char *name, int status, const QByteArray &html, const QString &outcome) {
             for (bool deleted : {false, true})
@@ -193,22 +182,15 @@ private slots:
     // Pages the sign-in window may show: https anywhere, plain http only on this machine.
     void whereTheSignInWindowGoes()
     {
-        const QStringList allowed{"https://dravlin.app/oauth/mac",
-                                  "HTTPS://example.com",
-                                  "http://127.0.0.1:8080/x",
-                                  "http://localhost/x",
-                                  "http://[::1]:9/",
-                                  "http://127.8.0.1/",
-                                  "about:blank",
-                                  "data:text/html,hi"};
-        const QStringList refused{"http://dravlin.app/oauth/mac", "http://192.168.1.4/",
-                                  "http://localhost.evil.com/",   "http://127.0.0.1.nip.io/",
-                                  "file:///etc/passwd",           "ftp://127.0.0.1/",
-                                  "javascript:alert(1)",          "other-app://open"};
-        for (const QString &url : allowed)
-            QVERIFY2(WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
-        for (const QString &url : refused)
-            QVERIFY2(!WebAuthSession::isSignInPage(QUrl(url)), qPrintable(url));
+        for (const char *allowed : {"https://dravlin.app/oauth/mac", "HTTPS://example.com",
+                                    "http://127.0.0.1:8080/x", "http://localhost/x", "http://[::1]:9/",
+                                    "http://127.8.0.1/", "about:blank", "data:text/html,hi"})
+            QVERIFY2(WebAuthSession::isSignInPage(QUrl(allowed)), allowed);
+        for (const char *refused :
+             {"http://dravlin.app/oauth/mac", "http://192.168.1.4/", "http://localhost.evil.com/",
+              "http://127.0.0.1.nip.io/", "file:///etc/passwd", "ftp://127.0.0.1/", "javascript:alert(1)",
+              "other-app://open"})
+            QVERIFY2(!WebAuthSession::isSignInPage(QUrl(refused)), refused);
     }
 
     // The account's sign-in: a new one clears the error shown and replaces one still open (which
@@ -220,7 +202,7 @@ private slots:
         Keychain::useInMemoryStoreForTesting();
         m_server->setHandler(
             [](const RecordedRequest &) { return page("<form>Email <input name=e></form>"); });
-        pointServiceAt(m_server->url());
+        useService(m_server->url());
         auto account = std::make_unique<DravlinAccount>();
         account->setAuthError(QStringLiteral("an earlier failure"));
         QSignalSpy finished(account.get(), &DravlinAccount::signInFinished);
@@ -243,13 +225,13 @@ private slots:
         QCOMPARE(finished.size(), 1);
         QVERIFY(!account->authError() && !account->signedIn() && !Keychain::get(Keychain::apiTokenItem));
 
-        pointServiceAt(QUrl(QStringLiteral("http://127.0.0.1:1")));
+        useService(QUrl(QStringLiteral("http://127.0.0.1:1")));
         account->signIn();
         QVERIFY(finished.wait(30000));
         QVERIFY(account->authError() && !account->authError()->isEmpty());
 
         // While the page is on its way the window says so.
-        pointServiceAt(m_server->url());
+        useService(m_server->url());
         m_server->setHandler([](const RecordedRequest &) { return FakeResponse().hold(); });
         account->signIn(&asker);
         QQuickWindow *loading = account->signInSession()->window();

@@ -1,8 +1,6 @@
 #include "accessiblecontrols.h"
 #include "account/appupdater.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "app/dravlinapp.h"
 #include "app/singleinstance.h"
 #include "fakehttpserver.h"
@@ -37,8 +35,7 @@ private slots:
     void init()
     {
         Keychain::useInMemoryStoreForTesting();
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_server.url().toString());
-        ServiceClient::resetBaseURLForTesting();
+        useService(m_server.url());
         // Every window the shell opens finds its local server here, as a demo's would.
         qputenv("DRAVLIN_OLLAMA_URL", m_server.url().toEncoded());
         m_server.route("GET", "/api/tags",
@@ -75,9 +72,7 @@ private slots:
         QTRY_COMPARE(contentOf(third)->session()->selectedModel(), QStringLiteral("beta:4b"));
         QVERIFY(!contentOf(third)->showGetModels());
 
-        QSignalSpy gone(second, &QObject::destroyed);
-        second->close();
-        QVERIFY(gone.wait());
+        QVERIFY(goneAfter(second, [&] { second->close(); }));
         QCOMPARE(app.windows(), (QList<QQuickWindow *>{third, first}));
     }
 
@@ -105,9 +100,7 @@ private slots:
         QTRY_VERIFY(
             findAccessible(second, QStringLiteral("Downloading gamma:2b, 38%"), QAccessible::ProgressBar));
 
-        QSignalSpy gone(first, &QObject::destroyed);
-        first->close();
-        QVERIFY(gone.wait());
+        QVERIFY(goneAfter(first, [&] { first->close(); }));
         QVERIFY(asked.isEmpty());
         QCOMPARE(downloads->names(), QStringList{QStringLiteral("gamma:2b")});
         QCOMPARE(m_server.activeConnections(), 1);
@@ -116,10 +109,8 @@ private slots:
             QTRY_COMPARE(asked.size(), 1);
             auto *alert = qobject_cast<QQuickWindow *>(asked.takeFirst().first().value<QObject *>());
             QVERIFY(alert);
-            QCOMPARE(alert->property("message").toString(), QStringLiteral("Quit and stop the download?"));
-            QCOMPARE(alert->property("informative").toString(),
-                     name + QStringLiteral(" is still downloading. Quitting stops the download."));
-            QCOMPARE(alert->property("buttons").toStringList(), (QStringList{"Quit", "Cancel"}));
+            QCOMPARE(alertText(alert), "Quit and stop the download?|" + name +
+                                           " is still downloading. Quitting stops the download.|Quit,Cancel");
             QTRY_VERIFY(alert->isExposed());
             if (button == 1)
                 screenshot(alert, QStringLiteral("quit-question"));
@@ -137,22 +128,19 @@ private slots:
         QVERIFY(downloads->isEmpty());
 
         downloads->pull(QStringLiteral("delta:1b"));
-        QTRY_VERIFY(
-            std::count_if(m_server.requests().cbegin(), m_server.requests().cend(),
-                          [](const RecordedRequest &request) { return request.path == "/api/pull"; }) == 2);
+        QVERIFY(m_server.waitForRequests("POST", "/api/pull", 2));
         QTRY_COMPARE(m_server.activeConnections(), 1);
         QCOMPARE(DravlinApp::quitQuestion({"delta:1b", "gamma:2b", "eta:3b"}).informative,
                  QStringLiteral("delta:1b, gamma:2b and eta:3b are still downloading. Quitting stops the "
                                 "downloads."));
-        QSignalSpy secondGone(second, &QObject::destroyed);
-        second->close();
-        answer(0, QStringLiteral("delta:1b"));
-        QVERIFY(secondGone.wait());
+        QVERIFY(goneAfter(second, [&] {
+            second->close();
+            answer(0, QStringLiteral("delta:1b"));
+        }));
         QVERIFY(downloads->isEmpty());
         QTRY_COMPARE_WITH_TIMEOUT(m_server.activeConnections(), 0, 20000);
         QCOMPARE(asked.size(), 0);
-        for (const RecordedRequest &request : m_server.requests())
-            QVERIFY(request.path != "/api/delete");
+        QCOMPARE(m_server.requestsTo("DELETE", "/api/delete"), 0);
     }
 
     // The Mac's menu bar, built here as the Mac builds it for each window: About first and the
@@ -246,18 +234,14 @@ private slots:
 
         trigger("New Window");
         QCOMPARE(app.windows().size(), 2);
-        QSignalSpy gone(window, &QObject::destroyed);
-        trigger("Close Window");
-        QVERIFY(gone.wait());
+        QVERIFY(goneAfter(window, [&] { trigger("Close Window"); }));
         QCOMPARE(app.windows().size(), 1);
         // Without the Mac's bar the window's own shortcut closes it.
         QQuickWindow *last = app.windows().first();
         QObject *keys = last->findChild<QObject *>(QStringLiteral("closeWindowKeys"));
         QVERIFY(keys && keys->property("enabled").toBool());
         QCOMPARE(keys->property("sequence").toString(), QStringLiteral("Ctrl+W"));
-        QSignalSpy lastGone(last, &QObject::destroyed);
-        QMetaObject::invokeMethod(keys, "activated");
-        QVERIFY(lastGone.wait());
+        QVERIFY(goneAfter(last, [&] { QMetaObject::invokeMethod(keys, "activated"); }));
         QVERIFY(app.windows().isEmpty());
     }
 
@@ -266,23 +250,19 @@ private slots:
     // the standard size centred. Two screens: 0,0 1920×1080 and 1920,0 1280×1024.
     void whereAWindowOpens_data()
     {
-        QTest::addColumn<QRect>("frontmost");  // null: no window open
-        QTest::addColumn<QRect>("lastClosed"); // null: none remembered
-        QTest::addColumn<QRect>("placed");
-        QTest::newRow("first ever") << QRect() << QRect() << QRect(370, 160, 1180, 760);
-        QTest::newRow("as it was") << QRect() << QRect(100, 50, 1000, 700) << QRect(100, 50, 1000, 700);
-        QTest::newRow("on the second screen")
-            << QRect() << QRect(2000, 100, 900, 700) << QRect(2000, 100, 900, 700);
-        QTest::newRow("its screen is gone")
-            << QRect() << QRect(4000, 100, 900, 700) << QRect(1020, 100, 900, 700);
-        QTest::newRow("half off the edge")
-            << QRect() << QRect(1400, 600, 1000, 700) << QRect(920, 380, 1000, 700);
-        QTest::newRow("larger than the screen")
-            << QRect() << QRect(2100, 0, 2000, 1400) << QRect(1920, 0, 1280, 1024);
-        QTest::newRow("cascade") << QRect(100, 50, 1000, 700) << QRect(5, 5, 10, 10)
-                                 << QRect(128, 78, 1000, 700);
-        QTest::newRow("cascade past the edge")
-            << QRect(900, 380, 1000, 700) << QRect() << QRect(28, 28, 1000, 700);
+        // A null frontmost: no window open; a null lastClosed: none remembered.
+        columns<QRect, QRect, QRect>("frontmost", "lastClosed", "placed");
+        const auto row = [](const char *tag, QRect frontmost, QRect lastClosed, QRect placed) {
+            QTest::newRow(tag) << frontmost << lastClosed << placed;
+        };
+        row("first ever", {}, {}, {370, 160, 1180, 760});
+        row("as it was", {}, {100, 50, 1000, 700}, {100, 50, 1000, 700});
+        row("on the second screen", {}, {2000, 100, 900, 700}, {2000, 100, 900, 700});
+        row("its screen is gone", {}, {4000, 100, 900, 700}, {1020, 100, 900, 700});
+        row("half off the edge", {}, {1400, 600, 1000, 700}, {920, 380, 1000, 700});
+        row("larger than the screen", {}, {2100, 0, 2000, 1400}, {1920, 0, 1280, 1024});
+        row("cascade", {100, 50, 1000, 700}, {5, 5, 10, 10}, {128, 78, 1000, 700});
+        row("cascade past the edge", {900, 380, 1000, 700}, {}, {28, 28, 1000, 700});
     }
     void whereAWindowOpens()
     {
@@ -308,9 +288,7 @@ private slots:
             window->setGeometry(QRect(40, 30, 1000, 700));
             QTRY_COMPARE(window->size(), QSize(1000, 700));
             closedAt = window->geometry();
-            QSignalSpy gone(window, &QObject::destroyed);
-            window->close();
-            QVERIFY(gone.wait());
+            QVERIFY(goneAfter(window, [&] { window->close(); }));
         }
         DravlinApp app;
         QQuickWindow *again = app.openWindow();
@@ -328,13 +306,15 @@ private slots:
     // theme the user chose stands, and without a desktop, a bus or a portal Qt chooses.
     void theDesktopsOwnDialogs()
     {
-        const QByteArray portal = "xdgdesktopportal";
-        QCOMPARE(DravlinApp::platformThemeFor("", "GNOME", true, true), portal);
-        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", true, true), portal);
-        QCOMPARE(DravlinApp::platformThemeFor("gtk3", "GNOME", true, true), QByteArray());
-        QCOMPARE(DravlinApp::platformThemeFor("", "", true, true), QByteArray());
-        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", false, true), QByteArray());
-        QCOMPARE(DravlinApp::platformThemeFor("", "KDE", true, false), QByteArray());
+        // theme set, desktop, bus, portal: the theme chosen.
+        for (const auto &[theme, desktop, bus, portal, chosen] :
+             {std::tuple{"", "GNOME", true, true, "xdgdesktopportal"},
+              {"", "KDE", true, true, "xdgdesktopportal"},
+              {"gtk3", "GNOME", true, true, ""},
+              {"", "", true, true, ""},
+              {"", "KDE", false, true, ""},
+              {"", "KDE", true, false, ""}})
+            QCOMPARE(DravlinApp::platformThemeFor(theme, desktop, bus, portal), QByteArray(chosen));
     }
 
     // A later launch hands its links to the running app; without links it asks for a window.
@@ -342,8 +322,7 @@ private slots:
     // runs on its own), and a launch that is not ours is not heard.
     void aSecondLaunchForwards_data()
     {
-        QTest::addColumn<bool>("listenerOurs");
-        QTest::addColumn<bool>("launchOurs");
+        columns<bool, bool>("listenerOurs", "launchOurs");
         QTest::newRow("both ours") << true << true;
         QTest::newRow("another user listens") << false << true;
         QTest::newRow("another user launches") << true << false;
@@ -425,9 +404,7 @@ private slots:
     // usable answer never claims the app is up to date, and no query carries the sign-in token.
     void eachAnswerHasOneOutcome_data()
     {
-        QTest::addColumn<QByteArray>("reply"); // null: nothing answers
-        QTest::addColumn<QString>("alert");
-        QTest::addColumn<QString>("download");
+        columns<QByteArray, QString, QString>("reply", "alert", "download"); // reply null: nothing answers
         const auto row = [](const char *tag, const char *reply, const QString &alert, const char *download) {
             QTest::newRow(tag) << QByteArray(reply) << alert << QString(download);
         };
@@ -463,10 +440,8 @@ private slots:
         QFETCH(QString, alert);
         QFETCH(QString, download);
         Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok"));
-        if (reply.isNull()) {
-            Preferences::setValue(QStringLiteral("DravlinBaseURL"), QStringLiteral("http://127.0.0.1:1"));
-            ServiceClient::resetBaseURLForTesting();
-        }
+        if (reply.isNull())
+            useService(QUrl(QStringLiteral("http://127.0.0.1:1")));
         m_server.route("GET", "/api/app_version", FakeResponse::json(200, reply));
         const int asked = int(m_server.requests().size());
         DravlinApp app;
@@ -480,20 +455,14 @@ private slots:
 
         auto *window = qobject_cast<QQuickWindow *>(shown.first().first().value<QObject *>());
         QVERIFY(window);
-        const QStringList expected = alert.split('|');
-        QCOMPARE(window->property("message").toString(), expected[0]);
-        const QString detail = window->property("informative").toString();
-        if (expected[1] == "*")
-            QVERIFY(!detail.isEmpty() && !detail.contains(QLatin1String("latest")));
-        else
-            QCOMPARE(detail, expected[1]);
-        QCOMPARE(window->property("buttons").toStringList().join(','), expected[2]);
+        QStringList said = alertText(window).split('|');
+        if (alert.contains(QLatin1String("|*|"))) // the network layer's own words
+            said[1] = said[1].isEmpty() || said[1].contains(QLatin1String("latest")) ? QString() : "*";
+        QCOMPARE(said.join('|'), alert);
         QTRY_VERIFY(window->isExposed());
         screenshot(window, QStringLiteral("update-alert-") + QString::fromLatin1(QTest::currentDataTag()));
 
-        QSignalSpy closed(window, &QObject::destroyed);
-        QMetaObject::invokeMethod(window, "choose", Q_ARG(QVariant, 0));
-        QVERIFY(closed.wait());
+        QVERIFY(goneAfter(window, [&] { QMetaObject::invokeMethod(window, "choose", Q_ARG(QVariant, 0)); }));
         const QUrl url = download == "own page"
                              ? QUrl(m_server.url().toString() + "/" + ServicePages::download)
                              : QUrl(download);

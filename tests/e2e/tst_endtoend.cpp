@@ -1,8 +1,6 @@
 #include "accessiblecontrols.h"
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "app/dravlinapp.h"
 #include "session/drawsession.h"
 #include "standin/localmodelserver.h"
@@ -58,8 +56,7 @@ private slots:
         local.pullMs = 1500;
         m_local = std::make_unique<LocalModelServer>(local);
         QVERIFY(m_local->listen(0));
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_service->url().toString());
-        ServiceClient::resetBaseURLForTesting();
+        useService(m_service->url());
         qputenv("DRAVLIN_OLLAMA_URL", m_local->url().toEncoded());
         ContentController::setUrlOpener([this](const QUrl &url) { m_opened.append(url); });
     }
@@ -77,13 +74,11 @@ private slots:
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
         QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(window), kWaitMs);
 
-        QTRY_VERIFY(findAccessible(window, QStringLiteral("a lighthouse at sunset")));
-        QVERIFY(press(findAccessible(window, QStringLiteral("a lighthouse at sunset"))));
+        QVERIFY(pressWhenShown(window, QStringLiteral("a lighthouse at sunset")));
         QVERIFY(session->running());
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
-        QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000);
-        QVERIFY(session->durationText());
-        QVERIFY(!session->statusNote());
+        QVERIFY(session->resultSVG() && session->resultSVG()->size() > 2000 && session->durationText() &&
+                !session->statusNote());
         QVERIFY(::findAccessible(
             QAccessible::queryAccessibleInterface(window),
             [](const QString &text) { return text.startsWith(QLatin1String("Done in")); },
@@ -111,8 +106,7 @@ private slots:
         session->setSelectedModel(QStringLiteral("faulty:stall"));
         session->start(QStringLiteral("a bowl of ramen"));
         QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() > 50, kWaitMs);
-        QTRY_VERIFY(findAccessible(window, QStringLiteral("Stop")));
-        QVERIFY(press(findAccessible(window, QStringLiteral("Stop"))));
+        QVERIFY(pressWhenShown(window, QStringLiteral("Stop")));
         QTRY_VERIFY(!session->running());
 
         session->setSelectedModel(QStringLiteral("qwen3:4b"));
@@ -144,20 +138,14 @@ private slots:
         QVERIFY(!name.isEmpty());
 
         content->activateMenuEntry(QStringLiteral("getModels"));
-        QTRY_VERIFY(findAccessible(window, label));
-        QVERIFY(press(findAccessible(window, label)));
+        QVERIFY(pressWhenShown(window, label));
         const QString cancel = QStringLiteral("Cancel download of ") + name;
-        QTRY_VERIFY(findAccessible(window, cancel));
         QTRY_VERIFY_WITH_TIMEOUT(session->downloads()->pulling().value(name) > 0, kWaitMs);
-        QVERIFY(press(findAccessible(window, cancel)));
-        QTRY_VERIFY(findAccessible(window, label));
-
-        QVERIFY(press(findAccessible(window, label)));
+        QVERIFY(pressWhenShown(window, cancel));
+        QVERIFY(pressWhenShown(window, label));
         const QString trash = QStringLiteral("Remove ") + name + QStringLiteral(" from disk");
-        QTRY_VERIFY_WITH_TIMEOUT(findAccessible(window, trash), kWaitMs);
-        QVERIFY(press(findAccessible(window, trash)));
-        QTRY_VERIFY(findAccessible(window, QStringLiteral("Remove from disk")));
-        QVERIFY(press(findAccessible(window, QStringLiteral("Remove from disk"))));
+        QVERIFY(pressWhenShown(window, trash, QAccessible::Button, kWaitMs));
+        QVERIFY(pressWhenShown(window, QStringLiteral("Remove from disk")));
         QTRY_VERIFY_WITH_TIMEOUT(!findAccessible(window, trash), kWaitMs);
         QVERIFY(!m_local->installedNames().contains(name));
     }
@@ -178,8 +166,7 @@ private slots:
         screenshot(window, QStringLiteral("demo-1-launch"));
 
         const QString signIn = QStringLiteral("Sign in to 127.0.0.1");
-        QTRY_VERIFY(findAccessible(window, signIn));
-        QVERIFY(press(findAccessible(window, signIn)));
+        QVERIFY(pressWhenShown(window, signIn));
         QObject *view = nullptr;
         QTRY_VERIFY_WITH_TIMEOUT(
             [&] {

@@ -1,6 +1,5 @@
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
 #include "account/serviceclient.h"
 #include "models/ollamaclient.h"
 #include "session/prompts.h"
@@ -46,8 +45,7 @@ class TestStandIns : public QObject
         options.tokensPerSecond = 5000;
         m_service = std::make_unique<ServiceServer>(options);
         QVERIFY(m_service->ready(nullptr) && m_service->listen(0));
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), m_service->url().toString());
-        ServiceClient::resetBaseURLForTesting();
+        useService(m_service->url());
     }
 
     // What a request of the app's clients ended with: the first value its finished signal carried.
@@ -111,10 +109,7 @@ private slots:
     // The faults that only cut the reply short are the end-to-end test's.
     void chatEndsAsTheAppExpects_data()
     {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<bool>("withImage");
-        QTest::addColumn<QString>("error");
-        QTest::addColumn<QString>("drawing");
+        columns<QString, bool, QString, QString>("model", "withImage", "error", "drawing");
         const auto row = [](const char *model, bool withImage, const char *error, const char *drawing,
                             const char *tag) {
             QTest::newRow(tag) << QString(model) << withImage << QString(error) << QString(drawing);
@@ -154,8 +149,7 @@ private slots:
     // Whatever a client sends is bounded: the head, the body, its framing, and the connections.
     void serversBoundWhatTheyAccept_data()
     {
-        QTest::addColumn<QByteArray>("request");
-        QTest::addColumn<QByteArray>("status");
+        columns<QByteArray, QByteArray>("request", "status");
         QTest::newRow("a body over the limit")
             << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 101\r\n\r\n") << QByteArray("413");
         QTest::newRow("a head over the limit") << QByteArray(300, 'a') << QByteArray("431");
@@ -234,8 +228,7 @@ private slots:
     // published example.
     void aSignInProvesItStartedHere_data()
     {
-        QTest::addColumn<QString>("whose");
-        QTest::addColumn<bool>("signedIn");
+        columns<QString, bool>("whose", "signedIn");
         QTest::newRow("its own code") << "own" << true;
         QTest::newRow("a code for another sign-in") << "another" << false;
         QTest::newRow("a code and no proof") << "none" << false;

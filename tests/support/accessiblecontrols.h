@@ -5,6 +5,8 @@
 #include <QAccessible>
 #include <QDir>
 #include <QQuickWindow>
+#include <QSignalSpy>
+#include <QTest>
 
 #include <functional>
 
@@ -43,6 +45,29 @@ inline bool press(QAccessibleInterface *control)
         return false;
     control->actionInterface()->doAction(QAccessibleActionInterface::pressAction());
     return true;
+}
+
+// Does what closes object (a window, an alert) and waits until it is gone; false when it stays.
+inline bool goneAfter(QObject *object, const std::function<void()> &close)
+{
+    QSignalSpy gone(object, &QObject::destroyed);
+    close();
+    return !gone.isEmpty() || gone.wait();
+}
+
+// An alert as "message|informative text|buttons", the buttons joined by commas.
+inline QString alertText(const QObject *alert)
+{
+    return alert->property("message").toString() + '|' + alert->property("informative").toString() + '|' +
+           alert->property("buttons").toStringList().join(',');
+}
+
+// Waits until the control is shown, then presses it.
+inline bool pressWhenShown(QQuickWindow *window, const QString &name,
+                           QAccessible::Role role = QAccessible::Button, int timeoutMs = 5000)
+{
+    return QTest::qWaitFor([&] { return findAccessible(window, name, role) != nullptr; }, timeoutMs) &&
+           press(findAccessible(window, name, role));
 }
 
 inline ContentController *contentOf(QQuickWindow *window)

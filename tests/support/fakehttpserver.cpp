@@ -1,5 +1,6 @@
 #include "fakehttpserver.h"
 
+#include <QSignalSpy>
 #include <QTcpSocket>
 #include <QTimer>
 
@@ -55,6 +56,29 @@ int FakeHttpServer::activeConnections() const
 {
     return int(std::count_if(m_connections.begin(), m_connections.end(),
                              [](const Connection *c) { return c->answered && !c->finished; }));
+}
+
+int FakeHttpServer::requestsTo(const QByteArray &method, const QByteArray &path) const
+{
+    return int(std::count_if(m_requests.begin(), m_requests.end(),
+                             [&](const RecordedRequest &r) { return r.method == method && r.path == path; }));
+}
+
+bool FakeHttpServer::waitForRequests(const QByteArray &method, const QByteArray &path, int count)
+{
+    QSignalSpy received(this, &FakeHttpServer::requestReceived);
+    while (requestsTo(method, path) < count) {
+        if (!received.wait(20000))
+            return false;
+    }
+    return true;
+}
+
+RecordedRequest FakeHttpServer::lastTo(const QByteArray &path) const
+{
+    const auto it = std::find_if(m_requests.crbegin(), m_requests.crend(),
+                                 [&](const RecordedRequest &r) { return r.path == path; });
+    return it == m_requests.crend() ? RecordedRequest() : *it;
 }
 
 void FakeHttpServer::onReadable(Connection *connection)

@@ -106,6 +106,11 @@ public:
     }
 
     QList<RecordedRequest> requests() const { return m_requests; }
+    int requestsTo(const QByteArray &method, const QByteArray &path) const;
+    // Waits until that many requests to method and path have come; false when it goes quiet for 20 s.
+    bool waitForRequests(const QByteArray &method, const QByteArray &path, int count);
+    // The last request to path, or an empty one.
+    RecordedRequest lastTo(const QByteArray &path) const;
     // Lets every held reply go on.
     void release();
     // Requests whose reply is neither finished by the server nor dropped by the client. A

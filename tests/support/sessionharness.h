@@ -1,15 +1,14 @@
 #pragma once
 
 #include "account/dravlinaccount.h"
+#include "account/keychain.h"
 #include "fakehttpserver.h"
-#include "modelsharness.h"
 #include "recordingview.h"
 #include "session/drawsession.h"
+#include "testenvironment.h"
 
 #include <QSignalSpy>
 #include <QTest>
-
-#include <algorithm>
 
 // Waits until the session's run has ended; false when it goes quiet for 20 s.
 inline bool runEnds(DrawSession *session)
@@ -29,6 +28,16 @@ inline bool drawAndWait(DrawSession *session, const QString &prompt)
     return session->running() && runEnds(session);
 }
 
+// Sends the session's canvas commands to view, each piece as its own command, so the tests see
+// exactly what the run sent.
+inline void recordCanvas(DrawSession *session, RecordingView *view)
+{
+    session->canvas()->setWebView(view);
+    view->answerTo = session->canvas();
+    session->canvas()->setFrameIntervalMs(0);
+    session->setSelectedModel(QStringLiteral("qwen3:4b"));
+}
+
 // A session wired to a fake local server and a recording canvas.
 struct SessionHarness
 {
@@ -39,11 +48,7 @@ struct SessionHarness
     SessionHarness()
     {
         session.client()->setBase(server.url());
-        session.canvas()->setWebView(&view);
-        view.answerTo = session.canvas();
-        // Each piece as its own command, so the tests see exactly what the run sent.
-        session.canvas()->setFrameIntervalMs(0);
-        session.setSelectedModel(QStringLiteral("qwen3:4b"));
+        recordCanvas(&session, &view);
     }
 
     bool draw(const QString &prompt = QStringLiteral("a pelican on a bicycle"))
@@ -52,44 +57,76 @@ struct SessionHarness
     }
 };
 
-// A window's session: one fake server answers for the local model server and the service, the
-// account is signed in or out from the start, and the canvas records every command on its own.
-struct WindowSession : ModelsHarness
+// A window's session: one fake server answers for the local model server and the service, with
+// fresh preferences and an in-memory secret store; the account is signed in or out from the
+// start, and the canvas records every command on its own.
+struct WindowSession
 {
+    FakeHttpServer server;
+    // The application's downloads, as every window of a test shares them.
+    Downloads downloads;
     RecordingView view;
+    DrawSession *session = nullptr;
     DravlinAccount *account = nullptr;
 
-    explicit WindowSession(bool signedIn = false, int installPollMs = 5000) : ModelsHarness(installPollMs)
+    explicit WindowSession(bool signedIn = false, int installPollMs = 5000)
     {
+        Keychain::useInMemoryStoreForTesting();
+        Preferences::remove(QStringLiteral("DravlinEnabledCloud"));
+        useService(server.url());
+        downloads.client()->setBase(server.url());
+        downloads.setInstallPollIntervalMs(installPollMs);
+        session = new DrawSession(&downloads);
+        session->client()->setBase(server.url());
         if (signedIn)
             Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok-1"));
         Preferences::remove(QStringLiteral("DravlinPayWith"));
         Preferences::remove(QStringLiteral("DravlinPublishLocal"));
         account = new DravlinAccount;
         session->setAccount(account);
-        session->canvas()->setWebView(&view);
-        view.answerTo = session->canvas();
-        session->canvas()->setFrameIntervalMs(0);
-        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+        recordCanvas(session, &view);
     }
     ~WindowSession()
     {
         delete session;
-        session = nullptr;
         delete account;
     }
 
     bool draw(const QString &prompt = QStringLiteral("a heron")) { return drawAndWait(session, prompt); }
 
-    // The last request to path, or an empty one.
-    RecordedRequest sent(const QByteArray &path) const
+    void installed(const QByteArray &modelsJson)
     {
-        const QList<RecordedRequest> all = server.requests();
-        const auto it =
-            std::find_if(all.crbegin(), all.crend(), [&](const auto &r) { return r.path == path; });
-        return it == all.crend() ? RecordedRequest() : *it;
+        server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":)" + modelsJson + "}"));
+    }
+
+    void catalog(const QByteArray &json)
+    {
+        server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, json));
+    }
+
+    bool refreshModels()
+    {
+        QSignalSpy done(session, &DrawSession::modelsRefreshed);
+        session->refreshModels();
+        return done.wait(20000);
+    }
+
+    bool refreshRecommended()
+    {
+        QSignalSpy done(session, &DrawSession::recommendedRefreshed);
+        session->refreshRecommended();
+        return done.wait(20000);
     }
 };
+
+// The names of models of any kind, in order.
+template<typename Models> QStringList names(const Models &models)
+{
+    QStringList names;
+    for (const auto &model : models)
+        names.append(model.name);
+    return names;
+}
 
 // One chat reply line carrying answer text and/or thinking text (JSON-escaped by the caller's
 // choice of plain text: pass text without quotes or backslashes, or pre-escaped).

@@ -1,8 +1,12 @@
 #pragma once
 
+#include "account/preferences.h"
+#include "account/serviceclient.h"
+
 #include <QByteArray>
 #include <QDir>
 #include <QStandardPaths>
+#include <QTest>
 #include <QtGlobal>
 #include <QtWebEngineQuick/qtwebenginequickglobal.h>
 
@@ -52,3 +56,16 @@ inline void prepareWebEngineForTests()
         isolateTestEnvironment();                                                                            \
         prepareWebEngineForTests();                                                                          \
     }
+
+// Declares a table's columns in one go: columns<int, QString>("count", "name").
+template<typename... T, typename... Name> void columns(Name... names)
+{
+    (QTest::addColumn<T>(names), ...);
+}
+
+// Points every client of the service at base from now on.
+inline void useService(const QUrl &base)
+{
+    Preferences::setValue(QStringLiteral("DravlinBaseURL"), base.toString());
+    ServiceClient::resetBaseURLForTesting();
+}

@@ -2,10 +2,9 @@
 
 #include "accessiblecontrols.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "fakehttpserver.h"
 #include "session/drawsession.h"
+#include "testenvironment.h"
 #include "ui/contentcontroller.h"
 
 #include <QFile>
@@ -27,8 +26,7 @@ struct WindowHarness
     WindowHarness()
     {
         Keychain::useInMemoryStoreForTesting();
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
-        ServiceClient::resetBaseURLForTesting();
+        useService(server.url());
         ContentController::setUrlOpener([](const QUrl &) {});
         // The window's own start-up reaches the fake server, as a demo's reaches its stand-in.
         qputenv("DRAVLIN_OLLAMA_URL", server.url().toEncoded());
@@ -51,15 +49,28 @@ struct WindowHarness
     }
 
     DrawSession *session() const { return content->session(); }
+    void installed(const QByteArray &models)
+    {
+        server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":)" + models + '}'));
+    }
+    bool activate()
+    {
+        window->requestActivate();
+        return QTest::qWaitForWindowActive(window);
+    }
     QQuickItem *item(const char *name) const { return window->findChild<QQuickItem *>(QLatin1String(name)); }
 
-    // A recorded reply as chat lines of a few characters each, then the final line.
-    static QList<QByteArray> chatLines(const QString &reply, int pieceSize, const QString &model)
+    // A recorded reply as chat lines of a few characters each (of thinking, or of the answer),
+    // then the final line.
+    static QList<QByteArray> chatLines(const QString &reply, int pieceSize, const QString &model,
+                                       bool thinking = false)
     {
         QList<QByteArray> lines;
         for (qsizetype at = 0; at < reply.size(); at += pieceSize) {
-            const QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
-                                      {QStringLiteral("content"), reply.mid(at, pieceSize)}};
+            QJsonObject message{{QStringLiteral("role"), QStringLiteral("assistant")},
+                                {QStringLiteral("content"), thinking ? QString() : reply.mid(at, pieceSize)}};
+            if (thinking)
+                message.insert(QStringLiteral("thinking"), reply.mid(at, pieceSize));
             lines << QJsonDocument(QJsonObject{{QStringLiteral("model"), model},
                                                {QStringLiteral("message"), message},
                                                {QStringLiteral("done"), false}})

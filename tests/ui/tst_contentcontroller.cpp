@@ -1,7 +1,5 @@
 #include "account/dravlinaccount.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
-#include "account/serviceclient.h"
 #include "fakehttpserver.h"
 #include "session/drawsession.h"
 #include "testenvironment.h"
@@ -53,12 +51,11 @@ struct Window
                                 "DravlinExamplesDismissed", "DravlinPublishLocal"})
             Preferences::remove(QString::fromLatin1(key));
         Preferences::setValue(QStringLiteral("DravlinPayWith"), QString::fromLatin1(setup.payWith));
-        Preferences::setValue(QStringLiteral("DravlinBaseURL"), server.url().toString());
         if (!setup.username.isEmpty())
             Preferences::setValue(QStringLiteral("DravlinUsername"), setup.username);
         if (!setup.email.isEmpty())
             Preferences::setValue(QStringLiteral("DravlinEmail"), setup.email);
-        ServiceClient::resetBaseURLForTesting();
+        useService(server.url());
         if (setup.signedIn)
             Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-1"));
         if (setup.hasKey)
@@ -114,12 +111,8 @@ private slots:
     // prompt header); '|' parts items.
     void theSidebarFollowsTheUser_data()
     {
-        QTest::addColumn<Setup>("setup");
-        QTest::addColumn<bool>("canDraw");
-        QTest::addColumn<QString>("picker");
-        QTest::addColumn<QString>("menu");
-        QTest::addColumn<QString>("payment");
-        QTest::addColumn<QString>("names");
+        columns<Setup, bool, QString, QString, QString, QString>("setup", "canDraw", "picker", "menu",
+                                                                 "payment", "names");
         const auto row = [](const char *tag, const Setup &setup, bool canDraw, const QString &picker,
                             const QString &menu, const char *payment,
                             const char *names = "Publishing as you|Prompt") {
@@ -179,10 +172,7 @@ private slots:
     // or leads to the get-models sheet, and nothing is ever started. (Other hosts: the shell's test.)
     void drawLinks_data()
     {
-        QTest::addColumn<QByteArray>("installed");
-        QTest::addColumn<QString>("url");
-        QTest::addColumn<QString>("selected");
-        QTest::addColumn<bool>("sheet");
+        columns<QByteArray, QString, QString, bool>("installed", "url", "selected", "sheet");
         const QByteArray installed = R"([{"name":"beta:4b","capabilities":[]},{"name":"alpha:8b"},
             {"name":"beta:1b","capabilities":[]},{"name":"::","capabilities":[]}])";
         const auto row = [&](const char *tag, const char *query, const char *selected, bool sheet) {
@@ -229,8 +219,7 @@ private slots:
     // Sizes, elapsed times, the Draw button and the picture picker's formats, at their edges.
     void labels_data()
     {
-        QTest::addColumn<QString>("actual");
-        QTest::addColumn<QString>("expected");
+        columns<QString, QString>("actual", "expected");
         const auto row = [](const char *tag, const QString &actual, const char *expected) {
             QTest::newRow(tag) << actual << QString(expected);
         };
@@ -268,9 +257,8 @@ private slots:
     // file that is no picture, or a model without eyes leave the reference as it was.
     void anImageByHand_data()
     {
-        QTest::addColumn<QString>("model");
-        QTest::addColumn<QString>("what");  // "picture", "file", "text file", "text", "web"
-        QTest::addColumn<QString>("taken"); // the media type, or empty when refused
+        // what: "picture", "file", "text file", "text" or "web"; taken: the media type, empty when refused.
+        columns<QString, QString, QString>("model", "what", "taken");
         const auto row = [](const char *tag, const char *model, const char *what, const char *taken) {
             QTest::newRow(tag) << QString(model) << QString(what) << QString(taken);
         };
@@ -326,9 +314,7 @@ private slots:
     // 2 alpha:2b, 3 beta:4b, 4 "Cloud", 5 Plain, 6 Seer.
     void thePickerFromTheKeyboard_data()
     {
-        QTest::addColumn<int>("from");
-        QTest::addColumn<QString>("key");
-        QTest::addColumn<int>("to");
+        columns<int, QString, int>("from", "key", "to");
         const auto row = [](const char *tag, int from, const char *key, int to) {
             QTest::newRow(tag) << from << QString::fromUtf8(key) << to;
         };
@@ -353,16 +339,13 @@ private slots:
     {
         QFETCH(int, from);
         QFETCH(QString, key);
-        const auto item = [](const char *kind, const char *text) {
-            return QVariant(QVariantMap{{"kind", kind}, {"text", text}, {"value", text}});
-        };
-        const QVariantList entries{item("section", "On this computer"),
-                                   item("model", "alpha:8b"),
-                                   item("model", "alpha:2b"),
-                                   item("model", "beta:4b"),
-                                   item("section", "Cloud"),
-                                   item("model", "Plain"),
-                                   item("model", "Seer")};
+        QVariantList entries; // a heading starts with '#'
+        for (const QString &row :
+             QStringLiteral("#On this computer|alpha:8b|alpha:2b|beta:4b|#Cloud|Plain|Seer").split('|')) {
+            const QString text = row.startsWith('#') ? row.mid(1) : row;
+            entries << QVariantMap{
+                {"kind", row.startsWith('#') ? "section" : "model"}, {"text", text}, {"value", text}};
+        }
         const int to = key.startsWith(u"type:") ? ContentController::pickerFind(entries, from, key.mid(5))
                                                 : ContentController::pickerStep(entries, from, key);
         QTEST(to, "to");
@@ -373,8 +356,7 @@ private slots:
     // all, only trimmed.
     void theVisibleNarration_data()
     {
-        QTest::addColumn<QString>("narration");
-        QTest::addColumn<QString>("visible");
+        columns<QString, QString>("narration", "visible");
         const auto row = [](const char *tag, const char *narration, const char *visible) {
             QTest::newRow(tag) << QString::fromUtf8(narration) << QString::fromUtf8(visible);
         };
@@ -395,17 +377,15 @@ private slots:
         for (int size = 1; size <= 4; ++size) {
             for (int offset = 0; offset < size; ++offset) {
                 VisibleNarration feed;
-                feed.append(QStringView(narration).left(offset));
-                for (qsizetype at = offset; at < narration.size(); at += size)
-                    feed.append(QStringView(narration).mid(at, size));
-                QCOMPARE(feed.text(), visible);
-                QCOMPARE(feed.isEmpty(), visible.isEmpty());
-
                 VisibleNarration thinking;
                 thinking.setThinking(true);
-                thinking.append(QStringView(narration).left(offset));
-                for (qsizetype at = offset; at < narration.size(); at += size)
-                    thinking.append(QStringView(narration).mid(at, size));
+                for (VisibleNarration *fed : {&feed, &thinking}) {
+                    fed->append(QStringView(narration).left(offset));
+                    for (qsizetype at = offset; at < narration.size(); at += size)
+                        fed->append(QStringView(narration).mid(at, size));
+                }
+                QCOMPARE(feed.text(), visible);
+                QCOMPARE(feed.isEmpty(), visible.isEmpty());
                 QCOMPARE(thinking.text(), narration.trimmed());
             }
         }
@@ -455,9 +435,7 @@ private slots:
     // fills the tab.
     void anEmptyCloudTabSaysWhy_data()
     {
-        QTest::addColumn<QByteArray>("catalog"); // null: the service answers 500
-        QTest::addColumn<bool>("signedIn");
-        QTest::addColumn<QString>("note");
+        columns<QByteArray, bool, QString>("catalog", "signedIn", "note"); // catalog null: answered 500
         const QByteArray none = R"({"models":[],"cloud_catalog":[]})";
         const QString failed = QStringLiteral("The cloud models couldn't be loaded.");
         QTest::newRow("signed in, failed") << QByteArray() << true << failed;
