@@ -9,6 +9,8 @@
 //   bench_window startup compare N N alternating pairs of the two, medians and ratios
 //   bench_window memory            PSS of every process, before and after one finished drawing
 //   bench_window memory canvas     the same for a bare window holding only the canvas view
+//   bench_window memory windows    what a second and a third window add, a drawing in each
+//   bench_window memory drawings   PSS over 50 drawings in one window
 //
 // Run a Release build under Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" build-release/bench/bench_window
 // stream. BENCH_TRACE=1 adds when each stall happened and a start-up timeline.
@@ -197,7 +199,7 @@ struct Run
 };
 
 // piecesPerTick pieces every tickMs (0: as fast as the socket takes them).
-Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int piecesPerTick, int tickMs)
+Run stream(DrawSession *session, ServerThread &server, const QString &reply, int piecesPerTick, int tickMs)
 {
     const QList<QByteArray> lines = WindowHarness::chatLines(reply, 4, QStringLiteral("bench:1b"));
     FakeResponse response(200);
@@ -220,7 +222,7 @@ Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int pie
         run.lateness.append(late);
         if (late > 40 && qEnvironmentVariableIsSet("BENCH_TRACE"))
             std::printf("  stall of %.0f ms ending %.0f ms into the run, narration %lld chars\n", late,
-                        double(wall.nsecsElapsed()) / 1e6, qlonglong(h.session()->narration().size()));
+                        double(wall.nsecsElapsed()) / 1e6, qlonglong(session->narration().size()));
         lag.restart();
     });
 
@@ -234,14 +236,14 @@ Run stream(WindowHarness &h, ServerThread &server, const QString &reply, int pie
     const double cpu0 = threadCpuMs();
     lag.start();
     ticker.start();
-    h.session()->start(QStringLiteral("a field of shapes"));
-    QSignalSpy running(h.session(), &DrawSession::runningChanged);
-    while (h.session()->running())
+    session->start(QStringLiteral("a field of shapes"));
+    QSignalSpy running(session, &DrawSession::runningChanged);
+    while (session->running())
         running.wait(60000);
     ticker.stop();
     run.cpuMs = threadCpuMs() - cpu0;
     run.wallMs = double(wall.nsecsElapsed()) / 1e6;
-    run.doneIn = h.session()->durationText().value_or(QStringLiteral("(none)"));
+    run.doneIn = session->durationText().value_or(QStringLiteral("(none)"));
     return run;
 }
 
@@ -289,18 +291,18 @@ int benchStream()
     const QString reply100 = replyOfSize(100 * 1024);
     // The session's first drawing shows the running state for the first time, and a software
     // renderer compiles its shaders then: reported on its own, and a warm-up for the rest.
-    report("first drawing, 4 KB at ~2,000/s", stream(h, server, replyOfSize(4 * 1024), 10, 5));
-    const Run paced20 = stream(h, server, reply20, 10, 5);
+    report("first drawing, 4 KB at ~2,000/s", stream(h.session(), server, replyOfSize(4 * 1024), 10, 5));
+    const Run paced20 = stream(h.session(), server, reply20, 10, 5);
     report("20 KB at ~2,000 pieces/s", paced20);
     if (qEnvironmentVariableIsSet("BENCH_QUICK"))
         return 0;
-    const Run paced100 = stream(h, server, reply100, 10, 5);
+    const Run paced100 = stream(h.session(), server, reply100, 10, 5);
     report("100 KB at ~2,000 pieces/s", paced100);
     const double exponent = std::log((paced100.cpuMs / paced100.pieces) / (paced20.cpuMs / paced20.pieces)) /
                                 std::log(double(paced100.pieces) / paced20.pieces) +
                             1.0;
     std::printf("growth exponent of main-thread work (total vs pieces): %.2f\n", exponent);
-    report("100 KB as fast as loopback sends", stream(h, server, reply100, 0, 0));
+    report("100 KB as fast as loopback sends", stream(h.session(), server, reply100, 0, 0));
 
     // Both cores busy, as with a build running beside the app.
     QList<QProcess *> hogs;
@@ -309,7 +311,7 @@ int benchStream()
         hog->start(QStringLiteral("sh"), {QStringLiteral("-c"), QStringLiteral("while :; do :; done")});
         hogs << hog;
     }
-    report("100 KB as fast, both cores busy", stream(h, server, reply100, 0, 0));
+    report("100 KB as fast, both cores busy", stream(h.session(), server, reply100, 0, 0));
     for (QProcess *hog : hogs) {
         hog->kill();
         hog->waitForFinished();
@@ -332,7 +334,7 @@ int benchMemory(bool app)
             return 1;
         QTest::qWait(1000);
         std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
-        report("100 KB at ~2,000 pieces/s", stream(h, server, reply, 10, 5));
+        report("100 KB at ~2,000 pieces/s", stream(h.session(), server, reply, 10, 5));
         QTest::qWait(2000);
         std::printf("PSS with the app's window after one finished drawing: %.0f MiB\n", pssMiB(true));
         return 0;
@@ -377,6 +379,65 @@ int benchMemory(bool app)
 // first frame showing the prompt field focused, with a key sent at that moment landing in it) and
 // the frame in which its canvas page has loaded; the bare window, holding only one WebEngineView
 // on the canvas page, reports its first frame and the frame in which that page has loaded.
+// The app's window, then a second and a third, each with one finished 100 KB drawing: what each
+// added window costs. With `drawings`, 50 drawings in one window instead: whether it grows.
+int benchMemoryGrowth(bool windows)
+{
+    const QString reply = replyOfSize(100 * 1024);
+    WindowHarness h;
+    ServerThread server;
+    if (!openWindow(h, server))
+        return 1;
+    QTest::qWait(1000);
+    std::printf("PSS with one window, before drawing: %.0f MiB\n", pssMiB());
+    report("100 KB as fast as loopback sends", stream(h.session(), server, reply, 0, 0));
+    QTest::qWait(2000);
+    const double first = pssMiB(true);
+    std::printf("PSS after the first drawing: %.0f MiB\n", first);
+    std::fflush(stdout);
+    if (windows) {
+        double before = first;
+        for (int n = 2; n <= 3; ++n) {
+            h.engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
+            auto *window = qobject_cast<QQuickWindow *>(h.engine.rootObjects().constLast());
+            ContentController *content = contentOf(window);
+            if (!content)
+                return 1;
+            content->session()->client()->setBase(server.url());
+            while (!canvasLoaded(window))
+                QTest::qWait(20);
+            QSignalSpy refreshed(content->session(), &DrawSession::modelsRefreshed);
+            content->session()->refreshModels();
+            refreshed.wait(10000);
+            content->session()->setSelectedModel(QStringLiteral("bench:1b"));
+            QTest::qWait(1000);
+            const double empty = pssMiB();
+            report("100 KB as fast as loopback sends", stream(content->session(), server, reply, 0, 0));
+            QTest::qWait(2000);
+            const double drawn = pssMiB(true);
+            std::printf(
+                "window %d: PSS %.0f MiB before its drawing (+%.0f), %.0f MiB after (+%.0f MiB for the "
+                "window and its drawing)\n",
+                n, empty, empty - before, drawn, drawn - before);
+            std::fflush(stdout);
+            before = drawn;
+        }
+        return 0;
+    }
+    for (int i = 2; i <= 50; ++i) {
+        const Run run = stream(h.session(), server, reply, 0, 0);
+        if (i % 10 == 0) {
+            QTest::qWait(2000);
+            const double now = pssMiB();
+            std::printf("after %d drawings: PSS %.0f MiB (%+.1f%% of the first's)\n", i, now,
+                        (now - first) / first * 100);
+            std::fflush(stdout);
+        }
+        Q_UNUSED(run);
+    }
+    return 0;
+}
+
 int benchStartup(bool app)
 {
     std::unique_ptr<ServerThread> server;
@@ -559,6 +620,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("BENCH_TRACE"))
         std::printf("application at %.0f ms; ", msSinceProcessStart());
     const QStringList args = application.arguments();
+    if (args.value(1) == QLatin1String("memory") &&
+        (args.value(2) == QLatin1String("windows") || args.value(2) == QLatin1String("drawings")))
+        return benchMemoryGrowth(args.value(2) == QLatin1String("windows"));
     if (args.value(1) == QLatin1String("memory"))
         return benchMemory(args.value(2) != QLatin1String("canvas"));
     if (args.value(1) == QLatin1String("startup") && args.value(2) == QLatin1String("compare"))
