@@ -547,6 +547,7 @@ void TestCanvasPage::aDrawingsOwnAnimationPlaysUntilPaused()
     m_page.controller.finish(svg);
     QVERIFY(m_page.waitUntilStill() && m_page.settle(2, 100));
     QVERIFY2(moving(), "turns once the drawing has settled");
+    screenshot(m_page.window, QStringLiteral("canvas-animated-") + QLatin1String(QTest::currentDataTag()));
     QVERIFY(near(m_page.grab(), dot, Qt::white));
 
     // The file keeps the animation; the picture is the drawing at its beginning.
