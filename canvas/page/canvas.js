@@ -1257,9 +1257,10 @@
 
     // Renders the drawing as a PNG: the sanitized tree, serialized, loaded as an image (an SVG image
     // runs no script and loads nothing, and the page's policy allows only data: images anyway) and
-    // drawn onto a canvas. Loading an image takes a turn of the page's own loop, so the answer is
-    // collected with takePngExport(ticket). options: { scale, width, background } — a width wins
-    // over a scale; background is a CSS colour or empty for transparent.
+    // drawn onto a canvas. An image that is never shown keeps its animations at their beginning, so
+    // the picture is the drawing at time 0. Loading an image takes a turn of the page's own loop,
+    // so the answer is collected with takePngExport(ticket). options: { scale, width, background }
+    // — a width wins over a scale; background is a CSS colour or empty for transparent.
     window.startPngExport = function (options) {
         const root = drawnRoot();
         if (root === null || options === null || typeof options !== 'object')
@@ -1272,11 +1273,6 @@
         const width = Math.max(1, Math.round(size.width * scale));
         const height = Math.max(1, Math.round(size.height * scale));
         const copy = root.cloneNode(true);
-        // The picture is the drawing at its beginning. An image's SMIL clock stands at zero until
-        // it is shown somewhere, which this one never is; its style sheet's animations would run.
-        const still = document.createElementNS(SVG_NS, 'style');
-        still.textContent = '* { animation-play-state: paused !important; }';
-        copy.insertBefore(still, copy.firstChild);
         if (!copy.hasAttribute('viewBox'))
             copy.setAttribute('viewBox', '0 0 ' + size.width + ' ' + size.height);
         copy.setAttribute('width', String(width));
