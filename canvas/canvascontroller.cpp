@@ -97,9 +97,41 @@ void CanvasController::reportPageLoaded(bool ok)
     if (!ok && !m_readyBeforeLoad)
         return;
     m_pageReady = true;
+    // A page that has just loaded plays animations: it is told first when they are to stand still.
+    if (animationsPaused())
+        evaluate(QStringLiteral("window.setAnimationsPaused && window.setAnimationsPaused(true)"));
     const QStringList waiting = std::exchange(m_waiting, {});
     for (const QString &script : waiting)
         evaluate(script);
+    query(QStringLiteral("window.prefersReducedMotion ? window.prefersReducedMotion() : null"), this,
+          [this](const QVariant &answer) {
+              if (answer.typeId() == QMetaType::Bool)
+                  setSystemReducedMotion(answer.toBool());
+          });
+}
+
+void CanvasController::setAnimationsPaused(bool paused)
+{
+    const bool was = animationsPaused();
+    m_pauseChoice = paused;
+    updatePause(was);
+}
+
+void CanvasController::setSystemReducedMotion(bool reduced)
+{
+    const bool was = animationsPaused();
+    m_systemReducedMotion = reduced;
+    updatePause(was);
+}
+
+void CanvasController::updatePause(bool wasPaused)
+{
+    const bool paused = animationsPaused();
+    if (paused == wasPaused)
+        return;
+    evaluate(QStringLiteral("window.setAnimationsPaused && window.setAnimationsPaused(%1)")
+                 .arg(paused ? QStringLiteral("true") : QStringLiteral("false")));
+    emit animationsPausedChanged();
 }
 
 void CanvasController::resetCanvas()

@@ -25,6 +25,10 @@ class CanvasController : public QObject
     // The page's process kept ending as soon as it was started again: the canvas has stopped
     // trying, and says so, until asked to try again.
     Q_PROPERTY(bool pageFailed READ pageFailed NOTIFY pageFailedChanged)
+    // Whether the drawing's animations stand still. Until the user chooses, they do when the
+    // system asks for reduced motion (the page knows; it is asked each time it has loaded).
+    Q_PROPERTY(
+        bool animationsPaused READ animationsPaused WRITE setAnimationsPaused NOTIFY animationsPausedChanged)
 
 public:
     explicit CanvasController(QObject *parent = nullptr);
@@ -71,6 +75,12 @@ public:
     // and a fourth end within the minute gives up.
     static int reloadDelayMs(const QList<qint64> &endedAtMs);
     bool pageFailed() const { return m_pageFailed; }
+    bool animationsPaused() const { return m_pauseChoice.value_or(m_systemReducedMotion); }
+    // The user's choice, which from then on wins over the system's.
+    void setAnimationsPaused(bool paused);
+    // What the system asks for, as the page reports it.
+    void setSystemReducedMotion(bool reduced);
+
     // The user asks for the canvas again after it gave up.
     Q_INVOKABLE void retryPage();
     // Ends the page's render process, which has stopped answering: a page busy in one endless task
@@ -111,11 +121,13 @@ signals:
     // It had a drawing on it, which was lost with it: too heavy to show.
     void drawingLost();
     void pageFailedChanged();
+    void animationsPausedChanged();
     // The view should load the page again (after retryPage()).
     void reloadRequested();
 
 private:
     void evaluate(const QString &script);
+    void updatePause(bool wasPaused);
     void sendDelta(const QString &text);
     void flush();
     void failPendingQueries();
@@ -138,6 +150,8 @@ private:
     bool m_readyBeforeLoad = false;
     QStringList m_waiting;
     bool m_pageFailed = false;
+    std::optional<bool> m_pauseChoice;
+    bool m_systemReducedMotion = false;
     bool m_drawing = false; // something was sent to draw since the last reset
     QList<qint64> m_endedAtMs;
     QElapsedTimer m_clock;

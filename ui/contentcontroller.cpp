@@ -21,6 +21,7 @@
 namespace {
 const QString kExamplesDismissedKey = QStringLiteral("DravlinExamplesDismissed");
 const QString kDivider = QStringLiteral("divider");
+const QString kPauseAnimationsKey = QStringLiteral("DravlinPauseAnimations");
 
 std::function<void(const QUrl &)> &urlOpener()
 {
@@ -80,6 +81,13 @@ ContentController::ContentController(QObject *parent)
         connect(a, signal, this, &ContentController::paymentChanged);
 
     connect(s, &DrawSession::publishedURLChanged, this, &ContentController::publishedLinkTextChanged);
+
+    // Stillness, once asked for, is kept for every drawing and every window after.
+    const QVariant paused = Preferences::value(kPauseAnimationsKey);
+    if (paused.isValid())
+        s->canvas()->setAnimationsPaused(paused.toBool());
+    connect(s->canvas(), &CanvasController::animationsPausedChanged, this,
+            &ContentController::menuEntriesChanged);
 }
 
 ContentController::~ContentController() = default;
@@ -160,6 +168,8 @@ QVariantList ContentController::menuEntries() const
             << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
             << withShortcut(entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026")),
                             historyShortcut())
+            << entry(QStringLiteral("pauseAnimations"), QStringLiteral("Pause animations"),
+                     m_session->canvas()->animationsPaused())
             << entry(kDivider, QString());
     const std::optional<QString> username = m_account->username();
     if (m_account->signedIn() && username && !username->isEmpty())
@@ -336,7 +346,11 @@ void ContentController::activateMenuEntry(const QString &id)
         emit historyRequested();
     else if (id == QLatin1String("profile") && m_account->username())
         openWeb({QLatin1Char('@') + *m_account->username()});
-    else if (id == QLatin1String("publishLocal"))
+    else if (id == QLatin1String("pauseAnimations")) {
+        const bool paused = !m_session->canvas()->animationsPaused();
+        m_session->canvas()->setAnimationsPaused(paused);
+        Preferences::setValue(kPauseAnimationsKey, paused);
+    } else if (id == QLatin1String("publishLocal"))
         m_session->setPublishLocal(!m_session->publishLocal());
     else if (id == QLatin1String("drawings"))
         openWeb({QStringLiteral("drawings")});

@@ -14,19 +14,125 @@
     const SVG_NS = 'http://www.w3.org/2000/svg';
     const XML_NS = 'http://www.w3.org/XML/1998/namespace';
 
-    // Elements a drawing may use. Anything else (script, foreignObject, image, feImage, the
-    // animation elements that can rewrite a link later, HTML, unknown names) is dropped together
-    // with everything inside it.
+    // Elements a drawing may use. Anything else (script, foreignObject, HTML, unknown names) is
+    // dropped together with everything inside it. The animation elements and the two that show an
+    // image are admitted by rules of their own (see ANIMATED and imageSource).
     const DRAWING_ELEMENTS = new Set([
         'svg', 'g', 'defs', 'symbol', 'use', 'path', 'rect', 'circle', 'ellipse', 'line', 'polyline',
         'polygon', 'text', 'tspan', 'textPath', 'title', 'desc', 'linearGradient', 'radialGradient',
-        'stop', 'pattern', 'clipPath', 'mask', 'marker', 'filter', 'style',
+        'stop', 'pattern', 'clipPath', 'mask', 'marker', 'filter', 'style', 'image',
         'feBlend', 'feColorMatrix', 'feComponentTransfer', 'feComposite', 'feConvolveMatrix',
         'feDiffuseLighting', 'feDisplacementMap', 'feDistantLight', 'feDropShadow', 'feFlood',
-        'feFuncA', 'feFuncB', 'feFuncG', 'feFuncR', 'feGaussianBlur', 'feMerge', 'feMergeNode',
-        'feMorphology', 'feOffset', 'fePointLight', 'feSpecularLighting', 'feSpotLight', 'feTile',
-        'feTurbulence',
+        'feFuncA', 'feFuncB', 'feFuncG', 'feFuncR', 'feGaussianBlur', 'feImage', 'feMerge',
+        'feMergeNode', 'feMorphology', 'feOffset', 'fePointLight', 'feSpecularLighting', 'feSpotLight',
+        'feTile', 'feTurbulence',
+        'animate', 'animateTransform', 'animateMotion', 'set', 'mpath',
     ]);
+
+    // An animation can change an attribute long after the page looked at it, so what it may change
+    // is the question: what a drawing moves, turns, colours and fades, and nothing that names a
+    // resource or carries code. No href (a link could point anywhere by the time it is followed),
+    // no event handler, no style (a whole declaration block), no class or id (a class brings any
+    // rule of the model's style sheet, filters included, onto an element the budget counted
+    // without them; an id moves what references reach), and none of the references — filter,
+    // mask, clip-path, marker, cursor — whose only use is a url().
+    const ANIMATED = new Set([
+        // Geometry and layout.
+        'x', 'y', 'width', 'height', 'cx', 'cy', 'r', 'rx', 'ry', 'x1', 'y1', 'x2', 'y2', 'fx', 'fy',
+        'fr', 'd', 'points', 'dx', 'dy', 'rotate', 'offset', 'pathLength', 'startOffset',
+        'textLength', 'viewBox',
+        // Transforms (animateTransform only animates these three).
+        'transform', 'gradientTransform', 'patternTransform',
+        // Colours and opacity.
+        'fill', 'stroke', 'color', 'opacity', 'fill-opacity', 'stroke-opacity', 'stop-color',
+        'stop-opacity', 'flood-color', 'flood-opacity', 'lighting-color',
+        // Strokes and fills.
+        'stroke-width', 'stroke-dasharray', 'stroke-dashoffset', 'stroke-linecap', 'stroke-linejoin',
+        'stroke-miterlimit', 'fill-rule', 'clip-rule',
+        // Showing and hiding.
+        'visibility', 'display',
+        // Text.
+        'font-size', 'font-weight', 'font-style', 'letter-spacing', 'word-spacing', 'text-anchor',
+        // Filter primitives: glows that breathe, water that ripples.
+        'stdDeviation', 'baseFrequency', 'numOctaves', 'seed', 'scale', 'values', 'radius', 'k1', 'k2',
+        'k3', 'k4', 'surfaceScale', 'diffuseConstant', 'specularConstant', 'specularExponent',
+        'azimuth', 'elevation', 'z', 'slope', 'intercept', 'amplitude', 'exponent', 'tableValues',
+    ]);
+    const TRANSFORMS = new Set(['transform', 'gradientTransform', 'patternTransform']);
+    const ANIMATION_ELEMENTS = new Set(['animate', 'animateTransform', 'animateMotion', 'set']);
+    // What an animation may hold: the path its motion follows.
+    const MOTION_PATH = 'mpath';
+    // The values an animation takes on its way. A number, a colour, a list, path data: none of it
+    // needs a url(), a scheme, markup, an escape or an at-rule, and a value with one is refused
+    // whole, whatever the attribute would make of it.
+    const UNSAFE_ANIMATION_VALUE = /url\(|image-set\(|expression\(|var\(|attr\(|[:<>\\@]/;
+    const ANIMATION_VALUES = new Set(['values', 'from', 'to', 'by']);
+    // When an animation starts or stops: "2s", "-0.5s", "0:01.5", "indefinite", or after
+    // another animation or an event on an element of the drawing ("wheel.click", "a1.end+1s",
+    // "click"). Ids resolve inside the drawing's own shadow root, which holds nothing else. No
+    // accessKey() (the keyboard belongs to the app), no wallclock().
+    const CLOCK = '(?:[0-9]+(?::[0-9]{1,2}){1,2}(?:\\.[0-9]+)?|[0-9]*\\.?[0-9]+(?:h|min|s|ms)?)';
+    const EVENT = '(?:begin|end|repeat\\([0-9]+\\)|click|mousedown|mouseup|mouseover|mouseout|mouseenter'
+        + '|mouseleave|focusin|focusout|beginEvent|endEvent|repeatEvent)';
+    const TIMING_VALUE = new RegExp('^(?:indefinite|[-+]?' + CLOCK + '|(?:[A-Za-z_][A-Za-z0-9_-]*\\.)?' + EVENT
+        + '(?:\\s*[-+]\\s*' + CLOCK + ')?)$');
+
+    // Whether an animation element, attributes copied, may stay: it changes an attribute on the
+    // list above, only through values a drawing needs, and starts and stops on the drawing's own
+    // clock or events. Anything else and it is left out, with what it holds. Values are judged as
+    // written: one the copy left out would leave the animation doing something else.
+    function isSafeAnimation(node, tag, attributes) {
+        if (tag === 'animateMotion') {
+            // It moves its element along a path; the attribute named, if any, means nothing to it.
+            node.removeAttribute('attributeName');
+        } else {
+            const name = node.getAttribute('attributeName');
+            if (name === null || !ANIMATED.has(name) || (tag === 'animateTransform' && !TRANSFORMS.has(name)))
+                return false;
+        }
+        const type = node.getAttribute('attributeType');
+        if (type !== null && type !== 'CSS' && type !== 'XML' && type !== 'auto')
+            return false;
+        for (let k = 0; k < attributes.length; k += 2) {
+            const name = attributes[k].toLowerCase();
+            const value = decodeReferences(attributes[k + 1]);
+            if (ANIMATION_VALUES.has(name) && UNSAFE_ANIMATION_VALUE.test(value.toLowerCase()))
+                return false;
+            if (name === 'begin' || name === 'end') {
+                for (const part of value.split(';')) {
+                    const time = part.trim();
+                    if (time !== '' && !TIMING_VALUE.test(time))
+                        return false;
+                }
+            }
+        }
+        return true;
+    }
+
+    // Whether an element has what it needs to be kept, its attributes copied.
+    function isUsable(node, tag, attributes) {
+        if (ANIMATION_ELEMENTS.has(tag))
+            return isSafeAnimation(node, tag, attributes);
+        // A motion path is a path of the drawing or nothing.
+        return tag !== MOTION_PATH || node.hasAttribute('href');
+    }
+
+    // The source an <image> or <feImage> may show: a picture the model wrote into the drawing as a
+    // data: URL, in a format the engine decodes as an image and nothing else. An SVG shown as an
+    // image runs no script and loads nothing. Anything else — a web address, a file, an element
+    // of the drawing, a data: URL of another type — and the element is left out.
+    const IMAGE_SOURCE = /^data:image\/(?:png|jpeg|jpg|gif|webp|svg\+xml)(?:;[a-z0-9=_.+-]*)*,/i;
+    function imageSource(attributes) {
+        for (let k = 0; k < attributes.length; k += 2) {
+            const lower = attributes[k].toLowerCase();
+            if (lower === 'href' || lower === 'xlink:href') {
+                // The URL parser drops these anywhere in a URL: "data:image/png;\nbase64," counts.
+                const value = decodeReferences(attributes[k + 1]).replace(/[\t\n\r]+/g, '').trim();
+                return IMAGE_SOURCE.test(value) ? value : null;
+            }
+        }
+        return null;
+    }
 
     // Names are folded the way the HTML parser folds SVG: lower-cased, then these get their
     // camelCase back. Models write "<LinearGradient" and "viewbox" often enough to matter.
@@ -61,7 +167,12 @@
     // Their content runs to the matching end tag whatever it holds ("a < b" in a script, "g > rect"
     // in a style sheet), as in HTML.
     const RAW_TEXT = new Set(['style', 'script']);
-    // What fades in as it lands; containers and paint servers simply appear.
+    // What fades in as it lands; containers and paint servers simply appear, and so does what is
+    // only drawn by reference.
+    const FADING = new Set(['path', 'rect', 'circle', 'ellipse', 'line', 'polyline', 'polygon', 'text', 'use',
+        'image']);
+    const UNSEEN = new Set(['defs', 'symbol', 'clipPath', 'mask', 'pattern', 'marker']);
+    // More elements than this in one frame appear at once.
     const FADE_THRESHOLD = 40;
 
     // What one drawing may ask of the engine that shows it. A few hundred bytes of markup can ask
@@ -85,6 +196,9 @@
         // Filters and masks, copies included: each is a pass over the pixels of what it applies
         // to. 32 blurs of large shapes took 2.4 s; a thousand small glows cost nothing.
         layers: 32,
+        // Animations: each makes the engine style and paint its element again on every frame, for
+        // as long as the drawing is shown. Drawings that move have a few dozen; the rest stand still.
+        animations: 200,
     });
     // Long path data or text costs in proportion to its length, in a copy as anywhere.
     const SIZE_UNIT = 64;
@@ -312,7 +426,7 @@
     function newFrame(name) {
         return {
             name: name, node: null, text: false, sheet: null,
-            weight: 0, height: 1, layers: 0, chars: 0, id: null,
+            weight: 0, height: 1, layers: 0, chars: 0, id: null, unseen: false,
         };
     }
     function resetFrame(frame) {
@@ -322,11 +436,13 @@
         frame.layers = 0;
         frame.chars = 0;
         frame.id = null;
+        frame.unseen = false;
         return frame;
     }
 
     // Builds one SVG from its markup, fed in pieces of any size, starting at its "<svg". The root
-    // element goes into host; onCreated hears of every element that should fade in.
+    // element goes into host; onCreated(node, fades) hears of every other element, and whether it
+    // should fade in.
     class SvgBuilder {
         constructor(host, onCreated) {
             this.host = host;
@@ -350,6 +466,7 @@
             this.elements = 0;
             this.instances = 0;
             this.layers = 0;
+            this.animations = 0;
             // What each id's element shows once complete ({ weight, height, layers }), or
             // OPEN_TARGET while it is still open. The first element with an id is the one a
             // reference reaches, and since the tree only grows at its end, it stays the first.
@@ -742,17 +859,24 @@
                 let tag = name;
                 if (tag === 'a')
                     tag = parent !== null && parent.text ? 'tspan' : 'g';
-                if (parent === null ? tag === 'svg' : DRAWING_ELEMENTS.has(tag)) {
+                const image = tag === 'image' || tag === 'feImage' ? imageSource(this.attributes) : null;
+                if (parent === null ? tag === 'svg' : (DRAWING_ELEMENTS.has(tag)
+                    && (image !== null || (tag !== 'image' && tag !== 'feImage'))
+                    && (tag !== MOTION_PATH || parent.node.localName === 'animateMotion'))) {
                     node = document.createElementNS(SVG_NS, tag);
                     copyAttributes(node, this.attributes, name === 'a');
-                    if (!this.admit(node, tag, frame)) {
+                    if (image !== null)
+                        node.setAttribute('href', image);
+                    if (!isUsable(node, tag, this.attributes) || (ANIMATION_ELEMENTS.has(tag) && this.animatesRoot(node))
+                        || !this.admit(node, tag, frame)) {
                         node = null;
                     } else if (parent === null) {
                         fitToView(node);
                         this.host.appendChild(node);
                     } else {
                         parent.node.appendChild(node);
-                        this.onCreated(node);
+                        frame.unseen = parent.unseen || UNSEEN.has(parent.node.localName);
+                        this.onCreated(node, !frame.unseen && FADING.has(tag));
                     }
                 }
             }
@@ -803,6 +927,15 @@
             }
         }
 
+        // Whether an animation would change the root element. The root is a box in the page's own
+        // layout, and an animated root once left the engine showing a stale picture of the canvas
+        // for good, the next drawings included.
+        animatesRoot(node) {
+            const root = this.stack[0].node;
+            const href = node.getAttribute('href');
+            return href === null ? this.top().node === root : root.id !== '' && href === '#' + root.id;
+        }
+
         // Counts a new element (attributes copied, not yet in the tree) against the budget in its
         // frame; false when it would go over. A <use> shows its target's subtree once more, so it
         // needs the target's totals: a target that is not complete yet (the <use> itself, an
@@ -819,6 +952,14 @@
                 named = named || (name.length === 2 && (name.charCodeAt(0) | 0x20) === 105
                     && (name.charCodeAt(1) | 0x20) === 100);
             }
+            if (ANIMATION_ELEMENTS.has(tag)) {
+                if (this.animations >= BUDGET.animations)
+                    return false;
+                this.animations++;
+            }
+            // A picture is decoded and drawn like a layer: one pass over the pixels it covers.
+            if ((tag === 'image' || tag === 'feImage') && !this.charge(frame, NO_CONTENT, 1, 1))
+                return false;
             const href = tag === 'use' ? node.getAttribute('href') : null;
             if (href !== null && !this.charge(frame, this.target(href), 1, 0))
                 return false;
@@ -913,16 +1054,12 @@
         return -1;
     }
 
+    // The page's own look. It stays out of the drawing's way: the fade-in is an animation the page
+    // starts from script (see settleArrivals), so no rule here sets an element's animation and none
+    // can replace or stop one of the model's own.
     const SHEET = `
         :host > svg { display: block; width: 100%; height: 100%; }
-        @keyframes dravlin-arrive { from { opacity: 0; } }
-        :is(path, rect, circle, ellipse, line, polyline, polygon, text, use):not(:is(defs, symbol, clipPath, mask, pattern, marker) *) {
-            animation: dravlin-arrive 240ms ease-out;
-        }
-        :host(.settled) * { animation: none !important; }
-        @media (prefers-reduced-motion: reduce) {
-            * { animation: none !important; }
-        }
+        :host(.paused) * { animation-play-state: paused !important; }
     `;
 
     const stage = document.getElementById('stage');
@@ -932,31 +1069,66 @@
     const sheet = new CSSStyleSheet();
     sheet.replaceSync(SHEET);
     drawing.adoptedStyleSheets = [sheet];
+    const reducedMotion = window.matchMedia('(prefers-reduced-motion: reduce)');
 
-    // Elements that arrived since the last frame. A burst (a big piece, a burst of small ones)
-    // appears at once: fading hundreds of shapes together reads as a flash, not a drawing.
+    // Elements that arrived since the last frame fade in as that frame is drawn, from nothing to
+    // whatever opacity they have by then, a SMIL animation's included. A burst (a big piece, a burst of small ones) appears at once: fading hundreds
+    // of shapes together reads as a flash, not a drawing.
+    const ARRIVAL = Object.freeze({ id: 'dravlin-arrive', duration: 240, easing: 'ease-out' });
     let arrivals = [];
+    let arrived = 0;
     let frameRequested = false;
-    function settleBurst() {
+    function settleArrivals() {
         frameRequested = false;
         const batch = arrivals;
+        const count = arrived;
         arrivals = [];
-        if (batch.length <= FADE_THRESHOLD)
+        arrived = 0;
+        if (count > FADE_THRESHOLD || reducedMotion.matches || stage.classList.contains('settled'))
             return;
         for (const node of batch) {
-            for (const animation of node.getAnimations())
-                animation.finish();
+            // An element the model's style sheet animates arrives as that animation has it: a fade
+            // over it leaves the engine showing the fade's last frame when the model's animation
+            // changes the same property later.
+            if (node.getAnimations().length === 0)
+                node.animate([{ opacity: 0, offset: 0 }], ARRIVAL);
         }
     }
-    function noteArrival(node) {
+    function noteArrival(node, fades) {
         if (stage.classList.contains('settled'))
             return;
-        arrivals.push(node);
+        arrived++;
+        if (fades)
+            arrivals.push(node);
         if (!frameRequested) {
             frameRequested = true;
-            requestAnimationFrame(settleBurst);
+            requestAnimationFrame(settleArrivals);
         }
     }
+
+    // Whether the drawing's animations stand still: the user's choice, sent by the app. A drawing
+    // shown while they do starts still at its beginning.
+    let animationsPaused = false;
+    let pausedRoot = null; // the root the choice was last applied to
+    function applyPause() {
+        const root = drawnRoot();
+        pausedRoot = root;
+        stage.classList.toggle('paused', animationsPaused);
+        if (root !== null) {
+            if (animationsPaused)
+                root.pauseAnimations();
+            else
+                root.unpauseAnimations();
+        }
+    }
+    window.setAnimationsPaused = function (paused) {
+        animationsPaused = paused === true;
+        applyPause();
+    };
+    // Whether the system asks for less motion: the app pauses animations by default then.
+    window.prefersReducedMotion = function () {
+        return reducedMotion.matches;
+    };
 
     // The text from "<svg" to the root's end, kept to recognise the final SVG when it comes. Pieces
     // are folded into chunks as they pile up: tens of thousands of tiny strings kept alive for a
@@ -993,6 +1165,8 @@
         streamed = new StreamedText();
         finished = false;
         arrivals = [];
+        arrived = 0;
+        pausedRoot = null;
     };
 
     window.applyDelta = function (text) {
@@ -1012,6 +1186,8 @@
             text = joined.slice(at);
         }
         const end = builder.feed(text);
+        if (animationsPaused && pausedRoot !== drawnRoot())
+            applyPause();
         // Whatever follows the root's end (a closing fence, remarks, a second SVG) is not drawing.
         streamed.append(end < 0 ? text : text.slice(0, end));
     };
@@ -1038,6 +1214,8 @@
             builder.feed(svg.slice(at));
             drawing.replaceChildren(aside);
         }
+        if (animationsPaused && pausedRoot !== drawnRoot())
+            applyPause();
         streamed = new StreamedText();
         streamed.append(svg);
     };
@@ -1079,9 +1257,10 @@
 
     // Renders the drawing as a PNG: the sanitized tree, serialized, loaded as an image (an SVG image
     // runs no script and loads nothing, and the page's policy allows only data: images anyway) and
-    // drawn onto a canvas. Loading an image takes a turn of the page's own loop, so the answer is
-    // collected with takePngExport(ticket). options: { scale, width, background } — a width wins
-    // over a scale; background is a CSS colour or empty for transparent.
+    // drawn onto a canvas. An image that is never shown keeps its animations at their beginning, so
+    // the picture is the drawing at time 0. Loading an image takes a turn of the page's own loop,
+    // so the answer is collected with takePngExport(ticket). options: { scale, width, background }
+    // — a width wins over a scale; background is a CSS colour or empty for transparent.
     window.startPngExport = function (options) {
         const root = drawnRoot();
         if (root === null || options === null || typeof options !== 'object')

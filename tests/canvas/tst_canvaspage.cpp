@@ -108,6 +108,9 @@ private slots:
     void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere_data();
     void aHostileReplyRunsNothingLoadsNothingAndGoesNowhere();
     void theDrawingFitsTheCanvasAndItsReferencesRender();
+    void aDrawingsOwnAnimationPlaysUntilPaused_data();
+    void aDrawingsOwnAnimationPlaysUntilPaused();
+    void animationsStandStillWhenTheSystemAsksUntilTheUserChooses();
     void aDrawingTooHeavyToShowIsCutToItsBudget_data();
     void aDrawingTooHeavyToShowIsCutToItsBudget();
     void theCanvasComesBackWhenItsPageIsLost_data();
@@ -239,6 +242,35 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
         << "<svg><use id=\"u\" href=\"#u\"/><g id=\"a\"><use href=\"#a\"/><rect/></g><use href=\"#b\"/>"
            "<circle id=\"b\"/><use href=\"#a\"/><use href=\"#b\"/><use href=\"#%62\"/></svg>"
         << "svg[](g[id=a](rect[]()),circle[id=b](),use[href=#a](),use[href=#b]())";
+    QTest::newRow("animations of the drawing's own attributes, on its own clock and events")
+        << "<svg><g id=\"w\"><rect/><animateTransform attributeName=\"transform\" type=\"rotate\" "
+           "from=\"0 5 5\" to=\"360 5 5\" dur=\"2s\" begin=\"0s; w.click;a1.end+1s\" "
+           "repeatCount=\"indefinite\"/>"
+           "</g><circle><animate id=\"a1\" attributeName=\"r\" values=\"1;2;1\" dur=\"1s\" fill=\"freeze\"/>"
+           "<set attributeName=\"visibility\" to=\"hidden\" begin=\"0:01.5\" attributeType=\"CSS\"/>"
+           "<animate attributeName=\"fill\" values=\"#f00;rgb(0, 0, 255)\" end=\"indefinite\"/></circle>"
+           "<path id=\"p\" d=\"M0 0h9\"/><rect><animateMotion dur=\"3s\" attributeName=\"href\" "
+           "rotate=\"auto\">"
+           "<mpath xlink:href=\"#p\"/></animateMotion></rect><mpath href=\"#p\"/></svg>"
+        << "svg[](g[id=w](rect[](),animateTransform[attributeName=transform,type=rotate,from=0 5 5,to=360 5 "
+           "5,"
+           "dur=2s,begin=0s; "
+           "w.click;a1.end+1s,repeatCount=indefinite]()),circle[](animate[id=a1,attributeName=r,"
+           "values=1;2;1,dur=1s,fill=freeze](),set[attributeName=visibility,to=hidden,begin=0:01.5,"
+           "attributeType=CSS](),animate[attributeName=fill,values=#f00;rgb(0, 0, 255),end=indefinite]()),"
+           "path[id=p,d=M0 0h9](),rect[](animateMotion[dur=3s,rotate=auto](mpath[href=#p]())))";
+    QTest::newRow("animations of the root itself are left out")
+        << "<svg id=\"s\"><animate attributeName=\"opacity\" to=\"0\"/><g><set href=\"#s\" "
+           "attributeName=\"x\" "
+           "to=\"1\"/><set href=\"#t\" attributeName=\"x\" to=\"1\"/></g></svg>"
+        << "svg[id=s](g[](set[href=#t,attributeName=x,to=1]()))";
+    QTest::newRow("pictures written into the drawing as data: URLs")
+        << "<svg><image x=\"1\" href=\"data:image/png;base64,iVBORw0KGgo=\"/><filter><feImage "
+           "xlink:href=\" data:image/SVG+xml;utf8,%3Csvg%3E%3C/svg%3E\" result=\"i\"/></filter>"
+           "<image xlink:href=\"data:image/webp;base64,&#10;UklGR\"/><image href=\"data:image/gif,G\"/></svg>"
+        << "svg[](image[x=1,href=data:image/png;base64,iVBORw0KGgo=](),filter[](feImage[result=i,"
+           "href=data:image/SVG+xml;utf8,%3Csvg%3E%3C/svg%3E]()),image[href=data:image/webp;base64,UklGR](),"
+           "image[href=data:image/gif,G]())";
 }
 
 void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg()
@@ -333,7 +365,17 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 <rect style="fill: u\72l(REMOTE/esc2.png)" width="10" height="10"/>
 <rect filter="url(REMOTE/f.svg#f)" mask="url('REMOTE/m.svg#m')" clip-path="url( REMOTE/c.svg#c)" cursor="url(REMOTE/cur.png), auto"/>
 <g style="background-image: image-set('REMOTE/is.png' 1x)"><rect width="1" height="1"/></g>
-<animate attributeName="href" to="REMOTE/anim"/><set attributeName="onclick" to="alert(8)"/><animateTransform attributeName="transform" type="rotate" from="0" to="360" dur="1s"/>
+<animate attributeName="href" to="REMOTE/anim"/><set attributeName="onclick" to="alert(8)"/><animateTransform attributeName="transform" type="rotate" from="0" to="360" dur="1s"/><g><animateTransform attributeName="transform" type="rotate" from="0" to="360" dur="1s"/></g>
+<circle id="t" r="5"><animate attributeName="href" values="#kept;REMOTE/anim"/><set attributeName="xlink:href" to="javascript:alert(9)"/><set attributeName="onLoad" to="window.pwned=9"/>
+<set attributeName="style" to="fill:url(REMOTE/s.png)"/><set attributeName="class" to="inside"/><set attributeName="id" to="kept"/><set attributeName=" fill" to="#000"/>
+<animate attributeName="fill" values="#000;url(REMOTE/f.png)"/><set attributeName="fill" attributeType="CSS" to="url(REMOTE/g.png)"/><animate attributeName="stroke" by="url(#p)"/>
+<set attributeName="filter" to="url(REMOTE/f.svg#f)"/><set attributeName="mask" to="none"/><set attributeName="cursor" to="pointer"/><set attributeName="xml:base" to="REMOTE/"/>
+<set attributeName="fill" to="java&#9;script:alert(10)"/><animate attributeName="d" to="&lt;script&gt;window.pwned=11&lt;/script&gt;"/><set attributeName="fill" attributeType="XML:href" to="red"/>
+<set attributeName="fill" to="red" begin="accessKey(a)"/><set attributeName="fill" to="red" begin="wallclock(2030-01-01)"/><set attributeName="fill" to="red" end="kept.click; REMOTE.end"/>
+<animateTransform attributeName="fill" type="rotate" to="red"/><animate href="REMOTE/x.svg#t" attributeName="r" to="9"/></circle>
+<path id="route" d="M0 0h9"/><rect width="1" height="1"><animateMotion dur="1s"><mpath href="REMOTE/p.svg#route"/><mpath xlink:href="javascript:alert(12)"/></animateMotion></rect>
+<image href="data:text/html,&lt;script&gt;alert(13)&lt;/script&gt;"/><image href="#kept"/><image href="data:image/png"/><image xlink:href="file:///etc/hosts"/>
+<filter id="fi"><feImage href="#kept"/><feImage href="javascript:alert(14)"/><feImage href="REMOTE/f.svg"/></filter>
 <textPath href="REMOTE/p#x">t</textPath>
 <pattern id="p" width="1" height="1"><image href="REMOTE/pat.png"/></pattern><circle cx="20" cy="20" r="5" fill="url(#p)"/>
 </svg>)SVG");
@@ -374,10 +416,42 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
     QCOMPARE(png.pixelColor(255, 255), QColor(1, 2, 3));
 
     // Nothing that can act survived, on the canvas or in the file, and the harmless drawing did.
-    for (const char *banned :
-         {"script",    "image",  "IMAGE",   "foreignObject", "iframe",     "object",    "embed", "feImage",
-          "animate",   "set[",   "body",    "img",           "javascript", "127.0.0.1", "data:", "@import",
-          "font-face", "onload", "onclick", "onmouseover",   "pwned",      "\\"}) {
+    for (const char *banned : {"script",
+                               "image",
+                               "IMAGE",
+                               "foreignObject",
+                               "iframe",
+                               "object",
+                               "embed",
+                               "feImage",
+                               "body",
+                               "img",
+                               "javascript",
+                               "127.0.0.1",
+                               "data:",
+                               "@import",
+                               "alert",
+                               "font-face",
+                               "onload",
+                               "onclick",
+                               "onmouseover",
+                               "pwned",
+                               "\\",
+                               "mpath",
+                               "accessKey",
+                               "wallclock",
+                               "attributeName=href",
+                               "attributeName=xlink",
+                               "attributeName=on",
+                               "attributeName=style",
+                               "attributeName=class",
+                               "attributeName=id",
+                               "attributeName=filter",
+                               "attributeName=mask",
+                               "attributeName=cursor",
+                               "attributeName=xml",
+                               "attributeName= ",
+                               "to=red"}) {
         QVERIFY2(!streamed.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
         QVERIFY2(!saved.contains(QLatin1String(banned), Qt::CaseInsensitive), banned);
     }
@@ -385,6 +459,10 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
                                 QStringLiteral("g[](text[x=5,y=5](\"link\"))"),
                                 QStringLiteral("circle[cx=20,cy=20,r=5,fill=url(#p)]()"),
                                 QStringLiteral("feGaussianBlur[stdDeviation=1]()"),
+                                QStringLiteral("circle[id=t,r=5](animate[attributeName=r,to=9]())"),
+                                QStringLiteral("rect[width=1,height=1](animateMotion[dur=1s]())"),
+                                QStringLiteral("animateTransform[attributeName=transform,type=rotate,from=0,"
+                                               "to=360,dur=1s]()"),
                                 QStringLiteral("rect[class=inside,x=80,y=80,width=10,height=10]()")})
         QVERIFY2(streamed.contains(part), qPrintable(part));
     QCOMPARE(streamed.count(QStringLiteral("style[]()")), 5);
@@ -432,6 +510,112 @@ void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender()
                  qPrintable(QStringLiteral("paper at %1,%2").arg(at.x()).arg(at.y())));
 }
 
+// A bar turning about the middle, flat at its beginning, and a red dot that is hidden 50 ms in:
+// by SMIL, and by the model's style sheet with rules on element types, which the page's own
+// arrival animation once outranked and then stopped for good.
+void TestCanvasPage::aDrawingsOwnAnimationPlaysUntilPaused_data()
+{
+    QTest::addColumn<QString>("svg");
+    const QString head =
+        QStringLiteral("<svg viewBox=\"0 0 100 100\"><rect width=\"100\" height=\"100\" fill=\"#fff\"/>");
+    QTest::newRow("SMIL") << head + QStringLiteral(
+                                        "<path d=\"M10 45h80v10h-80z\"><animateTransform "
+                                        "attributeName=\"transform\" type=\"rotate\" from=\"0 50 50\" "
+                                        "to=\"360 50 50\" dur=\"2s\" repeatCount=\"indefinite\"/></path>"
+                                        "<circle cx=\"90\" cy=\"90\" r=\"8\" fill=\"#f00\"><set "
+                                        "attributeName=\"opacity\" to=\"0\" begin=\"0.05s\"/>"
+                                        "</circle></svg>");
+    QTest::newRow("CSS") << head + QStringLiteral(
+                                       "<style>path { transform-origin: 50px 50px; animation: turn 2s linear "
+                                       "infinite } @keyframes turn { to { transform: rotate(360deg) } } "
+                                       "circle { animation: gone 50ms steps(1) forwards } @keyframes gone "
+                                       "{ to { opacity: 0 } }</style><path d=\"M10 45h80v10h-80z\"/>"
+                                       "<circle cx=\"90\" cy=\"90\" r=\"8\" fill=\"#f00\"/></svg>");
+}
+
+void TestCanvasPage::aDrawingsOwnAnimationPlaysUntilPaused()
+{
+    QFETCH(QString, svg);
+    const auto unpause = qScopeGuard([this] { m_page.controller.setAnimationsPaused(false); });
+    // In view coordinates: the bar's left end when flat, the dot.
+    const QPoint barEnd(8 + 15 * 384 / 100, 200), dot(8 + 90 * 384 / 100, 8 + 90 * 384 / 100);
+    const auto moving = [this] {
+        const QImage before = m_page.grab();
+        return m_page.settle(8, 100) && m_page.grab() != before;
+    };
+    stream(svg);
+    m_page.controller.finish(svg);
+    QVERIFY(m_page.waitUntilStill() && m_page.settle(2, 100));
+    QVERIFY2(moving(), "turns once the drawing has settled");
+    screenshot(m_page.window, QStringLiteral("canvas-animated-") + QLatin1String(QTest::currentDataTag()));
+    QVERIFY(near(m_page.grab(), dot, Qt::white));
+
+    // The file keeps the animation; the picture is the drawing at its beginning.
+    QTemporaryDir dir;
+    Exporter exporter;
+    exporter.setCanvas(&m_page.controller);
+    QSignalSpy finished(&exporter, &Exporter::finished);
+    exporter.saveSvg(QUrl::fromLocalFile(dir.filePath(QStringLiteral("a.svg"))));
+    QVERIFY(finished.wait(30000) && finished.last().first().toBool());
+    exporter.savePng(QUrl::fromLocalFile(dir.filePath(QStringLiteral("a.png"))), 1, 100, true);
+    QVERIFY2(finished.wait(30000) && finished.last().first().toBool(), qPrintable(exporter.message()));
+    QFile file(dir.filePath(QStringLiteral("a.svg")));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray saved = file.readAll();
+    QVERIFY(saved.contains("animateTransform") || saved.contains("@keyframes turn"));
+    const QImage png(dir.filePath(QStringLiteral("a.png")));
+    QVERIFY(near(png, {15, 50}, Qt::black) && near(png, {50, 15}, Qt::white) && near(png, {90, 90}, Qt::red));
+
+    // Paused, it stands still; a drawing shown while paused stands at its beginning, and plays
+    // from there when let go.
+    m_page.controller.setAnimationsPaused(true);
+    QVERIFY(m_page.settle(2));
+    QVERIFY2(!moving(), "paused");
+    m_page.controller.resetCanvas();
+    m_page.controller.finish(svg);
+    QVERIFY(m_page.settle(8, 100));
+    QVERIFY(!moving());
+    const QImage still = m_page.grab();
+    QVERIFY(near(still, barEnd, Qt::black) && near(still, dot, Qt::red));
+    m_page.controller.setAnimationsPaused(false);
+    QVERIFY2(moving(), "let go");
+}
+
+// Without a choice of the user's, animations stand still when the system asks for less motion, as
+// the page reports each time it loads; once the user has chosen, the choice holds. A page that has
+// just loaded hears of it before any drawing.
+void TestCanvasPage::animationsStandStillWhenTheSystemAsksUntilTheUserChooses()
+{
+    const QString pause = QStringLiteral("window.setAnimationsPaused && window.setAnimationsPaused(%1)");
+    CanvasController controller;
+    RecordingView view;
+    view.answerTo = &controller;
+    bool reduced = true;
+    view.onQuery = [&reduced](const QString &script) {
+        return script.contains(QLatin1String("prefersReducedMotion")) ? QVariant(reduced) : QVariant();
+    };
+    QSignalSpy changed(&controller, &CanvasController::animationsPausedChanged);
+    QVERIFY(!controller.animationsPaused());
+    controller.setWebView(&view);
+    QTRY_VERIFY(controller.animationsPaused());
+    QCOMPARE(view.scripts, QStringList{pause.arg(QLatin1String("true"))});
+
+    controller.setAnimationsPaused(false);
+    QCOMPARE(view.scripts.last(), pause.arg(QLatin1String("false")));
+    reduced = false;
+    controller.setSystemReducedMotion(false);
+    controller.setSystemReducedMotion(true);
+    QCOMPARE(changed.size(), 2);
+    QVERIFY(!controller.animationsPaused());
+
+    controller.setAnimationsPaused(true);
+    view.scripts.clear();
+    controller.reportPageLoading();
+    controller.applyDelta(QStringLiteral("<svg>"));
+    controller.reportPageLoaded(true);
+    QCOMPARE(view.scripts, (QStringList{pause.arg(QLatin1String("true")), delta(QStringLiteral("<svg>"))}));
+}
+
 void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
 {
     QTest::addColumn<QString>("svg");
@@ -464,6 +648,11 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
                      kBlue + QStringLiteral("</marker>"),
                  "marker", 1, 3, markedPath(10), markedPath(1000))
         << "[marker-mid]" << 1 << 4;
+    QTest::newRow("a thousand animations")
+        << heavy(kBlue + QStringLiteral("<rect width=\"9\" height=\"9\"><animate attributeName=\"x\" "
+                                        "values=\"0;50\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>")
+                             .repeated(1000))
+        << "animate" << 200 << 201;
 }
 
 // Each streamed and then finished at once: the page keeps answering, shows the part within its

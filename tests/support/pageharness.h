@@ -91,11 +91,12 @@ Window {
         return pollUntil(QStringLiteral("(window.__harnessSettled || 0) === %1").arg(token));
     }
 
-    // Returns once nothing is animating in the drawing any more (new elements fade in briefly).
+    // Returns once no element of the drawing is fading in any more. The drawing's own animations
+    // may go on.
     bool waitUntilStill()
     {
-        return pollUntil(
-            QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations().length === 0"));
+        return pollUntil(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations()"
+                                        ".every((a) => a.id !== 'dravlin-arrive')"));
     }
 
     QImage grab() { return window->grabWindow(); }

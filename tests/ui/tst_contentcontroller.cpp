@@ -118,7 +118,7 @@ private slots:
                             const char *names = "Publishing as you|Prompt") {
             QTest::newRow(tag) << setup << canDraw << picker << menu << QString(payment) << QString(names);
         };
-        const QString sheets = "Get more models…|OpenRouter key…|History…|";
+        const QString sheets = "Get more models…|OpenRouter key…|History…|Pause animations|";
         const QString plain = sheets + "|Drawings|Models";
         const QString signedIn = sheets + "|Publish local drawings|Drawings|Models";
         const QString cloud = "Cloud|Plain|Seer";
@@ -214,6 +214,13 @@ private slots:
                  (QStringList{w.server.url().toString() + "/@x%2Fy%3Fz", "http://x.example/d/1"}));
         w.content->activateMenuEntry(QStringLiteral("publishLocal"));
         QVERIFY(!w.content->session()->publishLocal());
+        // Stillness is a choice shown in the menu, and kept for the next window.
+        w.content->activateMenuEntry(QStringLiteral("pauseAnimations"));
+        QVERIFY(w.content->session()->canvas()->animationsPaused());
+        QVERIFY(rows(w.content->menuEntries(), {"text", "checked"}).contains("Pause animations true"));
+        QVERIFY(ContentController().session()->canvas()->animationsPaused());
+        w.content->activateMenuEntry(QStringLiteral("pauseAnimations"));
+        QVERIFY(!ContentController().session()->canvas()->animationsPaused());
     }
 
     // Sizes, elapsed times, the Draw button and the picture picker's formats, at their edges.
