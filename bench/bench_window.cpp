@@ -428,7 +428,7 @@ int benchMemoryGrowth(bool windows)
         const Run run = stream(h.session(), server, reply, 0, 0);
         if (i % 10 == 0) {
             QTest::qWait(2000);
-            const double now = pssMiB();
+            const double now = pssMiB(i == 10 || i == 50);
             std::printf("after %d drawings: PSS %.0f MiB (%+.1f%% of the first's)\n", i, now,
                         (now - first) / first * 100);
             std::fflush(stdout);

@@ -159,7 +159,7 @@ private slots:
             << QString();
         QTest::newRow("nothing listening") << FakeResponse(0) << QString() << kNotRunning;
         QTest::newRow("a slow model load is waited for")
-            << FakeResponse().pause(600).write(piece("a")).write(piece("b")).write(kDone) << "a|-; b|-"
+            << FakeResponse().pause(1800).write(piece("a")).write(piece("b")).write(kDone) << "a|-; b|-"
             << QString();
         QTest::newRow("no first line at all") << FakeResponse().hold() << QString() << kTimedOut;
         QTest::newRow("a stall after the first line")
@@ -172,7 +172,7 @@ private slots:
     }
     void aReplyBecomesPiecesAndAnEnd()
     {
-        run("POST", "/api/chat", {.chatFirstLineMs = 1500, .chatIdleMs = 200},
+        run("POST", "/api/chat", {.chatFirstLineMs = 3000, .chatIdleMs = 1000},
             {{"model", "gemma3:4b"}, {"messages", kMessages}, {"stream", true}, {"keep_alive", "10m"}});
     }
 
