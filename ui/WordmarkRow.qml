@@ -100,6 +100,8 @@ RowLayout {
                 text: modelData.text
                 checkable: modelData.checked !== undefined
                 checked: modelData.checked === true
+                // A tick where the keys go, so every item's text starts in the same place.
+                indicator: Item {}
                 enabled: !divider
                 implicitHeight: divider ? 9 : 28
                 topPadding: divider ? 4 : 0
@@ -134,7 +136,7 @@ RowLayout {
                         text: item.text
                         font: item.font
                         color: "white"
-                        leftPadding: item.checkable ? item.indicator.width + 6 : 4
+                        leftPadding: 4
                     }
                     // The item's key, as the platform writes it.
                     Text {
@@ -143,10 +145,10 @@ RowLayout {
                         anchors.right: parent.right
                         anchors.rightMargin: 4
                         anchors.verticalCenter: parent.verticalCenter
-                        text: item.modelData.shortcut ?? ""
+                        text: item.checked ? "✓" : (item.modelData.shortcut ?? "")
                         font.family: item.font.family
                         font.pixelSize: 11
-                        color: item.highlighted ? "white" : Theme.white(0.45)
+                        color: item.highlighted || item.checked ? "white" : Theme.white(0.45)
                     }
                 }
                 Accessible.role: divider ? Accessible.Separator : Accessible.MenuItem
