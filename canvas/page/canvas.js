@@ -1072,8 +1072,9 @@
     const reducedMotion = window.matchMedia('(prefers-reduced-motion: reduce)');
 
     // Elements that arrived since the last frame fade in as that frame is drawn, from nothing to
-    // whatever opacity they have by then, a SMIL animation's included. A burst (a big piece, a burst of small ones) appears at once: fading hundreds
-    // of shapes together reads as a flash, not a drawing.
+    // whatever opacity they have by then, a SMIL animation's included. A burst (a big piece, a
+    // burst of small ones) appears at once: fading hundreds of shapes together reads as a flash,
+    // not a drawing.
     const ARRIVAL = Object.freeze({ id: 'dravlin-arrive', duration: 240, easing: 'ease-out' });
     let arrivals = [];
     let arrived = 0;

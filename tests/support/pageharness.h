@@ -95,7 +95,9 @@ Window {
     // may go on.
     bool waitUntilStill()
     {
-        return pollUntil(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations()"
+        // Elements that arrived fade in from the next frame on: let that frame come first.
+        return settle(2) &&
+               pollUntil(QStringLiteral("document.getElementById('stage').shadowRoot.getAnimations()"
                                         ".every((a) => a.id !== 'dravlin-arrive')"));
     }
 
