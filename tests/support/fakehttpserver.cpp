@@ -36,6 +36,15 @@ FakeHttpServer::FakeHttpServer(QObject *parent) : QObject(parent)
             m_connections.append(connection);
             connect(socket, &QTcpSocket::readyRead, this, [this, connection] { onReadable(connection); });
             connect(socket, &QTcpSocket::disconnected, this, [this, connection] {
+                // A long benchmark sends thousands of scripted replies: a closed connection keeps
+                // none of its bytes. Later, as the reply being written may be what closed it.
+                QMetaObject::invokeMethod(
+                    connection,
+                    [connection] {
+                        connection->response = FakeResponse();
+                        connection->buffer = QByteArray();
+                    },
+                    Qt::QueuedConnection);
                 if (!std::exchange(connection->finished, true))
                     emit clientDisconnected();
             });
