@@ -51,7 +51,7 @@ void DravlinAccount::setAuthError(const std::optional<QString> &error)
     if (m_authError == error)
         return;
     m_authError = error;
-    emit authErrorChanged();
+    Q_EMIT authErrorChanged();
 }
 
 void DravlinAccount::setUsername(const std::optional<QString> &username)
@@ -59,7 +59,7 @@ void DravlinAccount::setUsername(const std::optional<QString> &username)
     if (m_username == username)
         return;
     m_username = username;
-    emit usernameChanged();
+    Q_EMIT usernameChanged();
 }
 
 void DravlinAccount::setEmail(const std::optional<QString> &email)
@@ -67,7 +67,7 @@ void DravlinAccount::setEmail(const std::optional<QString> &email)
     if (m_email == email)
         return;
     m_email = email;
-    emit emailChanged();
+    Q_EMIT emailChanged();
 }
 
 void DravlinAccount::setSignedIn(bool signedIn)
@@ -75,7 +75,7 @@ void DravlinAccount::setSignedIn(bool signedIn)
     if (m_signedIn == signedIn)
         return;
     m_signedIn = signedIn;
-    emit signedInChanged();
+    Q_EMIT signedInChanged();
 }
 
 void DravlinAccount::setHasOpenRouterKey(bool hasKey)
@@ -83,7 +83,7 @@ void DravlinAccount::setHasOpenRouterKey(bool hasKey)
     if (m_hasOpenRouterKey == hasKey)
         return;
     m_hasOpenRouterKey = hasKey;
-    emit hasOpenRouterKeyChanged();
+    Q_EMIT hasOpenRouterKeyChanged();
 }
 
 void DravlinAccount::setCredits(const std::optional<double> &credits)
@@ -91,7 +91,7 @@ void DravlinAccount::setCredits(const std::optional<double> &credits)
     if (m_credits == credits)
         return;
     m_credits = credits;
-    emit creditsChanged();
+    Q_EMIT creditsChanged();
 }
 
 // ---- the balance ----
@@ -119,7 +119,7 @@ void DravlinAccount::refreshCredits()
         } else {
             applyBalance(reply);
         }
-        emit creditsRefreshed();
+        Q_EMIT creditsRefreshed();
     });
 }
 
@@ -147,7 +147,7 @@ void DravlinAccount::cancelRefreshes()
             continue;
         job->cancel();
         job->deleteLater();
-        emit creditsRefreshed();
+        Q_EMIT creditsRefreshed();
     }
 }
 
@@ -257,12 +257,12 @@ void DravlinAccount::signIn(QWindow *parent)
     });
     connect(session, &WebAuthSession::cancelled, this, [this, session] {
         session->deleteLater();
-        emit signInFinished();
+        Q_EMIT signInFinished();
     });
     connect(session, &WebAuthSession::failed, this, [this, session](const QString &description) {
         session->deleteLater();
         setAuthError(description);
-        emit signInFinished();
+        Q_EMIT signInFinished();
     });
     session->start();
 }
@@ -277,7 +277,7 @@ void DravlinAccount::completeSignIn(const QUrl &callback)
     const std::optional<QString> code = callbackCode(callback);
     if (!code) {
         setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 no code returned."));
-        emit signInFinished();
+        Q_EMIT signInFinished();
         return;
     }
     exchange(*code);
@@ -298,13 +298,13 @@ void DravlinAccount::exchange(const QString &code)
     connect(job, &JsonReplyJob::finished, this, [this](const JsonReply &reply) {
         if (!reply.received) {
             setAuthError(QStringLiteral("Sign-in failed: ") + reply.errorDescription);
-            emit signInFinished();
+            Q_EMIT signInFinished();
             return;
         }
         const QJsonValue token = reply.object ? reply.object->value(QStringLiteral("token")) : QJsonValue();
         if (!token.isString()) {
             setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 couldn't exchange code."));
-            emit signInFinished();
+            Q_EMIT signInFinished();
             return;
         }
         // A balance or name still on its way belongs to whoever was signed in before.
@@ -326,7 +326,7 @@ void DravlinAccount::exchange(const QString &code)
         // once, not at its first cloud drawing.
         setCredits(std::nullopt);
         setSignedIn(true);
-        emit signInFinished();
+        Q_EMIT signInFinished();
         refreshCredits();
     });
 }

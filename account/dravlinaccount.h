@@ -115,7 +115,7 @@ public:
     int creditsTimeoutMs() const { return m_creditsTimeoutMs; }
     void setCreditsTimeoutMs(int ms) { m_creditsTimeoutMs = ms; }
 
-signals:
+Q_SIGNALS:
     void usernameChanged();
     void emailChanged();
     void signedInChanged();

@@ -36,7 +36,7 @@ GenerationStream *GenerationStream::start(const GenerationRequest &request, QObj
             if (stream->isDone())
                 return;
             stream->end();
-            emit stream->finished(PublishError::notSignedIn().description());
+            Q_EMIT stream->finished(PublishError::notSignedIn().description());
         });
         return stream;
     }
@@ -55,7 +55,7 @@ bool GenerationStream::handleResponseStart(int httpStatus)
         return true;
     // Whatever the body says is not shown: the status is the message.
     end();
-    emit finished(
+    Q_EMIT finished(
         PublishError::server(QStringLiteral("generation failed (HTTP %1)").arg(httpStatus)).description());
     return false;
 }
@@ -66,16 +66,16 @@ bool GenerationStream::handleLine(QByteArrayView line)
         return true;
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
     if (document.isObject())
-        emit event(document.object());
+        Q_EMIT event(document.object());
     return true;
 }
 
 void GenerationStream::onBodyEnded()
 {
-    emit finished(std::nullopt);
+    Q_EMIT finished(std::nullopt);
 }
 
 void GenerationStream::onFailure(const StreamFailure &failure)
 {
-    emit finished(failure.description);
+    Q_EMIT finished(failure.description);
 }

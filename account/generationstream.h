@@ -35,7 +35,7 @@ public:
     // The request's JSON body: the image members both present or both absent.
     static QJsonObject body(const GenerationRequest &request);
 
-signals:
+Q_SIGNALS:
     void event(const QJsonObject &event);
     void finished(const std::optional<QString> &errorDescription);
 

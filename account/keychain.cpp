@@ -1,6 +1,7 @@
 #include "account/keychain.h"
 
-#include <QLoggingCategory>
+#include "base/logging.h"
+
 #include <QStringDecoder>
 
 #ifdef Q_OS_MACOS
@@ -8,18 +9,10 @@
 #include <Security/Security.h>
 #else
 #include <QFileInfo>
-// GLib's headers use "signals" as a field name, which Qt defines as a keyword.
-#pragma push_macro("signals")
-#undef signals
 #include <libsecret/secret.h>
-#pragma pop_macro("signals")
 #endif
 
 #include <memory>
-
-// Off unless asked for (QT_LOGGING_RULES="dravlin.keychain.debug=true"): the store's own error
-// texts, never a value.
-Q_LOGGING_CATEGORY(lcKeychain, "dravlin.keychain", QtWarningMsg)
 
 std::optional<QByteArray> InMemorySecretStore::get(const QString &item)
 {
@@ -83,7 +76,7 @@ public:
         const CFHolder<CFTypeRef> owned(result);
         if (status != errSecSuccess) {
             if (status != errSecItemNotFound)
-                qCDebug(lcKeychain) << "Keychain read failed with status" << int(status);
+                qCDebug(lcAccount) << "Keychain read failed with status" << int(status);
             return std::nullopt;
         }
         if (!result || CFGetTypeID(result) != CFDataGetTypeID())
@@ -100,7 +93,7 @@ public:
         CFDictionarySetValue(query.get(), kSecValueData, value.get());
         const OSStatus status = SecItemAdd(query.get(), nullptr);
         if (status != errSecSuccess)
-            qCDebug(lcKeychain) << "Keychain write failed with status" << int(status);
+            qCDebug(lcAccount) << "Keychain write failed with status" << int(status);
         return status == errSecSuccess;
     }
 
@@ -115,7 +108,7 @@ public:
             if (status == errSecItemNotFound)
                 return true;
             if (status != errSecSuccess) {
-                qCDebug(lcKeychain) << "Keychain delete failed with status" << int(status);
+                qCDebug(lcAccount) << "Keychain delete failed with status" << int(status);
                 return false;
             }
         }
@@ -174,7 +167,7 @@ bool consumeError(GError *&error, const char *what)
 {
     if (!error)
         return false;
-    qCDebug(lcKeychain) << what << "failed:" << error->message;
+    qCDebug(lcAccount) << what << "failed:" << error->message;
     g_error_free(error);
     error = nullptr;
     return true;

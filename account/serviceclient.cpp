@@ -192,5 +192,5 @@ void JsonReplyJob::onFinished(int status, const QByteArray &body, const std::opt
             result.object = document.object();
     }
     deleteLater();
-    emit finished(result);
+    Q_EMIT finished(result);
 }

@@ -144,7 +144,7 @@ public:
 
     void cancel();
 
-signals:
+Q_SIGNALS:
     void finished(const JsonReply &reply);
 
 private:

@@ -2,11 +2,12 @@
 
 #include "account/preferences.h"
 #include "account/serviceclient.h"
+#include "base/logging.h"
 
 #include <QKeyEvent>
 
 #include <QCoreApplication>
-#include <QLoggingCategory>
+
 #include <QMetaObject>
 #include <QPointer>
 #include <QQmlComponent>
@@ -17,8 +18,6 @@
 #include <QtWebEngineCore/QWebEngineLoadingInfo>
 #include <QtWebEngineCore/QWebEngineNavigationRequest>
 #include <QtWebEngineQuick/QQuickWebEngineProfile>
-
-Q_LOGGING_CATEGORY(lcWebAuth, "dravlin.webauth")
 
 namespace {
 
@@ -112,7 +111,7 @@ void WebAuthSession::start()
     auto *window = qobject_cast<QQuickWindow *>(root.get());
     QObject *view = window ? window->findChild<QObject *>(QLatin1String(kViewName)) : nullptr;
     if (!view) {
-        qCWarning(lcWebAuth) << "the sign-in window could not be created:" << component.errors();
+        qCWarning(lcAccount) << "the sign-in window could not be created:" << component.errors();
         finish(Outcome::Failed, {}, tr("Couldn't open the sign-in window."));
         return;
     }
@@ -233,13 +232,13 @@ void WebAuthSession::finish(Outcome outcome, const QUrl &callbackUrl, const QStr
             delete m_closedWindow.data();
             switch (outcome) {
             case Outcome::Completed:
-                emit completed(callbackUrl);
+                Q_EMIT completed(callbackUrl);
                 break;
             case Outcome::Cancelled:
-                emit cancelled();
+                Q_EMIT cancelled();
                 break;
             case Outcome::Failed:
-                emit failed(description);
+                Q_EMIT failed(description);
                 break;
             }
         },

@@ -52,7 +52,7 @@ public:
     // when its profile is in use, else before the next sign-in window opens.
     static void forgetWebSession();
 
-signals:
+Q_SIGNALS:
     // The page navigated to the callback scheme; the address exactly as the page sent it. Only
     // the page itself counts: a frame inside it can't end the sign-in.
     void completed(const QUrl &callbackUrl);
@@ -65,7 +65,7 @@ signals:
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
 
-private slots:
+private Q_SLOTS:
     // Connected by name: the view's type is not public C++ API.
     void onNavigationRequested(QWebEngineNavigationRequest *request);
     void onLoadingChanged(const QWebEngineLoadingInfo &info);

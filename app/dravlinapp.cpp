@@ -2,6 +2,7 @@
 
 #include "account/preferences.h"
 #include "app/updatealert.h"
+#include "base/logging.h"
 #include "session/downloads.h"
 #include "ui/contentcontroller.h"
 
@@ -173,7 +174,7 @@ QQuickWindow *DravlinApp::openWindow()
     });
     auto *window = qobject_cast<QQuickWindow *>(object);
     if (!window) {
-        qWarning().noquote() << m_windowComponent->errorString();
+        qCWarning(lcApp).noquote() << m_windowComponent->errorString();
         delete object;
         return nullptr;
     }
@@ -353,21 +354,21 @@ void DravlinApp::showAlert(const UpdateAlert &alert, std::function<void(int)> ch
         {QStringLiteral("answer"), QVariant::fromValue(answer)},
     });
     if (!window) {
-        qWarning().noquote() << component.errorString();
+        qCWarning(lcApp).noquote() << component.errorString();
         delete answer;
         return;
     }
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
     window->setParent(answer);
     connect(answer, &AlertAnswer::answered, answer, &QObject::deleteLater);
-    emit alertShown(window);
+    Q_EMIT alertShown(window);
 }
 
 void AlertAnswer::choose(int button)
 {
     if (m_chosen)
         std::exchange(m_chosen, nullptr)(button);
-    emit answered();
+    Q_EMIT answered();
 }
 
 bool DravlinApp::updateCheckInWindowMenu()

@@ -29,7 +29,7 @@ public:
     {}
     Q_INVOKABLE void choose(int button);
 
-signals:
+Q_SIGNALS:
     void answered();
 
 private:
@@ -93,7 +93,7 @@ public:
     static bool updateCheckInWindowMenu();
     static QString version();
 
-signals:
+Q_SIGNALS:
     // One of the application's alerts opened: an update check's answer or the question before
     // quitting (tests read and answer it).
     void alertShown(QObject *alert);

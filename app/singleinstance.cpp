@@ -116,7 +116,7 @@ void SingleInstance::accept()
         if (!isOurs(*socket)) {
             socket->abort();
             socket->deleteLater();
-            emit refused();
+            Q_EMIT refused();
             continue;
         }
         auto buffer = std::make_shared<QByteArray>();
@@ -143,7 +143,7 @@ void SingleInstance::accept()
             }
             socket->deleteLater();
             if (whole)
-                emit launched(urls);
+                Q_EMIT launched(urls);
         });
     }
 }

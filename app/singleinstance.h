@@ -40,7 +40,7 @@ public:
     // A link is at most this long; anything longer is not one of ours.
     static constexpr qsizetype maxMessageBytes = 64 * 1024;
 
-signals:
+Q_SIGNALS:
     // Another launch's links, in order; empty when it only asked for a window.
     void launched(const QList<QUrl> &urls);
     // A connection from another user's process was turned away.

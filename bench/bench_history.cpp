@@ -3,9 +3,9 @@
 // of a search over prompts takes.
 //
 //   bench_history [entries]      default 10000; run a Release build for figures worth quoting
+#include "history/historymodel.h"
+#include "history/historystore.h"
 #include "testenvironment.h"
-#include "ui/historymodel.h"
-#include "ui/historystore.h"
 
 #include <QBuffer>
 #include <QElapsedTimer>

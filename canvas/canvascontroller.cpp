@@ -1,5 +1,7 @@
 #include "canvas/canvascontroller.h"
 
+#include "base/logging.h"
+
 #include <algorithm>
 
 #include <QCoreApplication>
@@ -9,15 +11,13 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QLoggingCategory>
+
 #include <QMetaObject>
 
 #ifdef Q_OS_UNIX
 #include <signal.h>
 #include <sys/types.h>
 #endif
-
-Q_LOGGING_CATEGORY(lcCanvas, "dravlin.canvas")
 
 CanvasController::CanvasController(QObject *parent) : QObject(parent)
 {
@@ -131,7 +131,7 @@ void CanvasController::updatePause(bool wasPaused)
         return;
     evaluate(QStringLiteral("window.setAnimationsPaused && window.setAnimationsPaused(%1)")
                  .arg(paused ? QStringLiteral("true") : QStringLiteral("false")));
-    emit animationsPausedChanged();
+    Q_EMIT animationsPausedChanged();
 }
 
 void CanvasController::resetCanvas()
@@ -204,12 +204,12 @@ int CanvasController::reportRenderProcessEnded()
     // Only what can still matter is kept.
     while (m_endedAtMs.size() > 4)
         m_endedAtMs.removeFirst();
-    emit renderProcessEnded();
+    Q_EMIT renderProcessEnded();
     if (std::exchange(m_drawing, false))
-        emit drawingLost();
+        Q_EMIT drawingLost();
     if (delay < 0 && !m_pageFailed) {
         m_pageFailed = true;
-        emit pageFailedChanged();
+        Q_EMIT pageFailedChanged();
     }
     return delay;
 }
@@ -232,8 +232,8 @@ void CanvasController::retryPage()
         return;
     m_endedAtMs.clear();
     m_pageFailed = false;
-    emit pageFailedChanged();
-    emit reloadRequested();
+    Q_EMIT pageFailedChanged();
+    Q_EMIT reloadRequested();
 }
 
 void CanvasController::endRenderProcess(qint64 pid)

@@ -115,7 +115,7 @@ public:
     // model text — quotes, backslashes, line breaks, "</script>" — is inert data in the command.
     static QString js(const QString &text);
 
-signals:
+Q_SIGNALS:
     // The page's render process ended; the page is empty.
     void renderProcessEnded();
     // It had a drawing on it, which was lost with it: too heavy to show.

@@ -56,7 +56,7 @@ bool ChatStream::handleLine(QByteArrayView line)
     const QJsonObject &object = *parsed;
     if (const auto error = stringMember(object, kError)) {
         end();
-        emit finished(OllamaError::badResponse(*error));
+        Q_EMIT finished(OllamaError::badResponse(*error));
         return false;
     }
     const QJsonValue message = object.value(kMessage);
@@ -68,21 +68,21 @@ bool ChatStream::handleLine(QByteArrayView line)
     const bool hasThinking = piece.thinking && !piece.thinking->isEmpty();
     if (!hasContent && !hasThinking)
         return true;
-    emit element(piece);
+    Q_EMIT element(piece);
     return true;
 }
 
 void ChatStream::onBodyEnded()
 {
-    emit finished(std::nullopt);
+    Q_EMIT finished(std::nullopt);
 }
 
 void ChatStream::onFailure(const StreamFailure &failure)
 {
     if (failure.kind == StreamFailure::Kind::ConnectionRefused)
-        emit finished(OllamaError::notRunning());
+        Q_EMIT finished(OllamaError::notRunning());
     else
-        emit finished(OllamaError::other(failure.description));
+        Q_EMIT finished(OllamaError::other(failure.description));
 }
 
 QUrl OllamaClient::baseFor(const QString &overrideText)
@@ -248,14 +248,14 @@ ListModelsJob::ListModelsJob(ReplyJob *reply, QObject *parent) : QObject(parent)
     connect(reply, &ReplyJob::finished, this,
             [this](int, const QByteArray &body, const std::optional<StreamFailure> &failure) {
                 if (failure) {
-                    emit finished({}, OllamaError::notRunning());
+                    Q_EMIT finished({}, OllamaError::notRunning());
                     return;
                 }
                 auto result = decode(body);
                 if (auto *error = std::get_if<OllamaError>(&result))
-                    emit finished({}, *error);
+                    Q_EMIT finished({}, *error);
                 else
-                    emit finished(std::get<QList<OllamaModel>>(result), std::nullopt);
+                    Q_EMIT finished(std::get<QList<OllamaModel>>(result), std::nullopt);
             });
 }
 
@@ -270,16 +270,16 @@ DeleteModelJob::DeleteModelJob(ReplyJob *reply, QObject *parent) : QObject(paren
     connect(reply, &ReplyJob::finished, this,
             [this](int status, const QByteArray &body, const std::optional<StreamFailure> &failure) {
                 if (failure) {
-                    emit finished(OllamaError::other(failure->description));
+                    Q_EMIT finished(OllamaError::other(failure->description));
                     return;
                 }
                 if (status == 200) {
-                    emit finished(std::nullopt);
+                    Q_EMIT finished(std::nullopt);
                     return;
                 }
                 const QJsonDocument document = QJsonDocument::fromJson(body);
                 const auto message = stringMember(document.object(), kError);
-                emit finished(OllamaError::badResponse(message.value_or(QStringLiteral("delete failed"))));
+                Q_EMIT finished(OllamaError::badResponse(message.value_or(QStringLiteral("delete failed"))));
             });
 }
 
@@ -311,39 +311,39 @@ bool PullStream::handleLine(QByteArrayView line)
         return true;
     if (const auto error = stringMember(*parsed, kError)) {
         end();
-        emit finished(OllamaError::badResponse(*error));
+        Q_EMIT finished(OllamaError::badResponse(*error));
         return false;
     }
     const QJsonObject &object = *parsed;
     const QJsonValue total = object.value(QStringLiteral("total"));
     const QJsonValue completed = object.value(QStringLiteral("completed"));
     if (total.isDouble() && total.toDouble() > 0 && completed.isDouble())
-        emit progress(completed.toDouble() / total.toDouble());
+        Q_EMIT progress(completed.toDouble() / total.toDouble());
     return true;
 }
 
 void PullStream::onBodyEnded()
 {
     if (m_refusedStatus == 0) {
-        emit finished(std::nullopt);
+        Q_EMIT finished(std::nullopt);
         return;
     }
     const QJsonDocument document = QJsonDocument::fromJson(m_refusedBody);
     if (const auto error = stringMember(document.object(), kError)) {
-        emit finished(OllamaError::badResponse(*error));
+        Q_EMIT finished(OllamaError::badResponse(*error));
         return;
     }
     const QString text = QString::fromUtf8(m_refusedBody).trimmed();
     if (!text.isEmpty()) {
-        emit finished(OllamaError::badResponse(text));
+        Q_EMIT finished(OllamaError::badResponse(text));
         return;
     }
-    emit finished(OllamaError::badResponse(QStringLiteral("pull failed (HTTP %1)").arg(m_refusedStatus)));
+    Q_EMIT finished(OllamaError::badResponse(QStringLiteral("pull failed (HTTP %1)").arg(m_refusedStatus)));
 }
 
 void PullStream::onFailure(const StreamFailure &failure)
 {
-    emit finished(OllamaError::other(failure.description));
+    Q_EMIT finished(OllamaError::other(failure.description));
 }
 
 ListModelsJob *OllamaClient::listModels(QObject *owner)

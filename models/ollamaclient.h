@@ -31,7 +31,7 @@ class ChatStream : public LineStreamJob
 public:
     ChatStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
 
-signals:
+Q_SIGNALS:
     void element(const ChatElement &element);
     void finished(const std::optional<OllamaError> &error);
 
@@ -56,7 +56,7 @@ public:
     // An internet date-time (RFC 3339) with 0 to 9 fractional digits and a zone; invalid if not.
     static QDateTime parseDate(const QString &text);
 
-signals:
+Q_SIGNALS:
     void finished(const QList<OllamaModel> &models, const std::optional<OllamaError> &error);
 
 private:
@@ -72,7 +72,7 @@ public:
     DeleteModelJob(ReplyJob *reply, QObject *parent);
     void cancel();
 
-signals:
+Q_SIGNALS:
     void finished(const std::optional<OllamaError> &error);
 
 private:
@@ -88,7 +88,7 @@ class PullStream : public LineStreamJob
 public:
     PullStream(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent);
 
-signals:
+Q_SIGNALS:
     void progress(double fraction);
     void finished(const std::optional<OllamaError> &error);
 

@@ -99,7 +99,7 @@ bool LineStreamJob::processLines(QByteArrayView bytes)
     const bool ok = m_splitter.feed(bytes, [&](QByteArrayView line) {
         if (!m_sawLine) {
             m_sawLine = true;
-            emit firstLine();
+            Q_EMIT firstLine();
             if (!self || m_done)
                 return false;
         }

@@ -56,7 +56,7 @@ public:
     // before it, only the request's own idle limit applies. None unless set.
     void setIdleLimitAfterFirstLine(qint64 ms) { m_idleAfterFirstLineMs = ms; }
 
-signals:
+Q_SIGNALS:
     // The first line of the reply has arrived: the server has begun to answer.
     void firstLine();
 

@@ -59,5 +59,5 @@ void ReplyJob::complete(int status, const std::optional<StreamFailure> &failure)
 {
     m_done = true;
     release();
-    emit finished(status, m_body, failure);
+    Q_EMIT finished(status, m_body, failure);
 }

@@ -26,7 +26,7 @@ public:
 
     void cancel();
 
-signals:
+Q_SIGNALS:
     void finished(int status, const QByteArray &body, const std::optional<StreamFailure> &failure);
 
 private:

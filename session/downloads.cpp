@@ -128,8 +128,8 @@ void Downloads::setFraction(const QString &name, double fraction)
         return;
     m_rows[at].fraction = fraction;
     const QModelIndex changed = index(int(at));
-    emit dataChanged(changed, changed, {FractionRole, PercentRole});
-    emit pullingChanged();
+    Q_EMIT dataChanged(changed, changed, {FractionRole, PercentRole});
+    Q_EMIT pullingChanged();
 }
 
 bool Downloads::removeRow(const QString &name)
@@ -140,8 +140,8 @@ bool Downloads::removeRow(const QString &name)
     beginRemoveRows(QModelIndex(), int(at), int(at));
     m_rows.removeAt(at);
     endRemoveRows();
-    emit countChanged();
-    emit pullingChanged();
+    Q_EMIT countChanged();
+    Q_EMIT pullingChanged();
     return true;
 }
 
@@ -150,7 +150,7 @@ void Downloads::setPullError(const std::optional<QString> &error)
     if (m_pullError == error)
         return;
     m_pullError = error;
-    emit pullErrorChanged();
+    Q_EMIT pullErrorChanged();
 }
 
 void Downloads::dismissError()
@@ -165,8 +165,8 @@ void Downloads::pull(const QString &name)
     beginInsertRows(QModelIndex(), int(m_rows.size()), int(m_rows.size()));
     m_rows.append(Row{name, 0.0});
     endInsertRows();
-    emit countChanged();
-    emit pullingChanged();
+    Q_EMIT countChanged();
+    Q_EMIT pullingChanged();
     setPullError(std::nullopt);
 
     auto *task = new PullTask(name, this);
@@ -277,6 +277,6 @@ void Downloads::remove(const QString &name)
         if (error)
             setPullError(QStringLiteral("Couldn't remove %1: %2").arg(name, error->description()));
         // Refreshed either way, so the lists show what the server really has.
-        emit installedChanged();
+        Q_EMIT installedChanged();
     });
 }

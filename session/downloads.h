@@ -69,7 +69,7 @@ public:
     // so getting the model again resumes.
     void stopAll();
 
-signals:
+Q_SIGNALS:
     void pullingChanged();
     void pullErrorChanged();
     void countChanged();

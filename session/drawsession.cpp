@@ -89,8 +89,8 @@ void DrawSession::setSelectedModel(const QString &model)
     if (m_selectedModel == model)
         return;
     m_selectedModel = model;
-    emit selectedModelChanged();
-    emit selectionDetailsChanged();
+    Q_EMIT selectedModelChanged();
+    Q_EMIT selectionDetailsChanged();
 }
 
 QString DrawSession::payWith() const
@@ -103,7 +103,7 @@ void DrawSession::setPayWith(const QString &choice)
     if (payWith() == choice)
         return;
     Preferences::setValue(kPayWithKey, choice);
-    emit payWithChanged();
+    Q_EMIT payWithChanged();
 }
 
 void DrawSession::setModels(const QList<OllamaModel> &models)
@@ -111,8 +111,8 @@ void DrawSession::setModels(const QList<OllamaModel> &models)
     if (m_models == models)
         return;
     m_models = models;
-    emit modelsChanged();
-    emit selectionDetailsChanged();
+    Q_EMIT modelsChanged();
+    Q_EMIT selectionDetailsChanged();
 }
 
 bool DrawSession::publishLocal() const
@@ -125,7 +125,7 @@ void DrawSession::setPublishLocal(bool publish)
     if (publishLocal() == publish)
         return;
     Preferences::setValue(kPublishLocalKey, publish);
-    emit publishLocalChanged();
+    Q_EMIT publishLocalChanged();
 }
 
 bool DrawSession::isInstalled(const QString &name) const
@@ -190,7 +190,7 @@ void DrawSession::setRunning(bool running)
     if (m_running == running)
         return;
     m_running = running;
-    emit runningChanged();
+    Q_EMIT runningChanged();
 }
 
 void DrawSession::setActivePrompt(const QString &prompt)
@@ -198,22 +198,22 @@ void DrawSession::setActivePrompt(const QString &prompt)
     if (m_activePrompt == prompt)
         return;
     m_activePrompt = prompt;
-    emit activePromptChanged();
+    Q_EMIT activePromptChanged();
 }
 
 void DrawSession::clearNarration()
 {
     if (!m_thinking.isEmpty()) {
         m_thinking.clear();
-        emit thinkingChanged();
+        Q_EMIT thinkingChanged();
     }
     if (!m_answer.isEmpty()) {
         m_answer.clear();
-        emit answerChanged();
+        Q_EMIT answerChanged();
     }
     if (!m_narration.isEmpty()) {
         m_narration.clear();
-        emit narrationChanged();
+        Q_EMIT narrationChanged();
     }
 }
 
@@ -223,8 +223,8 @@ void DrawSession::appendThinking(const QString &piece)
         return;
     m_thinking += piece;
     m_narration += piece;
-    emit thinkingChanged();
-    emit narrationChanged();
+    Q_EMIT thinkingChanged();
+    Q_EMIT narrationChanged();
 }
 
 void DrawSession::appendAnswer(const QString &piece)
@@ -233,8 +233,8 @@ void DrawSession::appendAnswer(const QString &piece)
         return;
     m_answer += piece;
     m_narration += piece;
-    emit answerChanged();
-    emit narrationChanged();
+    Q_EMIT answerChanged();
+    Q_EMIT narrationChanged();
 }
 
 void DrawSession::setResultSVG(const std::optional<QString> &svg)
@@ -242,7 +242,7 @@ void DrawSession::setResultSVG(const std::optional<QString> &svg)
     if (m_resultSVG == svg)
         return;
     m_resultSVG = svg;
-    emit resultSVGChanged();
+    Q_EMIT resultSVGChanged();
 }
 
 void DrawSession::setDurationText(const std::optional<QString> &text)
@@ -250,7 +250,7 @@ void DrawSession::setDurationText(const std::optional<QString> &text)
     if (m_durationText == text)
         return;
     m_durationText = text;
-    emit durationTextChanged();
+    Q_EMIT durationTextChanged();
 }
 
 void DrawSession::setPublishedURL(const QUrl &url)
@@ -258,7 +258,7 @@ void DrawSession::setPublishedURL(const QUrl &url)
     if (m_publishedURL == url)
         return;
     m_publishedURL = url;
-    emit publishedURLChanged();
+    Q_EMIT publishedURLChanged();
 }
 
 void DrawSession::setStatusNote(const std::optional<QString> &note)
@@ -266,7 +266,7 @@ void DrawSession::setStatusNote(const std::optional<QString> &note)
     if (m_statusNote == note)
         return;
     m_statusNote = note;
-    emit statusNoteChanged();
+    Q_EMIT statusNoteChanged();
 }
 
 void DrawSession::setLoadingModel(bool loading)
@@ -274,7 +274,7 @@ void DrawSession::setLoadingModel(bool loading)
     if (m_loadingModel == loading)
         return;
     m_loadingModel = loading;
-    emit loadingModelChanged();
+    Q_EMIT loadingModelChanged();
 }
 
 void DrawSession::setReferenceError(const QString &error)
@@ -282,7 +282,7 @@ void DrawSession::setReferenceError(const QString &error)
     if (m_referenceError == error)
         return;
     m_referenceError = error;
-    emit referenceErrorChanged();
+    Q_EMIT referenceErrorChanged();
 }
 
 void DrawSession::setTurnStartedAt(const QDateTime &at)
@@ -290,7 +290,7 @@ void DrawSession::setTurnStartedAt(const QDateTime &at)
     if (m_turnStartedAt == at && m_turnStartedAt.isValid() == at.isValid())
         return;
     m_turnStartedAt = at;
-    emit turnStartedAtChanged();
+    Q_EMIT turnStartedAtChanged();
 }
 
 // ---- the run ----
@@ -321,7 +321,7 @@ void DrawSession::start(const QString &prompt)
     m_task = task;
     if (m_runModelLabel != selectedModelLabel()) {
         m_runModelLabel = selectedModelLabel();
-        emit runModelLabelChanged();
+        Q_EMIT runModelLabelChanged();
     }
     // Like any task, the run begins on a later turn of the event loop, never inside start().
     QTimer::singleShot(0, task, [this, task, trimmed] { run(task, trimmed); });
@@ -574,7 +574,7 @@ bool DrawSession::attachReferenceBytes(const QByteArray &bytes)
     m_referenceData = ReferenceData{QString::fromLatin1(prepared->bytes.toBase64()), prepared->contentType};
     m_referenceSource = previewSource(m_referenceImage);
     setReferenceError(QString());
-    emit referenceChanged();
+    Q_EMIT referenceChanged();
     return true;
 }
 
@@ -586,5 +586,5 @@ void DrawSession::clearReference()
     m_referenceImage = QImage();
     m_referenceData.reset();
     m_referenceSource = QUrl();
-    emit referenceChanged();
+    Q_EMIT referenceChanged();
 }

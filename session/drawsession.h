@@ -181,7 +181,7 @@ public:
     bool attachReferenceBytes(const QByteArray &bytes);
     Q_INVOKABLE void clearReference();
 
-signals:
+Q_SIGNALS:
     void activePromptChanged();
     void narrationChanged();
     void thinkingChanged();

@@ -96,7 +96,7 @@ void DrawSession::setOllamaUp(bool up)
     if (m_ollamaUp == up)
         return;
     m_ollamaUp = up;
-    emit ollamaUpChanged();
+    Q_EMIT ollamaUpChanged();
 }
 
 void DrawSession::refreshModels(std::function<void()> done)
@@ -120,7 +120,7 @@ void DrawSession::refreshModels(std::function<void()> done)
                     if (!keep)
                         setSelectedModel(m_models.isEmpty() ? QString() : m_models.first().name);
                 }
-                emit modelsRefreshed();
+                Q_EMIT modelsRefreshed();
                 if (done)
                     done();
             });
@@ -134,9 +134,9 @@ void DrawSession::refreshRecommended(std::function<void()> done)
     if (!reply) {
         if (!m_catalogFailed) {
             m_catalogFailed = true;
-            emit catalogFailedChanged();
+            Q_EMIT catalogFailedChanged();
         }
-        emit recommendedRefreshed();
+        Q_EMIT recommendedRefreshed();
         if (done)
             done();
         return;
@@ -149,7 +149,7 @@ void DrawSession::refreshRecommended(std::function<void()> done)
                     failure ? std::nullopt : CatalogPayload::decode(body);
                 if (m_catalogFailed != !payload) {
                     m_catalogFailed = !payload;
-                    emit catalogFailedChanged();
+                    Q_EMIT catalogFailedChanged();
                 }
                 if (payload) {
                     QMap<QString, RecommendedModel> byFamily;
@@ -165,20 +165,20 @@ void DrawSession::refreshRecommended(std::function<void()> done)
                             recommended.append(model);
                     }
                     m_localByFamily = byFamily;
-                    emit localByFamilyChanged();
+                    Q_EMIT localByFamilyChanged();
                     m_recommended = recommended;
-                    emit recommendedChanged();
+                    Q_EMIT recommendedChanged();
                     m_cloudCatalog = payload->cloudCatalog;
-                    emit cloudCatalogChanged();
+                    Q_EMIT cloudCatalogChanged();
                     m_featuredCloud = payload->featuredCloud;
-                    emit featuredCloudChanged();
-                    emit cloudModelsChanged();
-                    emit selectionDetailsChanged();
+                    Q_EMIT featuredCloudChanged();
+                    Q_EMIT cloudModelsChanged();
+                    Q_EMIT selectionDetailsChanged();
                     const QList<CloudModel> offered = cloudModels();
                     if (m_selectedModel.isEmpty() && !offered.isEmpty())
                         setSelectedModel(offered.first().id);
                 }
-                emit recommendedRefreshed();
+                Q_EMIT recommendedRefreshed();
                 if (done)
                     done();
             });
@@ -198,9 +198,9 @@ void DrawSession::setEnabledCloud(const QStringList &ids)
 {
     Preferences::setValue(kEnabledCloudKey, ids.join(QLatin1Char(',')));
     // Writing the preference notifies nobody by itself.
-    emit enabledCloudChanged();
-    emit cloudModelsChanged();
-    emit selectionDetailsChanged();
+    Q_EMIT enabledCloudChanged();
+    Q_EMIT cloudModelsChanged();
+    Q_EMIT selectionDetailsChanged();
 }
 
 QList<CloudModel> DrawSession::cloudModels() const
@@ -239,7 +239,7 @@ void DrawSession::toggleCloud(const QString &id)
 void DrawSession::loadFavorites(std::function<void()> done)
 {
     if (!m_account || !m_account->signedIn()) {
-        emit favoritesLoaded();
+        Q_EMIT favoritesLoaded();
         if (done)
             done();
         return;
@@ -259,11 +259,11 @@ void DrawSession::loadFavorites(std::function<void()> done)
                                                          : QString());
                 }
             }
-            emit enabledCloudChanged();
-            emit cloudModelsChanged();
-            emit selectionDetailsChanged();
+            Q_EMIT enabledCloudChanged();
+            Q_EMIT cloudModelsChanged();
+            Q_EMIT selectionDetailsChanged();
         }
-        emit favoritesLoaded();
+        Q_EMIT favoritesLoaded();
         if (done)
             done();
     });
@@ -307,9 +307,9 @@ void DrawSession::checkForUpdate()
     AppUpdater::latestIfNewer(this, [this](const std::optional<AppUpdate> &update) {
         if (update && m_updateVersion != update->version) {
             m_updateVersion = update->version;
-            emit updateVersionChanged();
+            Q_EMIT updateVersionChanged();
         }
-        emit updateChecked();
+        Q_EMIT updateChecked();
     });
 }
 

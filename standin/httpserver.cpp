@@ -191,7 +191,7 @@ void HttpServer::onNewConnection()
         connect(socket, &QTcpSocket::disconnected, responder, [this, responder] {
             --m_open;
             if (responder->m_handled && !responder->m_finished)
-                emit responder->gone();
+                Q_EMIT responder->gone();
             responder->deleteLater();
         });
         // A client that never finishes its request must not hold a connection for ever.

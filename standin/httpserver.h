@@ -52,7 +52,7 @@ public:
 
     bool answered() const { return m_started; }
 
-signals:
+Q_SIGNALS:
     // The connection closed before the answer was finished (the client went away or was dropped).
     void gone();
 

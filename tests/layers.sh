@@ -4,13 +4,15 @@
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 declare -A allowed=(
-    [net]="net"
-    [models]="models net"
-    [account]="account net"
-    [canvas]="canvas"
-    [session]="session models account canvas net"
-    [ui]="ui session models account canvas net"
-    [app]="app ui session models account canvas net"
+    [base]="base"
+    [net]="net base"
+    [models]="models net base"
+    [account]="account net base"
+    [canvas]="canvas base"
+    [session]="session models account canvas net base"
+    [ui]="ui session models account canvas net base"
+    [history]="history ui session models account canvas net base"
+    [app]="app history ui session models account canvas net base"
 )
 status=0
 for folder in "${!allowed[@]}"; do

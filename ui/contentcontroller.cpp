@@ -107,7 +107,7 @@ void ContentController::setExamplesDismissed(bool dismissed)
     if (examplesDismissed() == dismissed)
         return;
     Preferences::setValue(kExamplesDismissedKey, dismissed);
-    emit examplesDismissedChanged();
+    Q_EMIT examplesDismissedChanged();
 }
 
 void ContentController::setShowGetModels(bool show)
@@ -115,7 +115,7 @@ void ContentController::setShowGetModels(bool show)
     if (m_showGetModels == show)
         return;
     m_showGetModels = show;
-    emit showGetModelsChanged();
+    Q_EMIT showGetModelsChanged();
 }
 
 void ContentController::setShowKeySheet(bool show)
@@ -123,7 +123,7 @@ void ContentController::setShowKeySheet(bool show)
     if (m_showKeySheet == show)
         return;
     m_showKeySheet = show;
-    emit showKeySheetChanged();
+    Q_EMIT showKeySheetChanged();
 }
 
 QStringList ContentController::examplePrompts()
@@ -316,7 +316,7 @@ void ContentController::appear()
     // closes midway takes the remaining steps with it.
     m_session->refreshModels([this] {
         m_modelsKnown = true;
-        emit modelsKnownChanged();
+        Q_EMIT modelsKnownChanged();
         if (!m_pendingURL.isEmpty())
             handleOpenURL(std::exchange(m_pendingURL, QUrl()));
         m_session->refreshRecommended([this] {
@@ -325,7 +325,7 @@ void ContentController::appear()
                     m_account, &DravlinAccount::creditsRefreshed, this,
                     [this] {
                         m_session->checkForUpdate();
-                        emit appeared();
+                        Q_EMIT appeared();
                     },
                     Qt::SingleShotConnection);
                 m_account->refreshCredits();
@@ -343,7 +343,7 @@ void ContentController::activateMenuEntry(const QString &id)
     else if (id == QLatin1String("openRouterKey"))
         setShowKeySheet(true);
     else if (id == QLatin1String("history"))
-        emit historyRequested();
+        Q_EMIT historyRequested();
     else if (id == QLatin1String("profile") && m_account->username())
         openWeb({QLatin1Char('@') + *m_account->username()});
     else if (id == QLatin1String("pauseAnimations")) {

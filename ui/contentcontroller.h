@@ -135,7 +135,7 @@ public:
     // Where opened addresses go; the desktop's browser unless a test captures them.
     static void setUrlOpener(std::function<void(const QUrl &)> opener);
 
-signals:
+Q_SIGNALS:
     void canDrawChanged();
     void modelsKnownChanged();
     void examplesDismissedChanged();

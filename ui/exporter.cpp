@@ -23,7 +23,7 @@ void Exporter::setCanvas(CanvasController *canvas)
     if (m_canvas == canvas)
         return;
     m_canvas = canvas;
-    emit canvasChanged();
+    Q_EMIT canvasChanged();
 }
 
 void Exporter::setPrompt(const QString &prompt)
@@ -31,11 +31,11 @@ void Exporter::setPrompt(const QString &prompt)
     if (m_prompt == prompt)
         return;
     m_prompt = prompt;
-    emit promptChanged();
+    Q_EMIT promptChanged();
     if (!m_message.isEmpty() && !m_busy) {
         m_message.clear();
         m_failed = false;
-        emit messageChanged();
+        Q_EMIT messageChanged();
     }
 }
 
@@ -107,7 +107,7 @@ bool Exporter::begin()
         return false;
     }
     m_busy = true;
-    emit busyChanged();
+    Q_EMIT busyChanged();
     return true;
 }
 
@@ -115,12 +115,12 @@ void Exporter::end(bool ok, const QString &message)
 {
     if (m_busy) {
         m_busy = false;
-        emit busyChanged();
+        Q_EMIT busyChanged();
     }
     m_failed = !ok;
     m_message = message;
-    emit messageChanged();
-    emit finished(ok);
+    Q_EMIT messageChanged();
+    Q_EMIT finished(ok);
 }
 
 void Exporter::rememberFolder(const QString &path)
@@ -129,7 +129,7 @@ void Exporter::rememberFolder(const QString &path)
     if (Preferences::value(kFolderKey).toString() == folder)
         return;
     Preferences::setValue(kFolderKey, folder);
-    emit lastFolderChanged();
+    Q_EMIT lastFolderChanged();
 }
 
 void Exporter::saveSvg(const QUrl &file)

@@ -58,7 +58,7 @@ public:
     // The SVG as a standalone UTF-8 file.
     static QByteArray svgFileBytes(const QString &svg);
 
-signals:
+Q_SIGNALS:
     void canvasChanged();
     void promptChanged();
     void busyChanged();

@@ -47,10 +47,10 @@ void ModelsSheetController::setSession(DrawSession *session)
                             &DrawSession::catalogFailedChanged})
             connect(session, signal, this, &ModelsSheetController::cloudResultsChanged);
     }
-    emit sessionChanged();
-    emit recommendedRowsChanged();
-    emit installedRowsChanged();
-    emit cloudResultsChanged();
+    Q_EMIT sessionChanged();
+    Q_EMIT recommendedRowsChanged();
+    Q_EMIT installedRowsChanged();
+    Q_EMIT cloudResultsChanged();
 }
 
 void ModelsSheetController::setTab(const QString &tab)
@@ -59,7 +59,7 @@ void ModelsSheetController::setTab(const QString &tab)
     if (m_tab == value)
         return;
     m_tab = value;
-    emit tabChanged();
+    Q_EMIT tabChanged();
 }
 
 void ModelsSheetController::setSearch(const QString &search)
@@ -67,8 +67,8 @@ void ModelsSheetController::setSearch(const QString &search)
     if (m_search == search)
         return;
     m_search = search;
-    emit searchChanged();
-    emit cloudResultsChanged();
+    Q_EMIT searchChanged();
+    Q_EMIT cloudResultsChanged();
 }
 
 QList<RecommendedModel> ModelsSheetController::sortedRecommended(QList<RecommendedModel> models)
@@ -245,7 +245,7 @@ void ModelsSheetController::requestRemove(const QString &name)
     if (!installed(name) || m_session->running() || m_confirmingRemove == name)
         return;
     m_confirmingRemove = name;
-    emit confirmingRemoveChanged();
+    Q_EMIT confirmingRemoveChanged();
 }
 
 void ModelsSheetController::confirmRemove()
@@ -261,5 +261,5 @@ void ModelsSheetController::cancelRemove()
     if (m_confirmingRemove.isEmpty())
         return;
     m_confirmingRemove.clear();
-    emit confirmingRemoveChanged();
+    Q_EMIT confirmingRemoveChanged();
 }

@@ -80,7 +80,7 @@ public:
     static QString totalInstalled(const QList<OllamaModel> &models);
     static QString removalTitle(const OllamaModel &model);
 
-signals:
+Q_SIGNALS:
     void sessionChanged();
     void tabChanged();
     void searchChanged();

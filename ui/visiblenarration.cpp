@@ -24,7 +24,7 @@ void VisibleNarration::setSession(DrawSession *session)
     if (m_session == session)
         return;
     m_session = session;
-    emit sessionChanged();
+    Q_EMIT sessionChanged();
     attach();
 }
 
@@ -33,7 +33,7 @@ void VisibleNarration::setThinking(bool thinking)
     if (m_thinking == thinking)
         return;
     m_thinking = thinking;
-    emit thinkingChanged();
+    Q_EMIT thinkingChanged();
     attach();
 }
 
@@ -54,7 +54,7 @@ void VisibleNarration::setTarget(QQuickTextDocument *target)
     if (m_target == target)
         return;
     m_target = target;
-    emit targetChanged();
+    Q_EMIT targetChanged();
     setDocument(target ? target->textDocument() : nullptr);
 }
 
@@ -90,7 +90,7 @@ void VisibleNarration::clear()
     m_frozen = false;
     doc()->clear();
     if (!wasEmpty)
-        emit emptyChanged();
+        Q_EMIT emptyChanged();
 }
 
 void VisibleNarration::follow()
@@ -160,7 +160,7 @@ void VisibleNarration::append(QStringView piece)
         m_shown += added.size();
     }
     if (wasEmpty != isEmpty())
-        emit emptyChanged();
+        Q_EMIT emptyChanged();
 }
 
 void VisibleNarration::removeLast(qsizetype count)

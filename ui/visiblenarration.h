@@ -48,7 +48,7 @@ public:
     // What the document shows.
     QString text() const;
 
-signals:
+Q_SIGNALS:
     void sessionChanged();
     void thinkingChanged();
     void targetChanged();

@@ -55,7 +55,7 @@ private:
         return done.isEmpty() && done.wait(10000); // told later, never from inside the call
     }
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         QLoggingCategory::setFilterRules(QStringLiteral("dravlin.*.debug=true"));

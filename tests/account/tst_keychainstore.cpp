@@ -38,7 +38,7 @@ class TestKeychainStore : public QObject
 public:
     DRAVLIN_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         // Never the developer's own keyring: only a session whose runtime folder is temporary.

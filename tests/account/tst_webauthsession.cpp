@@ -48,7 +48,7 @@ public:
             QDesktopServices::unsetUrlHandler(scheme);
     }
 
-public slots:
+public Q_SLOTS:
     void open(const QUrl &url) { log.append("opened " + url.toString()); }
 };
 
@@ -102,7 +102,7 @@ public:
 private:
     std::unique_ptr<FakeHttpServer> m_server;
 
-private slots:
+private Q_SLOTS:
     void init() { m_server = std::make_unique<FakeHttpServer>(); }
     void cleanup() { m_server.reset(); }
 

@@ -31,7 +31,7 @@ class TestAppShell : public QObject
 public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     void init()
     {
         Keychain::useInMemoryStoreForTesting();

@@ -94,7 +94,7 @@ class TestCanvasPage : public QObject
 public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     void initTestCase() { QVERIFY(m_page.load(400, 400)); }
     void init() { m_page.controller.resetCanvas(); }
     void cleanup() { allowRemoteUrls(false); }

@@ -42,7 +42,7 @@ class TestEndToEnd : public QObject
 public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         Keychain::useInMemoryStoreForTesting();

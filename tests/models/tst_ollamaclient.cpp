@@ -111,7 +111,7 @@ private:
             QCOMPARE(QJsonDocument::fromJson(server.requests().first().body).object(), sent);
     }
 
-private slots:
+private Q_SLOTS:
     // A demo may point the app at a stand-in on another loopback port; nothing else gets through, so
     // prompts never leave the machine.
     void theAddressOverrideStaysOnThisMachine()

@@ -28,7 +28,7 @@ class TestLineSplitter : public QObject
 {
     Q_OBJECT
 
-private slots:
+private Q_SLOTS:
     // Every line end is accepted (LF, CR LF, CR; CR CR and LF CR are two), and the body cut anywhere
     // into two or three chunks, an empty one among them, yields the same lines: inside a multi-byte
     // UTF-8 character, between CR and LF, inside a line, at a line end.

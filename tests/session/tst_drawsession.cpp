@@ -118,7 +118,7 @@ class TestDrawSession : public QObject
 public:
     DRAVLIN_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     // A start is refused for a blank prompt, without a model, or while a run is on, and then
     // changes nothing at all; an accepted one clears everything the last run left.
     void startingARun()

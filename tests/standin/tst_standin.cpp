@@ -89,7 +89,7 @@ class TestStandIns : public QObject
         return reply->readAll();
     }
 
-private slots:
+private Q_SLOTS:
     void initTestCase()
     {
         QVERIFY(m_dir.isValid());

@@ -46,7 +46,7 @@ FakeHttpServer::FakeHttpServer(QObject *parent) : QObject(parent)
                     },
                     Qt::QueuedConnection);
                 if (!std::exchange(connection->finished, true))
-                    emit clientDisconnected();
+                    Q_EMIT clientDisconnected();
             });
         }
     });
@@ -114,7 +114,7 @@ void FakeHttpServer::onReadable(Connection *connection)
     request.body = connection->buffer.mid(headerEnd + 4, contentLength);
     connection->answered = true;
     m_requests.append(request);
-    emit requestReceived(request);
+    Q_EMIT requestReceived(request);
 
     const auto routed = m_routes.constFind(request.method + ' ' + request.path);
     FakeResponse &response = connection->response;

@@ -118,7 +118,7 @@ public:
     // keep one it opened for a request cancelled before it was sent.
     int activeConnections() const;
 
-signals:
+Q_SIGNALS:
     void requestReceived(const RecordedRequest &request);
     // The client closed a connection before the server finished its reply.
     void clientDisconnected();

@@ -104,7 +104,7 @@ class TestContentController : public QObject
 public:
     DRAVLIN_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     // After start-up: whether the controls or the onboarding show, the picker's sections, the
     // menu's items, the payment line (nothing for a local model, else the balance in whole cents
     // or a warning when paying by a key not saved) and who drawings are published as (footer|

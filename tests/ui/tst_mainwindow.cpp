@@ -35,7 +35,7 @@ class TestMainWindow : public QObject
 public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     // From a first start with nothing installed to a finished drawing: the onboarding gives way
     // to the controls once a model is listed, Return in the prompt draws, the narration streams,
     // and the result, its duration and its source appear.

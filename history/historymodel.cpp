@@ -1,4 +1,4 @@
-#include "ui/historymodel.h"
+#include "history/historymodel.h"
 
 #include "session/drawsession.h"
 
@@ -22,7 +22,7 @@ void HistoryModel::setSearch(const QString &search)
     if (m_search == search)
         return;
     m_search = search;
-    emit searchChanged();
+    Q_EMIT searchChanged();
     reload();
 }
 
@@ -53,7 +53,7 @@ void HistoryModel::fetchMore(const QModelIndex &parent)
     const QList<HistoryEntry> page = m_store->page(m_search, int(m_rows.size()), kPageSize);
     m_more = page.size() == kPageSize;
     if (page.isEmpty()) {
-        emit countChanged();
+        Q_EMIT countChanged();
         return;
     }
     beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + page.size() - 1));
@@ -66,7 +66,7 @@ void HistoryModel::fetchMore(const QModelIndex &parent)
         m_rows.append(std::move(row));
     }
     endInsertRows();
-    emit countChanged();
+    Q_EMIT countChanged();
 }
 
 QVariant HistoryModel::data(const QModelIndex &index, int role) const

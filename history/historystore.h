@@ -57,7 +57,7 @@ public:
     // Newest first, summary fields and thumbnail only; search matches prompts, ignoring case.
     QList<HistoryEntry> page(const QString &search, int offset, int limit) const;
 
-signals:
+Q_SIGNALS:
     // Entries were added or removed, by any window.
     void changed();
 

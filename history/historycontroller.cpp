@@ -1,4 +1,4 @@
-#include "ui/historycontroller.h"
+#include "history/historycontroller.h"
 
 #include "canvas/canvascontroller.h"
 #include "session/drawsession.h"
@@ -11,7 +11,7 @@ HistoryController::HistoryController(QObject *parent) : QObject(parent), m_store
     m_undoTimer.setInterval(6000);
     connect(&m_undoTimer, &QTimer::timeout, this, [this] {
         if (std::exchange(m_removed, std::nullopt))
-            emit undoChanged();
+            Q_EMIT undoChanged();
     });
 }
 
@@ -30,7 +30,7 @@ void HistoryController::setSession(DrawSession *session)
                 runEnded();
         });
     }
-    emit sessionChanged();
+    Q_EMIT sessionChanged();
 }
 
 void HistoryController::runStarted()
@@ -42,7 +42,7 @@ void HistoryController::runStarted()
     // The canvas now shows the new run.
     if (m_viewing) {
         m_viewing.reset();
-        emit viewingChanged();
+        Q_EMIT viewingChanged();
     }
 }
 
@@ -85,7 +85,7 @@ void HistoryController::save(HistoryEntry entry)
     if (!m_store)
         return;
     if (const std::optional<qint64> id = m_store->add(entry))
-        emit kept(*id);
+        Q_EMIT kept(*id);
 }
 
 bool HistoryController::open(qint64 id)
@@ -98,7 +98,7 @@ bool HistoryController::open(qint64 id)
     m_viewing = std::move(entry);
     m_session->canvas()->resetCanvas();
     m_session->canvas()->finish(m_viewing->svg);
-    emit viewingChanged();
+    Q_EMIT viewingChanged();
     return true;
 }
 
@@ -112,7 +112,7 @@ void HistoryController::close()
         if (const std::optional<QString> svg = m_session->resultSVG())
             m_session->canvas()->finish(*svg);
     }
-    emit viewingChanged();
+    Q_EMIT viewingChanged();
 }
 
 void HistoryController::drawAgain()
@@ -123,7 +123,7 @@ void HistoryController::drawAgain()
     m_session->start(prompt);
     // Only a drawing that started: a refused one leaves the field as the user left it.
     if (m_session->running())
-        emit drawingAgain(prompt);
+        Q_EMIT drawingAgain(prompt);
 }
 
 void HistoryController::remove(qint64 id)
@@ -138,7 +138,7 @@ void HistoryController::remove(qint64 id)
         return;
     m_removed = std::move(whole);
     m_undoTimer.start();
-    emit undoChanged();
+    Q_EMIT undoChanged();
 }
 
 void HistoryController::undoRemove()
@@ -147,7 +147,7 @@ void HistoryController::undoRemove()
         return;
     const HistoryEntry entry = *std::exchange(m_removed, std::nullopt);
     m_undoTimer.stop();
-    emit undoChanged();
+    Q_EMIT undoChanged();
     if (m_store)
         m_store->add(entry);
 }
@@ -162,7 +162,7 @@ QString HistoryController::undoText() const
 void HistoryController::removeAll()
 {
     if (std::exchange(m_removed, std::nullopt))
-        emit undoChanged();
+        Q_EMIT undoChanged();
     close();
     if (m_store)
         m_store->removeAll();

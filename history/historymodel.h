@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/historystore.h"
+#include "history/historystore.h"
 
 #include <QAbstractListModel>
 #include <QPointer>
@@ -47,7 +47,7 @@ public:
     // "Today 14:05", "Yesterday 09:12", else "3 Dec 2026, 18:40".
     static QString dateText(const QDateTime &at, const QDateTime &now);
 
-signals:
+Q_SIGNALS:
     void searchChanged();
     void countChanged();
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "ui/historystore.h"
+#include "history/historystore.h"
 
 #include <QElapsedTimer>
 #include <QObject>
@@ -10,6 +10,7 @@
 #include <QtQml/qqmlregistration.h>
 
 class DrawSession;
+Q_MOC_INCLUDE("session/drawsession.h")
 
 // One window's link to the kept drawings: it keeps every run that ended with an SVG (once, after
 // the run, never while it streams), and it shows a kept drawing on the window's canvas with its
@@ -59,7 +60,7 @@ public:
     void setUndoWindowMs(int ms) { m_undoTimer.setInterval(ms); }
     Q_INVOKABLE void removeAll();
 
-signals:
+Q_SIGNALS:
     void sessionChanged();
     void viewingChanged();
     // A finished run is now in the history (tests, and the list's scroll position).

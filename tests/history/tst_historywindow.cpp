@@ -1,12 +1,12 @@
 #include "accessiblecontrols.h"
 #include "account/preferences.h"
+#include "history/historycontroller.h"
+#include "history/historymodel.h"
+#include "history/historystore.h"
 #include "pageharness.h"
 #include "sessionharness.h"
 #include "standin/recordings.h"
 #include "ui/exporter.h"
-#include "ui/historycontroller.h"
-#include "ui/historymodel.h"
-#include "ui/historystore.h"
 #include "windowharness.h"
 
 #include <QAccessible>
@@ -61,7 +61,7 @@ class TestHistoryWindow : public QObject
 public:
     DRAVLIN_WEBENGINE_TEST_INIT_MAIN
 
-private slots:
+private Q_SLOTS:
     // Into a file of the first version, whose drawing stays; a run that drew nothing keeps nothing.
     void aRunThatDrewIsKeptExactlyAlsoInAFileAnOlderVersionLeft()
     {

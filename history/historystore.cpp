@@ -1,4 +1,4 @@
-#include "ui/historystore.h"
+#include "history/historystore.h"
 
 #include "account/preferences.h"
 
@@ -179,7 +179,7 @@ std::optional<qint64> HistoryStore::add(const HistoryEntry &entry)
         db.rollback();
         return std::nullopt;
     }
-    emit changed();
+    Q_EMIT changed();
     return id;
 }
 
@@ -192,7 +192,7 @@ bool HistoryStore::remove(qint64 id)
     query.addBindValue(id);
     if (!query.exec())
         return false;
-    emit changed();
+    Q_EMIT changed();
     return true;
 }
 
@@ -203,7 +203,7 @@ bool HistoryStore::removeAll()
     QSqlQuery query(QSqlDatabase::database(m_connection, false));
     if (!query.exec(QStringLiteral("DELETE FROM drawings")))
         return false;
-    emit changed();
+    Q_EMIT changed();
     return true;
 }
 
