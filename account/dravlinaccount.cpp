@@ -1,9 +1,9 @@
 #include "account/dravlinaccount.h"
 
 #include "account/keychain.h"
-#include "account/preferences.h"
 #include "account/serviceclient.h"
 #include "account/webauthsession.h"
+#include "base/settings.h"
 
 #include <QCryptographicHash>
 #include <QJsonArray>
@@ -16,18 +16,8 @@
 #include <utility>
 
 namespace {
-const QString kUsernameKey = QStringLiteral("DravlinUsername");
-const QString kEmailKey = QStringLiteral("DravlinEmail");
 const QString kCredits = QStringLiteral("credits");
 const QString kUsername = QStringLiteral("username");
-
-std::optional<QString> storedText(const QString &key)
-{
-    const QVariant value = Preferences::value(key);
-    if (!value.isValid())
-        return std::nullopt;
-    return value.toString();
-}
 } // namespace
 
 DravlinAccount::DravlinAccount(QObject *parent)
@@ -36,8 +26,8 @@ DravlinAccount::DravlinAccount(QObject *parent)
     m_hasOpenRouterKey = Keychain::get(Keychain::openRouterKeyItem).has_value();
     if (Keychain::get(Keychain::apiTokenItem)) {
         m_signedIn = true;
-        m_username = storedText(kUsernameKey);
-        m_email = storedText(kEmailKey);
+        m_username = Settings::shared().username();
+        m_email = Settings::shared().email();
     }
 }
 
@@ -158,8 +148,8 @@ void DravlinAccount::signOut()
     // An answer still on its way belongs to the account being signed out of.
     cancelRefreshes();
     Keychain::remove(Keychain::apiTokenItem);
-    Preferences::remove(kUsernameKey);
-    Preferences::remove(kEmailKey);
+    Settings::shared().setUsername(std::nullopt);
+    Settings::shared().setEmail(std::nullopt);
     setSignedIn(false);
     setUsername(std::nullopt);
     setEmail(std::nullopt);
@@ -314,14 +304,8 @@ void DravlinAccount::exchange(const QString &code)
         const QJsonValue email = reply.object->value(QStringLiteral("email"));
         setUsername(username.isString() ? std::optional<QString>(username.toString()) : std::nullopt);
         setEmail(email.isString() ? std::optional<QString>(email.toString()) : std::nullopt);
-        if (m_username)
-            Preferences::setValue(kUsernameKey, *m_username);
-        else
-            Preferences::remove(kUsernameKey);
-        if (m_email)
-            Preferences::setValue(kEmailKey, *m_email);
-        else
-            Preferences::remove(kEmailKey);
+        Settings::shared().setUsername(m_username);
+        Settings::shared().setEmail(m_email);
         // Whoever was signed in before had their own balance; this account's is asked for at
         // once, not at its first cloud drawing.
         setCredits(std::nullopt);

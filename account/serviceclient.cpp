@@ -3,7 +3,7 @@
 #include <QHostAddress>
 
 #include "account/keychain.h"
-#include "account/preferences.h"
+#include "base/settings.h"
 #include "net/linestreamjob.h"
 #include "net/replyjob.h"
 
@@ -14,8 +14,6 @@
 
 namespace {
 
-const QString kBaseURLKey = QStringLiteral("DravlinBaseURL");
-
 std::optional<QUrl> &cachedBaseURL()
 {
     static std::optional<QUrl> base;
@@ -24,10 +22,10 @@ std::optional<QUrl> &cachedBaseURL()
 
 std::optional<QUrl> baseURLOverride()
 {
-    const QVariant stored = Preferences::value(kBaseURLKey);
-    if (!stored.isValid())
+    const std::optional<QString> stored = Settings::shared().serviceBaseURL();
+    if (!stored)
         return std::nullopt;
-    return ServiceClient::baseURLFrom(stored.toString());
+    return ServiceClient::baseURLFrom(*stored);
 }
 
 } // namespace

@@ -1,8 +1,8 @@
 #include "account/webauthsession.h"
 
-#include "account/preferences.h"
 #include "account/serviceclient.h"
 #include "base/logging.h"
+#include "base/settings.h"
 
 #include <QKeyEvent>
 
@@ -29,7 +29,6 @@ const char kViewName[] = "signInView";
 constexpr int kNetAborted = -3;
 
 // Set by a sign-out that found no sign-in profile open: the next one starts by forgetting.
-const QString kForgetWebSessionKey = QStringLiteral("DravlinForgetSignInSession");
 
 } // namespace
 
@@ -67,7 +66,7 @@ QQuickWebEngineProfile *WebAuthSession::profile()
         created->setOffTheRecord(false);
         created->setPersistentCookiesPolicy(QQuickWebEngineProfile::AllowPersistentCookies);
         shared = created;
-        if (Preferences::value(kForgetWebSessionKey).toBool())
+        if (Settings::shared().forgetSignInSession())
             forgetWebSession();
     }
     return shared;
@@ -84,11 +83,11 @@ void WebAuthSession::forgetWebSession()
     QQuickWebEngineProfile *inUse = existingProfile();
     if (!inUse) {
         // Made only for a sign-in window; whenever that is, it starts by forgetting.
-        Preferences::setValue(kForgetWebSessionKey, true);
+        Settings::shared().setForgetSignInSession(true);
         return;
     }
     inUse->cookieStore()->deleteAllCookies();
-    Preferences::remove(kForgetWebSessionKey);
+    Settings::shared().setForgetSignInSession(false);
 }
 
 void WebAuthSession::start()

@@ -1,8 +1,8 @@
 #include "app/dravlinapp.h"
 
-#include "account/preferences.h"
 #include "app/updatealert.h"
 #include "base/logging.h"
+#include "base/settings.h"
 #include "session/downloads.h"
 #include "ui/contentcontroller.h"
 
@@ -21,7 +21,6 @@
 
 namespace {
 const QString kScheme = QStringLiteral("dravlin-mac");
-const QString kWindowFrameKey = QStringLiteral("DravlinWindowFrame");
 DravlinApp *s_running = nullptr;
 } // namespace
 
@@ -162,22 +161,28 @@ QQuickWindow *DravlinApp::openWindow()
     const QList<QQuickWindow *> open = windows();
     const std::optional<QRect> frontmost =
         open.isEmpty() ? std::nullopt : std::optional<QRect>(open.first()->geometry());
-    const QRect lastClosed = Preferences::value(kWindowFrameKey).toRect();
+    const QRect lastClosed = Settings::shared().windowFrame();
     const QRect place =
         placeWindow(frontmost, lastClosed.isValid() ? std::optional<QRect>(lastClosed) : std::nullopt,
                     screens, QSize(1180, 760));
+    auto *content = new ContentController;
+    QQmlEngine::setObjectOwnership(content, QQmlEngine::CppOwnership);
     QObject *object = m_windowComponent->createWithInitialProperties({
         {QStringLiteral("x"), place.x()},
         {QStringLiteral("y"), place.y()},
         {QStringLiteral("width"), place.width()},
         {QStringLiteral("height"), place.height()},
+        {QStringLiteral("content"), QVariant::fromValue(content)},
     });
     auto *window = qobject_cast<QQuickWindow *>(object);
     if (!window) {
         qCWarning(lcApp).noquote() << m_windowComponent->errorString();
         delete object;
+        delete content;
         return nullptr;
     }
+    // The window's state lives exactly as long as the window.
+    content->setParent(window);
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
     m_windows.prepend(window);
     // A closed window is gone for good: its drawing, its downloads' view and its web page with it.
@@ -219,7 +224,7 @@ void DravlinApp::openURL(const QUrl &url)
     }
     QQuickWindow *front = open.first();
     front->requestActivate();
-    if (auto *content = front->findChild<ContentController *>(QStringLiteral("content")))
+    if (auto *content = front->property("content").value<ContentController *>())
         content->receiveURL(url);
 }
 
@@ -228,7 +233,7 @@ bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
     if (event->type() == QEvent::Close) {
         if (auto *window = qobject_cast<QQuickWindow *>(watched)) {
             // The next window of a later launch comes back here.
-            Preferences::setValue(kWindowFrameKey, window->geometry());
+            Settings::shared().setWindowFrame(window->geometry());
             // Closing the last window quits, and quitting stops the downloads.
             const QList<QQuickWindow *> open = windows();
             const bool last = open.size() == 1 && open.first() == window;

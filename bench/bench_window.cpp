@@ -274,8 +274,8 @@ bool openWindow(WindowHarness &h, ServerThread &server)
     h.session()->client()->setBase(server.url());
     while (!canvasLoaded(h.window))
         QTest::qWait(20);
-    QSignalSpy refreshed(h.session(), &DrawSession::modelsRefreshed);
-    h.session()->refreshModels();
+    QSignalSpy refreshed(h.session()->catalog(), &ModelCatalog::modelsRefreshed);
+    h.session()->catalog()->refreshModels();
     refreshed.wait(10000);
     return true;
 }
@@ -398,6 +398,8 @@ int benchMemoryGrowth(bool windows)
     if (windows) {
         double before = first;
         for (int n = 2; n <= 3; ++n) {
+            h.engine.setInitialProperties(
+                {{QStringLiteral("content"), QVariant::fromValue(new ContentController(&h.engine))}});
             h.engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
             auto *window = qobject_cast<QQuickWindow *>(h.engine.rootObjects().constLast());
             ContentController *content = contentOf(window);
@@ -406,10 +408,10 @@ int benchMemoryGrowth(bool windows)
             content->session()->client()->setBase(server.url());
             while (!canvasLoaded(window))
                 QTest::qWait(20);
-            QSignalSpy refreshed(content->session(), &DrawSession::modelsRefreshed);
-            content->session()->refreshModels();
+            QSignalSpy refreshed(content->session()->catalog(), &ModelCatalog::modelsRefreshed);
+            content->session()->catalog()->refreshModels();
             refreshed.wait(10000);
-            content->session()->setSelectedModel(QStringLiteral("bench:1b"));
+            content->session()->catalog()->setSelectedModel(QStringLiteral("bench:1b"));
             QTest::qWait(1000);
             const double empty = pssMiB();
             report("100 KB as fast as loopback sends", stream(content->session(), server, reply, 0, 0));
@@ -450,6 +452,8 @@ int benchStartup(bool app)
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));
     if (app) {
+        engine.setInitialProperties(
+            {{QStringLiteral("content"), QVariant::fromValue(new ContentController(&engine))}});
         engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
     } else {
         const QByteArray qml = "import QtQuick\nimport QtWebEngine\n"

@@ -414,7 +414,7 @@ Rectangle {
                         small: false
                         text: "Draw again"
                         font.weight: Font.DemiBold
-                        enabled: !sheet.session.running && sheet.session.selectedModel !== ""
+                        enabled: !sheet.session.running && sheet.session.catalog.selectedModel !== ""
                         onClicked: {
                             sheet.history.drawAgain()
                             sheet.hide()

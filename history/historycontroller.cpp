@@ -35,10 +35,11 @@ void HistoryController::setSession(DrawSession *session)
 
 void HistoryController::runStarted()
 {
-    m_runModel = m_session->selectedModel();
-    m_runMode = m_session->selectedIsVision() && m_session->hasReference() ? QStringLiteral("recreate")
-                                                                           : QStringLiteral("draw");
-    m_runPaidWith = m_session->selectedIsCloud() ? m_session->payWith() : QString();
+    const ModelCatalog *catalog = m_session->catalog();
+    m_runModel = catalog->selectedModel();
+    m_runMode = catalog->selectedIsVision() && m_session->reference()->attached() ? QStringLiteral("recreate")
+                                                                                  : QStringLiteral("draw");
+    m_runPaidWith = catalog->selectedIsCloud() ? m_session->payWith() : QString();
     // The canvas now shows the new run.
     if (m_viewing) {
         m_viewing.reset();

@@ -1,6 +1,6 @@
 #include "history/historystore.h"
 
-#include "account/preferences.h"
+#include "base/settings.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -82,14 +82,14 @@ void HistoryStore::open()
 {
     // Only its owner may read what they drew. SQLite gives its journal files the database's own
     // permissions, so a new database starts as an empty private file.
-    Preferences::keepPrivate(QFileInfo(m_path).path());
+    Settings::keepPrivate(QFileInfo(m_path).path());
     if (!QFileInfo::exists(m_path)) {
         QFile created(m_path);
         if (created.open(QIODevice::WriteOnly))
             created.close();
     }
     for (const QString &suffix : {QString(), QStringLiteral("-wal"), QStringLiteral("-shm")})
-        Preferences::keepPrivate(m_path + suffix);
+        Settings::keepPrivate(m_path + suffix);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_connection);
     db.setDatabaseName(m_path);
     // Another process mid-write holds the file for milliseconds; longer than this, it is locked.

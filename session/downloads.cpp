@@ -1,5 +1,7 @@
 #include "session/downloads.h"
 
+#include "base/logging.h"
+
 #include "session/catalog.h"
 
 #include <QCoreApplication>
@@ -95,14 +97,6 @@ QMap<QString, double> Downloads::pulling() const
     return map;
 }
 
-QVariantMap Downloads::pullingForView() const
-{
-    QVariantMap map;
-    for (const Row &row : m_rows)
-        map.insert(row.name, row.fraction);
-    return map;
-}
-
 QStringList Downloads::names() const
 {
     QStringList list;
@@ -129,7 +123,6 @@ void Downloads::setFraction(const QString &name, double fraction)
     m_rows[at].fraction = fraction;
     const QModelIndex changed = index(int(at));
     Q_EMIT dataChanged(changed, changed, {FractionRole, PercentRole});
-    Q_EMIT pullingChanged();
 }
 
 bool Downloads::removeRow(const QString &name)
@@ -141,7 +134,6 @@ bool Downloads::removeRow(const QString &name)
     m_rows.removeAt(at);
     endRemoveRows();
     Q_EMIT countChanged();
-    Q_EMIT pullingChanged();
     return true;
 }
 
@@ -150,6 +142,8 @@ void Downloads::setPullError(const std::optional<QString> &error)
     if (m_pullError == error)
         return;
     m_pullError = error;
+    if (error)
+        qCWarning(lcSession).noquote() << *error;
     Q_EMIT pullErrorChanged();
 }
 
@@ -166,7 +160,6 @@ void Downloads::pull(const QString &name)
     m_rows.append(Row{name, 0.0});
     endInsertRows();
     Q_EMIT countChanged();
-    Q_EMIT pullingChanged();
     setPullError(std::nullopt);
 
     auto *task = new PullTask(name, this);

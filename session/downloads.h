@@ -27,7 +27,6 @@ class Downloads : public QAbstractListModel
     QML_UNCREATABLE("The application's downloads are shared by every window.")
 
     // name → fraction, for views that look one model up by name.
-    Q_PROPERTY(QVariantMap pulling READ pullingForView NOTIFY pullingChanged)
     Q_PROPERTY(QString pullError READ pullErrorOrEmpty NOTIFY pullErrorChanged)
     Q_PROPERTY(int count READ count NOTIFY countChanged)
 
@@ -70,14 +69,12 @@ public:
     void stopAll();
 
 Q_SIGNALS:
-    void pullingChanged();
     void pullErrorChanged();
     void countChanged();
     // A model arrived or left the server: whoever lists installed models should list them again.
     void installedChanged();
 
 private:
-    QVariantMap pullingForView() const;
     QString pullErrorOrEmpty() const { return m_pullError.value_or(QString()); }
     qsizetype rowOf(const QString &name) const;
     void setFraction(const QString &name, double fraction);

@@ -1,181 +1,100 @@
 #include "session/drawsession.h"
-#include "session/referenceimage.h"
 
 #include "account/dravlinaccount.h"
 #include "account/generationstream.h"
 #include "account/keychain.h"
-#include "account/preferences.h"
 #include "account/serviceclient.h"
+#include "base/logging.h"
+#include "base/settings.h"
 #include "session/svgextract.h"
 
-#include <QBuffer>
-#include <QFile>
-#include <QImageReader>
 #include <QJsonObject>
 #include <QTimer>
 
-#include <algorithm>
-
 namespace {
-const QString kPayWithKey = QStringLiteral("DravlinPayWith");
-const QString kDefaultPayWith = QStringLiteral("credits");
-const QString kPublishLocalKey = QStringLiteral("DravlinPublishLocal");
-// Larger files are refused before they are read whole.
-constexpr qint64 kMaxReferenceBytes = 20'000'000;
-constexpr int kPreviewSide = 512;
-
-// A PNG of the picture no larger than the view needs, as a data URL: a URL of the whole file would
-// be megabytes of text to rebuild and to decode.
-QUrl previewSource(const QImage &image)
-{
-    const QImage preview =
-        (image.width() > kPreviewSide || image.height() > kPreviewSide)
-            ? image.scaled(kPreviewSide, kPreviewSide, Qt::KeepAspectRatio, Qt::SmoothTransformation)
-            : image;
-    QByteArray png;
-    QBuffer buffer(&png);
-    buffer.open(QIODevice::WriteOnly);
-    preview.save(&buffer, "PNG");
-    return QUrl(QStringLiteral("data:image/png;base64,") + QString::fromLatin1(png.toBase64()));
-}
+const QString kStopped = QStringLiteral("Stopped.");
+const QString kNoSvg = QStringLiteral("The model replied but didn't finish an SVG.");
 } // namespace
 
-// The handle of one run. Stopping sets the flag and runs whatever the run is waiting on has
-// registered as its way out (closing the chat request, for instance). Parented to the session,
-// so a window closed mid-run takes the run and its request with it.
+// One run, from its acceptance to its end. Parented to the session, so a window closed mid-run
+// takes the run and its requests with it; everything the run waits on is its child.
 class RunTask : public QObject
 {
 public:
     explicit RunTask(QObject *parent) : QObject(parent) {}
 
+    // Closes whatever the run is waiting on. The run's own callbacks see the flag and leave the
+    // ending to whoever stopped it.
     void cancel()
     {
-        if (cancelled)
-            return;
         cancelled = true;
         if (onCancel)
             std::exchange(onCancel, nullptr)();
     }
 
-    bool cancelled = false;
-    std::function<void()> onCancel;
-    // The model that draws and whether it is a cloud model, fixed when the run is accepted: the
-    // picker may change while it runs, and the drawing is published under the model that made it.
+    // What the run draws, fixed when it is accepted: the picker and the attachment may change
+    // while it runs, and the drawing is published under the model that made it.
+    QString prompt;
     QString model;
+    QString modelLabel;
     bool cloud = false;
-};
+    std::optional<ReferenceData> image;
 
-int physicalMemoryGB();
+    bool cancelled = false;
+    bool ended = false;
+    // The drawing is finished and on its way to the service: a stop no longer says "Stopped.".
+    bool publishing = false;
+    std::function<void()> onCancel;
+};
 
 DrawSession::DrawSession(QObject *parent) : DrawSession(Downloads::shared(), parent) {}
 
 DrawSession::DrawSession(Downloads *downloads, QObject *parent)
     : QObject(parent), m_canvas(new CanvasController(this)), m_client(new OllamaClient(this)),
-      m_ramGB(physicalMemoryGB()), m_downloads(downloads)
+      m_downloads(downloads), m_catalog(new ModelCatalog(m_client, downloads, this)),
+      m_reference(new ReferenceAttachment(this))
 {
-    // A download that ends, in this window or another, changes what this window lists.
-    if (downloads)
-        connect(downloads, &Downloads::installedChanged, this, &DrawSession::refreshAll);
     m_startedAt.start();
     // The canvas comes back empty by itself; the transcript and the result are still the run's.
-    connect(m_canvas, &CanvasController::drawingLost, this,
-            [this] { setStatusNote(QStringLiteral("The drawing was too heavy to show.")); });
+    connect(m_canvas, &CanvasController::drawingLost, this, [this] {
+        qCWarning(lcSession) << "the canvas lost a drawing too heavy to show";
+        setStatusNote(QStringLiteral("The drawing was too heavy to show."));
+    });
+    connect(&Settings::shared(), &Settings::payWithChanged, this, &DrawSession::payWithChanged);
+    connect(&Settings::shared(), &Settings::publishLocalChanged, this, &DrawSession::publishLocalChanged);
 }
 
 DrawSession::~DrawSession() = default;
 
-void DrawSession::setSelectedModel(const QString &model)
-{
-    if (m_selectedModel == model)
-        return;
-    m_selectedModel = model;
-    Q_EMIT selectedModelChanged();
-    Q_EMIT selectionDetailsChanged();
-}
-
 QString DrawSession::payWith() const
 {
-    return Preferences::value(kPayWithKey, kDefaultPayWith).toString();
+    return Settings::shared().payWith();
 }
 
 void DrawSession::setPayWith(const QString &choice)
 {
-    if (payWith() == choice)
-        return;
-    Preferences::setValue(kPayWithKey, choice);
-    Q_EMIT payWithChanged();
-}
-
-void DrawSession::setModels(const QList<OllamaModel> &models)
-{
-    if (m_models == models)
-        return;
-    m_models = models;
-    Q_EMIT modelsChanged();
-    Q_EMIT selectionDetailsChanged();
+    Settings::shared().setPayWith(choice);
 }
 
 bool DrawSession::publishLocal() const
 {
-    return Preferences::value(kPublishLocalKey, true).toBool();
+    return Settings::shared().publishLocal();
 }
 
 void DrawSession::setPublishLocal(bool publish)
 {
-    if (publishLocal() == publish)
-        return;
-    Preferences::setValue(kPublishLocalKey, publish);
-    Q_EMIT publishLocalChanged();
+    Settings::shared().setPublishLocal(publish);
 }
 
-bool DrawSession::isInstalled(const QString &name) const
+void DrawSession::setAccount(DravlinAccount *account)
 {
-    return std::any_of(m_models.cbegin(), m_models.cend(),
-                       [&name](const OllamaModel &model) { return model.name == name; });
+    m_account = account;
+    m_catalog->setAccount(account);
 }
 
-bool DrawSession::isCloudModel(const QString &id) const
+DravlinAccount *DrawSession::account() const
 {
-    return !isInstalled(id) && id.contains(QLatin1Char('/'));
-}
-
-bool DrawSession::isVisionModel(const QString &id) const
-{
-    if (isCloudModel(id)) {
-        const QList<CloudModel> offered = cloudModels();
-        for (const CloudModel &model : offered) {
-            if (model.id == id)
-                return model.vision.value_or(false);
-        }
-        return false;
-    }
-    for (const OllamaModel &model : m_models) {
-        if (model.name == id)
-            return model.vision;
-    }
-    return false;
-}
-
-QString DrawSession::modelLabel(const QString &id) const
-{
-    if (isCloudModel(id)) {
-        const QList<CloudModel> offered = cloudModels();
-        for (const CloudModel &model : offered) {
-            if (model.id == id)
-                return model.name;
-        }
-    }
-    return id;
-}
-
-bool DrawSession::selectedIsVision() const
-{
-    return isVisionModel(m_selectedModel);
-}
-
-QString DrawSession::selectedModelLabel() const
-{
-    return modelLabel(m_selectedModel);
+    return m_account;
 }
 
 QString DrawSession::formatDuration(double seconds)
@@ -277,14 +196,6 @@ void DrawSession::setLoadingModel(bool loading)
     Q_EMIT loadingModelChanged();
 }
 
-void DrawSession::setReferenceError(const QString &error)
-{
-    if (m_referenceError == error)
-        return;
-    m_referenceError = error;
-    Q_EMIT referenceErrorChanged();
-}
-
 void DrawSession::setTurnStartedAt(const QDateTime &at)
 {
     if (m_turnStartedAt == at && m_turnStartedAt.isValid() == at.isValid())
@@ -298,8 +209,19 @@ void DrawSession::setTurnStartedAt(const QDateTime &at)
 void DrawSession::start(const QString &prompt)
 {
     const QString trimmed = prompt.trimmed();
-    if (m_running || trimmed.isEmpty() || m_selectedModel.isEmpty())
+    const QString model = m_catalog->selectedModel();
+    if (m_running || trimmed.isEmpty() || model.isEmpty())
         return;
+
+    auto *task = new RunTask(this);
+    task->prompt = trimmed;
+    task->model = model;
+    task->modelLabel = m_catalog->selectedModelLabel();
+    task->cloud = m_catalog->isCloudModel(model);
+    // An image goes only to a model that can see it.
+    if (m_catalog->isVisionModel(model))
+        task->image = m_reference->data();
+    m_task = task;
 
     setRunning(true);
     setActivePrompt(trimmed);
@@ -308,91 +230,81 @@ void DrawSession::start(const QString &prompt)
     setDurationText(std::nullopt);
     setPublishedURL(QUrl());
     setStatusNote(std::nullopt);
-
+    if (m_runModelLabel != task->modelLabel) {
+        m_runModelLabel = task->modelLabel;
+        Q_EMIT runModelLabelChanged();
+    }
     m_canvas->resetCanvas();
-
-    m_currentPrompt = trimmed;
     m_startedAt.start();
     setTurnStartedAt(QDateTime::currentDateTime());
 
-    auto *task = new RunTask(this);
-    task->model = m_selectedModel;
-    task->cloud = isCloudModel(m_selectedModel);
-    m_task = task;
-    if (m_runModelLabel != selectedModelLabel()) {
-        m_runModelLabel = selectedModelLabel();
-        Q_EMIT runModelLabelChanged();
-    }
     // Like any task, the run begins on a later turn of the event loop, never inside start().
-    QTimer::singleShot(0, task, [this, task, trimmed] { run(task, trimmed); });
+    QTimer::singleShot(0, task, [this, task] { run(task); });
 }
 
 void DrawSession::stop()
 {
-    if (m_task)
-        m_task->cancel();
+    RunTask *task = m_task;
+    if (!task || task->ended)
+        return;
+    task->cancel();
+    // Once drawn and on its way to the service, a stop only ends the wait for the upload.
+    end(task, task->publishing ? std::nullopt : std::optional<QString>(kStopped));
 }
 
-void DrawSession::run(RunTask *task, const QString &prompt)
+// Every run ends here, once, whichever way it ends: a finished or failed reply, a refusal before
+// anything was sent, a stop. What it leaves is the note (if any), and a session ready for the next.
+void DrawSession::end(RunTask *task, const std::optional<QString> &note)
 {
-    auto done = [this, task] {
-        setLoadingModel(false);
-        setRunning(false);
-        setTurnStartedAt(QDateTime());
-        task->deleteLater();
-    };
-    if (task->cancelled) {
-        // Stopped before the run began: it would have seen the cancellation at its first check.
-        setStatusNote(QStringLiteral("Stopped."));
-        done();
+    if (task->ended)
         return;
+    task->ended = true;
+    task->onCancel = nullptr;
+    if (note) {
+        if (*note != kStopped)
+            qCWarning(lcSession).noquote() << "a drawing ended:" << *note;
+        setStatusNote(note);
     }
+    setLoadingModel(false);
+    setRunning(false);
+    setTurnStartedAt(QDateTime());
+    // Its requests go with it, once whatever callback ended it has returned.
+    task->deleteLater();
+}
+
+void DrawSession::run(RunTask *task)
+{
+    if (task->ended)
+        return;
     if (task->cloud)
-        runCloud(task, prompt, done);
+        runCloud(task);
     else
-        runLocal(task, prompt, done);
+        runLocal(task);
 }
 
-void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<void()> done)
+void DrawSession::runCloud(RunTask *task)
 {
-    if (!m_account || !m_account->signedIn()) {
-        setStatusNote(QStringLiteral("Sign in to draw with cloud models."));
-        done();
-        return;
-    }
+    if (!m_account || !m_account->signedIn())
+        return end(task, QStringLiteral("Sign in to draw with cloud models."));
     const QString payWith = this->payWith();
-    if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem)) {
-        setStatusNote(QString::fromUtf16(
-            u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
-        done();
-        return;
-    }
+    if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem))
+        return end(
+            task,
+            QString::fromUtf16(
+                u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
 
-    GenerationRequest request{prompt, task->model, modelLabel(task->model), payWith, std::nullopt};
-    if (isVisionModel(task->model))
-        request.image = m_referenceData;
+    const GenerationRequest request{task->prompt, task->model, task->modelLabel, payWith, task->image};
     GenerationStream *stream = m_account->streamGeneration(request, task);
-    connect(stream, &GenerationStream::event, task, [this, task, stream](const QJsonObject &event) {
-        if (task->cancelled) {
-            stream->cancel();
-            return;
-        }
-        handleCloudEvent(event);
+    connect(stream, &GenerationStream::event, task, [this, task](const QJsonObject &event) {
+        if (!task->cancelled)
+            handleCloudEvent(event);
     });
-    connect(stream, &GenerationStream::finished, task,
-            [this, task, done](const std::optional<QString> &error) {
-                task->onCancel = nullptr;
-                if (error)
-                    setStatusNote(task->cancelled ? QStringLiteral("Stopped.") : *error);
-                done();
-            });
-    task->onCancel = [this, task, stream, done] {
+    connect(stream, &GenerationStream::finished, task, [this, task](const std::optional<QString> &error) {
+        if (!task->cancelled)
+            end(task, error);
+    });
+    task->onCancel = [stream] {
         stream->cancel();
-        // Closing the request is how a stop reaches a cloud run: as the stream's failure.
-        QTimer::singleShot(0, task, [this, done] {
-            setStatusNote(QStringLiteral("Stopped."));
-            done();
-        });
     };
 }
 
@@ -411,8 +323,10 @@ void DrawSession::handleCloudEvent(const QJsonObject &event)
         m_canvas->applyDelta(piece);
     }
     const QJsonValue error = event.value(QStringLiteral("error"));
-    if (error.isString())
+    if (error.isString()) {
+        qCWarning(lcSession).noquote() << "the service reported:" << error.toString();
         setStatusNote(error.toString());
+    }
     if (!event.contains(QStringLiteral("done")))
         return;
     const QJsonValue svg = event.value(QStringLiteral("svg"));
@@ -423,79 +337,58 @@ void DrawSession::handleCloudEvent(const QJsonObject &event)
     if (result)
         finish(*result);
     else
-        setStatusNote(QStringLiteral("The model replied but didn't finish an SVG."));
+        setStatusNote(kNoSvg);
     // The balance changed; the run does not wait for it.
     if (m_account)
         m_account->refreshCredits();
 }
 
-void DrawSession::runLocal(RunTask *task, const QString &prompt, std::function<void()> done)
+void DrawSession::runLocal(RunTask *task)
 {
-    // The mode and the image are fixed now: attaching another image mid-run changes nothing.
-    const QJsonArray messages = (isVisionModel(task->model) && m_referenceData)
-                                    ? Prompts::recreateMessages(prompt, *m_referenceData)
-                                    : Prompts::drawMessages(prompt);
-
+    const QJsonArray messages = task->image ? Prompts::recreateMessages(task->prompt, *task->image)
+                                            : Prompts::drawMessages(task->prompt);
     ChatStream *stream = m_client->streamChat(task->model, messages, task);
     // The server answers nothing until the model is in memory, which can take minutes.
     setLoadingModel(true);
     connect(stream, &ChatStream::firstLine, task, [this] { setLoadingModel(false); });
-    connect(stream, &ChatStream::element, task, [this, task, stream](const ChatElement &piece) {
-        if (task->cancelled) {
-            stream->cancel();
+    connect(stream, &ChatStream::element, task, [this, task](const ChatElement &piece) {
+        if (task->cancelled)
             return;
-        }
         // Thinking is narration only: a plan that mentions "<svg" must never reach the canvas.
-        if (piece.thinking) {
+        if (piece.thinking)
             appendThinking(*piece.thinking);
-        }
         if (piece.content) {
             appendAnswer(*piece.content);
             m_canvas->applyDelta(*piece.content);
         }
     });
-    connect(stream, &ChatStream::finished, task, [this, task, done](const std::optional<OllamaError> &error) {
-        task->onCancel = nullptr;
-        concludeLocal(task, error, done);
+    connect(stream, &ChatStream::finished, task, [this, task](const std::optional<OllamaError> &error) {
+        if (!task->cancelled)
+            concludeLocal(task, error);
     });
-    task->onCancel = [this, task, stream, done] {
+    task->onCancel = [stream] {
         stream->cancel();
-        // The stream ends as seen from the run: conclude on the next turn, as the stop reaches it.
-        QTimer::singleShot(0, task, [this, task, done] { concludeLocal(task, std::nullopt, done); });
     };
 }
 
-void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> &error,
-                                const std::function<void()> &done)
+void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> &error)
 {
-    if (task->cancelled) {
-        setStatusNote(QStringLiteral("Stopped."));
-        done();
-        return;
-    }
     // After a failure, an SVG begun before it is still the drawing, and the failure is not shown.
     // The session's answer and narration are this run's: a run is accepted only when none is going.
     const std::optional<QString> svg = SvgExtract::localRun(m_answer, m_narration);
-    if (!svg) {
-        m_canvas->finish(std::nullopt);
-        setStatusNote(error ? error->description()
-                            : QStringLiteral("The model replied but didn't finish an SVG."));
-        done();
-        return;
-    }
-    m_canvas->finish(*svg);
+    m_canvas->finish(svg);
+    if (!svg)
+        return end(task, error ? error->description() : kNoSvg);
     finish(*svg);
-    publishDrawing(task, done);
+    publishDrawing(task);
 }
 
-void DrawSession::publishDrawing(RunTask *task, std::function<void()> done)
+void DrawSession::publishDrawing(RunTask *task)
 {
-    if (!m_account || !m_account->signedIn() || !publishLocal()) {
-        done();
-        return;
-    }
+    if (!m_account || !m_account->signedIn() || !publishLocal())
+        return end(task);
     PublishedDrawing drawing;
-    drawing.prompt = m_currentPrompt;
+    drawing.prompt = task->prompt;
     drawing.model = task->model;
     drawing.modelLabel = task->model + QString::fromUtf16(u" \u00b7 local");
     drawing.provider = QStringLiteral("local");
@@ -503,29 +396,23 @@ void DrawSession::publishDrawing(RunTask *task, std::function<void()> done)
     drawing.durationMs = m_startedAt.elapsed();
     // Others see what the window shows: the answer's narration, never the private thinking.
     drawing.transcript = SvgExtract::prose(m_answer);
-    // The drawing is already recorded; a stop while it uploads just ends the run.
+    task->publishing = true;
+    // Whatever the upload waits on is the upload's: a stop deletes it and the callbacks with it.
     auto *upload = new QObject(task);
-    task->onCancel = [upload, done] {
+    task->onCancel = [upload] {
         delete upload;
-        done();
     };
     // And the drawing as the canvas shows it: the sanitized tree "Save SVG…" writes, not the
     // model's own text, which may hold scripts, event handlers and remote images.
-    m_canvas->requestDrawingSvg(upload, [this, task, upload, done, drawing](const QString &shown) mutable {
-        if (shown.isEmpty() || !m_account) {
-            task->onCancel = nullptr;
-            setStatusNote(QStringLiteral("Publish failed: the canvas couldn't hand over the drawing."));
-            done();
-            return;
-        }
+    m_canvas->requestDrawingSvg(upload, [this, task, upload, drawing](const QString &shown) mutable {
+        if (shown.isEmpty() || !m_account)
+            return end(task, QStringLiteral("Publish failed: the canvas couldn't hand over the drawing."));
         drawing.svg = shown;
-        m_account->publish(drawing, upload, [this, task, done](const PublishResult &result) {
-            task->onCancel = nullptr;
+        m_account->publish(drawing, upload, [this, task](const PublishResult &result) {
             if (result.error)
-                setStatusNote(QStringLiteral("Publish failed: ") + result.error->description());
-            else
-                setPublishedURL(result.url);
-            done();
+                return end(task, QStringLiteral("Publish failed: ") + result.error->description());
+            setPublishedURL(result.url);
+            end(task);
         });
     });
 }
@@ -534,57 +421,4 @@ void DrawSession::finish(const QString &svg)
 {
     setResultSVG(svg);
     setDurationText(formatDuration(double(m_startedAt.nsecsElapsed()) / 1e9));
-}
-
-// ---- the reference image ----
-
-bool DrawSession::attachReference(const QUrl &fileUrl)
-{
-    if (!fileUrl.isLocalFile())
-        return false;
-    return attachReferenceFile(fileUrl.toLocalFile());
-}
-
-bool DrawSession::attachReferenceFile(const QString &path)
-{
-    QFile file(path);
-    // Never more than one byte past the limit, whatever size the file claims to have: a device or
-    // a pipe has none.
-    const qint64 readLimit = kMaxReferenceBytes + 1;
-    const QByteArray bytes =
-        file.open(QIODevice::ReadOnly)
-            ? file.read(file.isSequential() ? readLimit : std::min(file.size() + 1, readLimit))
-            : QByteArray();
-    return attachReferenceBytes(bytes);
-}
-
-bool DrawSession::attachReferenceBytes(const QByteArray &bytes)
-{
-    if (bytes.size() > kMaxReferenceBytes) {
-        setReferenceError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
-        return false;
-    }
-    QString why;
-    std::optional<ReferenceImage::Prepared> prepared = ReferenceImage::prepare(bytes, &why);
-    if (!prepared) {
-        setReferenceError(why);
-        return false;
-    }
-    m_referenceImage = prepared->image;
-    m_referenceData = ReferenceData{QString::fromLatin1(prepared->bytes.toBase64()), prepared->contentType};
-    m_referenceSource = previewSource(m_referenceImage);
-    setReferenceError(QString());
-    Q_EMIT referenceChanged();
-    return true;
-}
-
-void DrawSession::clearReference()
-{
-    setReferenceError(QString());
-    if (!m_referenceData && m_referenceImage.isNull())
-        return;
-    m_referenceImage = QImage();
-    m_referenceData.reset();
-    m_referenceSource = QUrl();
-    Q_EMIT referenceChanged();
 }

@@ -7,9 +7,8 @@ import Dravlin
 Item {
     id: root
 
-    property ContentController content: ContentController {
-        objectName: "content"
-    }
+    // Made by the application with the window, so it can reach the window's state directly.
+    required property ContentController content
     readonly property DrawSession session: content.session
 
     // The window's kept drawings and its exports, shared by the transcript and the history sheet.
@@ -62,7 +61,7 @@ Item {
                 }
 
                 DButton {
-                    visible: root.content.canDraw && !root.session.ollamaUp
+                    visible: root.content.canDraw && !root.session.catalog.ollamaUp
                     text: "＋ Get free local models with Ollama →"
                     font.pixelSize: Theme.caption2
                     textColor: Theme.secondary
@@ -247,7 +246,7 @@ Item {
         anchors.fill: parent
         // Every drag is taken here, so none reaches the canvas's web view, which would try to
         // open what was dropped; only a file for a model that sees images is welcome.
-        readonly property bool welcome: root.session.selectedIsVision
+        readonly property bool welcome: root.session.catalog.selectedIsVision
         onEntered: (drag) => drag.accept(drag.hasUrls && welcome ? Qt.CopyAction : Qt.IgnoreAction)
         onPositionChanged: (drag) => drag.accept(drag.hasUrls && welcome ? Qt.CopyAction : Qt.IgnoreAction)
         onDropped: (drop) => {

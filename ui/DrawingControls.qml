@@ -132,7 +132,7 @@ ColumnLayout {
 
     // A reference image to recreate, for models that see images.
     Rectangle {
-        visible: controls.session.selectedIsVision && controls.session.hasReference
+        visible: controls.session.catalog.selectedIsVision && controls.session.reference.attached
         Layout.fillWidth: true
         implicitHeight: 52
         radius: 8
@@ -148,7 +148,7 @@ ColumnLayout {
                 clip: true
                 Image {
                     anchors.fill: parent
-                    source: controls.session.referenceImageSource
+                    source: controls.session.reference.source
                     fillMode: Image.PreserveAspectCrop
                     sourceSize.width: 80
                     sourceSize.height: 80
@@ -195,7 +195,7 @@ ColumnLayout {
                     }
                 }
                 hoverEnabled: true
-                onClicked: controls.session.clearReference()
+                onClicked: controls.session.reference.clear()
                 Accessible.role: Accessible.Button
                 Accessible.name: "Remove reference image"
                 Accessible.onPressAction: if (enabled) clearImage.clicked()
@@ -204,7 +204,7 @@ ColumnLayout {
     }
     AbstractButton {
         id: addImage
-        visible: controls.session.selectedIsVision && !controls.session.hasReference
+        visible: controls.session.catalog.selectedIsVision && !controls.session.reference.attached
         enabled: !controls.session.running
         Layout.fillWidth: true
         topPadding: 8
@@ -255,8 +255,8 @@ ColumnLayout {
     }
     Label {
         textFormat: Text.PlainText
-        visible: controls.session.selectedIsVision && text !== ""
-        text: controls.session.referenceError
+        visible: controls.session.catalog.selectedIsVision && text !== ""
+        text: controls.session.reference.error
         color: Theme.red
         font.pixelSize: Theme.caption2
         wrapMode: Text.Wrap
@@ -294,7 +294,7 @@ ColumnLayout {
             text: "Draw"
             font.pixelSize: 13
             font.weight: Font.DemiBold
-            enabled: Formats.drawEnabled(controls.prompt, controls.session.selectedModel)
+            enabled: Formats.drawEnabled(controls.prompt, controls.session.catalog.selectedModel)
             onClicked: controls.session.start(controls.prompt)
         }
         RowLayout {
@@ -343,7 +343,7 @@ ColumnLayout {
         }
         Label {
             textFormat: Text.PlainText
-            text: Formats.localModelCount(controls.session.models.length)
+            text: Formats.localModelCount(controls.session.catalog.installedCount)
             // Not a guess while the first listing is on its way.
             opacity: controls.content.modelsKnown ? 1 : 0
             color: Theme.secondary

@@ -64,8 +64,6 @@ Sheet {
                 Repeater {
                     model: sheet.state.recommendedRows
                     RecommendedRow {
-                        required property var modelData
-                        row: modelData
                         session: sheet.session
                         Layout.fillWidth: true
                     }
@@ -85,7 +83,7 @@ Sheet {
 
                 // Installed models, each removable after a confirmation.
                 ColumnLayout {
-                    visible: sheet.state.installedRows.length > 0
+                    visible: sheet.state.installedRows.count > 0
                     spacing: 8
                     Layout.fillWidth: true
 
@@ -124,11 +122,14 @@ Sheet {
                         model: sheet.state.installedRows
                         RowLayout {
                             id: installedRow
-                            required property var modelData
+                            required property string name
+                            required property bool tools
+                            required property string releaseLabel
+                            required property string size
                             spacing: 6
                             Layout.fillWidth: true
                             Accessible.role: Accessible.ListItem
-                            Accessible.name: modelData.name + ", " + modelData.size
+                            Accessible.name: name + ", " + size
 
                             SymbolIcon {
                                 symbol: "checkmark.circle.fill"
@@ -137,7 +138,7 @@ Sheet {
                             }
                             Label {
                                 textFormat: Text.PlainText
-                                text: installedRow.modelData.name
+                                text: installedRow.name
                                 color: "white"
                                 font.family: Theme.monoFamily
                                 font.pixelSize: 12
@@ -146,7 +147,7 @@ Sheet {
                             }
                             Label {
                                 textFormat: Text.PlainText
-                                visible: !installedRow.modelData.tools
+                                visible: !installedRow.tools
                                 text: "no tools"
                                 color: Qt.rgba(1, 0.62, 0.04, 0.8)
                                 font.pixelSize: Theme.caption2
@@ -154,7 +155,7 @@ Sheet {
                             Label {
                                 textFormat: Text.PlainText
                                 visible: text !== ""
-                                text: installedRow.modelData.releaseLabel
+                                text: installedRow.releaseLabel
                                 color: Theme.tertiary
                                 font.pixelSize: Theme.caption2
                             }
@@ -163,17 +164,17 @@ Sheet {
                             }
                             Label {
                                 textFormat: Text.PlainText
-                                text: installedRow.modelData.size
+                                text: installedRow.size
                                 color: Theme.tertiary
                                 font.pixelSize: Theme.caption2
                             }
                             IconButton {
                                 symbol: "trash"
                                 size: 10
-                                name: "Remove " + installedRow.modelData.name + " from disk"
+                                name: "Remove " + installedRow.name + " from disk"
                                 tip: "Remove from disk"
                                 enabled: !sheet.session.running
-                                onClicked: sheet.state.requestRemove(installedRow.modelData.name)
+                                onClicked: sheet.state.requestRemove(installedRow.name)
                             }
                         }
                     }
@@ -243,7 +244,7 @@ Sheet {
                     visible: sheet.state.catalogRetry
                     kind: "bordered"
                     text: "Retry"
-                    onClicked: sheet.session.refreshRecommended()
+                    onClicked: sheet.session.catalog.refreshRecommended()
                 }
             }
             ListView {
@@ -260,11 +261,13 @@ Sheet {
                 Accessible.name: "Cloud models"
                 delegate: RowLayout {
                     id: cloudRow
-                    required property var modelData
+                    required property string modelId
+                    required property string name
+                    required property bool added
                     width: cloudList.width - 12
                     spacing: 10
                     Accessible.role: Accessible.ListItem
-                    Accessible.name: modelData.name
+                    Accessible.name: name
 
                     ColumnLayout {
                         spacing: 2
@@ -273,7 +276,7 @@ Sheet {
                             spacing: 5
                             Label {
                                 textFormat: Text.PlainText
-                                text: cloudRow.modelData.name
+                                text: cloudRow.name
                                 color: "white"
                                 font.pixelSize: 12
                                 font.weight: Font.DemiBold
@@ -288,7 +291,7 @@ Sheet {
                         }
                         Label {
                             textFormat: Text.PlainText
-                            text: cloudRow.modelData.id
+                            text: cloudRow.modelId
                             color: Theme.tertiary
                             font.family: Theme.monoFamily
                             font.pixelSize: 10
@@ -299,10 +302,10 @@ Sheet {
                     DButton {
                         kind: "bordered"
                         tinted: true
-                        tint: cloudRow.modelData.added ? Theme.green : Theme.accent
-                        text: cloudRow.modelData.added ? "✓ Added" : "Add"
-                        Accessible.name: (cloudRow.modelData.added ? "Remove " : "Add ") + cloudRow.modelData.name
-                        onClicked: sheet.session.toggleCloud(cloudRow.modelData.id)
+                        tint: cloudRow.added ? Theme.green : Theme.accent
+                        text: cloudRow.added ? "✓ Added" : "Add"
+                        Accessible.name: (cloudRow.added ? "Remove " : "Add ") + cloudRow.name
+                        onClicked: sheet.session.catalog.toggleCloud(cloudRow.modelId)
                     }
                 }
             }

@@ -32,8 +32,12 @@ ApplicationWindow {
     palette.toolTipText: "white"
     palette.placeholderText: Qt.rgba(1, 1, 1, 0.55)
 
+    // The window's state and rules, made by the application with the window.
+    required property ContentController content
+
     ContentView {
         anchors.fill: parent
+        content: window.content
     }
 
     // The Mac's menu bar; elsewhere the update check lives in the window's ⋯ menu and the

@@ -20,8 +20,8 @@ AbstractButton {
         spacing: 6
         Text {
             textFormat: Text.PlainText
-            text: picker.session.selectedModel ? picker.session.selectedModelLabel : "Choose a model"
-            color: picker.session.selectedModel ? "white" : Theme.secondary
+            text: picker.session.catalog.selectedModel ? picker.session.catalog.selectedModelLabel : "Choose a model"
+            color: picker.session.catalog.selectedModel ? "white" : Theme.secondary
             font.family: Theme.fontFamily
             font.pixelSize: 13
             elide: Text.ElideRight
@@ -53,7 +53,7 @@ AbstractButton {
     }
 
     Accessible.name: "Model"
-    Accessible.description: picker.session.selectedModelLabel
+    Accessible.description: picker.session.catalog.selectedModelLabel
     Accessible.onPressAction: if (picker.enabled) popup.open()
 
     Popup {
@@ -73,14 +73,7 @@ AbstractButton {
         // typing jumps to a name, Return picks, Escape closes and keeps what was chosen.
         property string typed: ""
         onOpened: {
-            list.currentIndex = -1
-            const entries = picker.content.pickerEntries
-            for (let i = 0; i < entries.length; ++i) {
-                if (entries[i].kind === "model" && entries[i].value === picker.session.selectedModel)
-                    list.currentIndex = i
-            }
-            if (list.currentIndex < 0)
-                list.currentIndex = picker.content.pickerStep(-1, "home")
+            list.currentIndex = picker.content.pickerStart()
             list.forceActiveFocus()
         }
         Timer {
@@ -121,9 +114,11 @@ AbstractButton {
             ScrollBar.vertical: ScrollBar {}
             delegate: ItemDelegate {
                 id: row
-                required property var modelData
-                readonly property bool section: modelData.kind === "section"
-                readonly property bool chosen: !section && modelData.value === picker.session.selectedModel
+                required property string kind
+                required property string label
+                required property string value
+                readonly property bool section: kind === "section"
+                readonly property bool chosen: !section && value === picker.session.catalog.selectedModel
 
                 width: ListView.view.width
                 enabled: !section
@@ -136,7 +131,7 @@ AbstractButton {
                     spacing: 6
                     Text {
                         textFormat: Text.PlainText
-                        text: row.modelData.text
+                        text: row.label
                         color: row.section ? Theme.secondary : "white"
                         font.family: Theme.fontFamily
                         font.pixelSize: row.section ? Theme.caption2 : 13
@@ -159,12 +154,12 @@ AbstractButton {
                     opacity: row.down ? 0.8 : 1
                 }
                 onClicked: {
-                    picker.session.selectedModel = modelData.value
+                    picker.session.catalog.selectedModel = row.value
                     popup.close()
                     picker.forceActiveFocus(Qt.TabFocusReason)
                 }
                 Accessible.role: section ? Accessible.StaticText : Accessible.MenuItem
-                Accessible.name: modelData.text
+                Accessible.name: row.label
                 Accessible.checkable: !section
                 Accessible.checked: chosen
                 Accessible.onPressAction: if (!section) row.clicked()

@@ -118,7 +118,7 @@ ColumnLayout {
                 objectName: "retry"
                 kind: "bordered"
                 text: "Retry"
-                onClicked: onboarding.content.session.refreshModels()
+                onClicked: onboarding.content.session.catalog.refreshModels()
             }
         }
     }

@@ -8,23 +8,33 @@ import Dravlin
 RowLayout {
     id: recommended
 
-    required property var row
     required property DrawSession session
+    required property string name
+    required property string title
+    required property string updated
+    required property string cloudId
+    required property bool fits
+    required property string action
+    required property string getLabel
+    required property string needsLabel
+    required property bool cloudEnabled
+    required property string cloudLabel
+    required property real fraction
 
     spacing: 10
     Accessible.role: Accessible.ListItem
-    Accessible.name: row.title
+    Accessible.name: title
 
     ColumnLayout {
         spacing: 2
-        opacity: recommended.row.fits ? 1 : 0.4
+        opacity: recommended.fits ? 1 : 0.4
         Layout.fillWidth: true
 
         RowLayout {
             spacing: 5
             Label {
                 textFormat: Text.PlainText
-                text: recommended.row.title
+                text: recommended.title
                 color: "white"
                 font.pixelSize: 12
                 font.weight: Font.DemiBold
@@ -37,7 +47,7 @@ RowLayout {
                 color: Theme.tertiary
             }
             SymbolIcon {
-                visible: recommended.row.cloudId !== ""
+                visible: recommended.cloudId !== ""
                 symbol: "cloud"
                 size: 9
                 color: Theme.tertiary
@@ -45,14 +55,14 @@ RowLayout {
             Label {
                 textFormat: Text.PlainText
                 visible: text !== ""
-                text: recommended.row.updated
+                text: recommended.updated
                 color: Theme.tertiary
                 font.pixelSize: Theme.caption2
             }
         }
         Label {
             textFormat: Text.PlainText
-            text: recommended.row.name
+            text: recommended.name
             color: Theme.tertiary
             font.family: Theme.monoFamily
             font.pixelSize: 10
@@ -63,13 +73,13 @@ RowLayout {
 
     // Downloading: the progress, and a way to stop it.
     RowLayout {
-        visible: recommended.row.action === "progress"
+        visible: recommended.action === "progress"
         spacing: 6
         ProgressBar {
             id: progress
             from: 0
             to: 1
-            value: recommended.session.downloads.pulling[recommended.row.name] ?? 0
+            value: recommended.fraction
             implicitWidth: 64
             implicitHeight: 4
             background: Rectangle {
@@ -85,44 +95,44 @@ RowLayout {
                 }
             }
             Accessible.role: Accessible.ProgressBar
-            Accessible.name: "Downloading " + recommended.row.name
+            Accessible.name: "Downloading " + recommended.name
         }
         IconButton {
             symbol: "xmark.circle.fill"
             size: 14
-            name: "Cancel download of " + recommended.row.name
+            name: "Cancel download of " + recommended.name
             tip: "Cancel download"
-            onClicked: recommended.session.downloads.cancelPull(recommended.row.name)
+            onClicked: recommended.session.downloads.cancelPull(recommended.name)
         }
     }
 
     DButton {
-        visible: recommended.row.action === "get"
+        visible: recommended.action === "get"
         kind: "bordered"
-        text: recommended.row.getLabel
-        Accessible.name: text + " " + recommended.row.name
-        onClicked: recommended.session.downloads.pull(recommended.row.name)
+        text: recommended.getLabel
+        Accessible.name: text + " " + recommended.name
+        onClicked: recommended.session.downloads.pull(recommended.name)
     }
 
     RowLayout {
-        visible: recommended.row.action === "needs"
+        visible: recommended.action === "needs"
         spacing: 8
         Label {
             textFormat: Text.PlainText
-            text: recommended.row.needsLabel
+            text: recommended.needsLabel
             color: Theme.tertiary
             font.pixelSize: Theme.caption2
             Accessible.role: Accessible.StaticText
             Accessible.name: text
         }
         DButton {
-            visible: recommended.row.cloudId !== ""
+            visible: recommended.cloudId !== ""
             kind: "bordered"
             tinted: true
-            tint: recommended.row.cloudEnabled ? Theme.green : Theme.accent
-            text: recommended.row.cloudLabel
-            Accessible.name: (recommended.row.cloudEnabled ? "Remove cloud " : "Add cloud ") + recommended.row.title
-            onClicked: recommended.session.toggleCloud(recommended.row.cloudId)
+            tint: recommended.cloudEnabled ? Theme.green : Theme.accent
+            text: recommended.cloudLabel
+            Accessible.name: (recommended.cloudEnabled ? "Remove cloud " : "Add cloud ") + recommended.title
+            onClicked: recommended.session.catalog.toggleCloud(recommended.cloudId)
         }
     }
 }

@@ -94,12 +94,16 @@ RowLayout {
             model: row.content.menuEntries
             delegate: MenuItem {
                 id: item
-                required property var modelData
-                readonly property bool divider: modelData.id === "divider"
+                required property string entry
+                required property string label
+                required property bool choice
+                required property bool chosen
+                required property string shortcut
+                readonly property bool divider: entry === "divider"
 
-                text: modelData.text
-                checkable: modelData.checked !== undefined
-                checked: modelData.checked === true
+                text: label
+                checkable: choice
+                checked: chosen
                 // A tick where the keys go, so every item's text starts in the same place.
                 indicator: Item {}
                 enabled: !divider
@@ -112,10 +116,10 @@ RowLayout {
                     color: item.highlighted && !item.divider ? Theme.accent : "transparent"
                 }
                 onTriggered: {
-                    if (modelData.id === "checkForUpdates")
+                    if (item.entry === "checkForUpdates")
                         DravlinApp.checkForUpdates()
                     else
-                        row.content.activateMenuEntry(modelData.id)
+                        row.content.activateMenuEntry(item.entry)
                 }
 
                 Rectangle {
@@ -145,7 +149,7 @@ RowLayout {
                         anchors.right: parent.right
                         anchors.rightMargin: 4
                         anchors.verticalCenter: parent.verticalCenter
-                        text: item.checked ? "✓" : (item.modelData.shortcut ?? "")
+                        text: item.checked ? "✓" : item.shortcut
                         font.family: item.font.family
                         font.pixelSize: 11
                         color: item.highlighted || item.checked ? "white" : Theme.white(0.45)

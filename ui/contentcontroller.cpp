@@ -1,8 +1,10 @@
 #include "ui/contentcontroller.h"
 
+#include "account/appupdater.h"
+
 #include "account/dravlinaccount.h"
-#include "account/preferences.h"
 #include "account/serviceclient.h"
+#include "base/settings.h"
 #include "session/catalog.h"
 #include "session/drawsession.h"
 
@@ -19,9 +21,7 @@
 #include <utility>
 
 namespace {
-const QString kExamplesDismissedKey = QStringLiteral("DravlinExamplesDismissed");
 const QString kDivider = QStringLiteral("divider");
-const QString kPauseAnimationsKey = QStringLiteral("DravlinPauseAnimations");
 
 std::function<void(const QUrl &)> &urlOpener()
 {
@@ -31,83 +31,87 @@ std::function<void(const QUrl &)> &urlOpener()
     return opener;
 }
 
-QVariantMap entry(const QString &id, const QString &text, std::optional<bool> checked = std::nullopt)
+// A menu row: what it does (its entry), label, whether it is a choice and chosen, and its keys.
+QVariantList entry(const QString &id, const QString &text, std::optional<bool> checked = std::nullopt,
+                   const QString &keys = QString())
 {
-    QVariantMap map{{QStringLiteral("id"), id}, {QStringLiteral("text"), text}};
-    if (checked)
-        map.insert(QStringLiteral("checked"), *checked);
-    return map;
+    return {id, text, checked.has_value(), checked.value_or(false),
+            keys.isEmpty() ? QString() : QKeySequence(keys).toString(QKeySequence::NativeText)};
 }
 
-QVariantMap withShortcut(QVariantMap item, const QString &keys)
+// A picker row: key, kind, label, value. Headings are keyed by their text, models by their id.
+QVariantList pickerEntry(const QString &kind, const QString &text, const QString &value = QString())
 {
-    item.insert(QStringLiteral("shortcut"), QKeySequence(keys).toString(QKeySequence::NativeText));
-    return item;
-}
-
-QVariantMap pickerEntry(const QString &kind, const QString &text, const QString &value = QString())
-{
-    return {{QStringLiteral("kind"), kind}, {QStringLiteral("text"), text}, {QStringLiteral("value"), value}};
+    return {kind + QLatin1Char(':') + (value.isEmpty() ? text : value), kind, text, value};
 }
 } // namespace
 
 ContentController::ContentController(QObject *parent)
-    : QObject(parent), m_session(new DrawSession(this)), m_account(new DravlinAccount(this))
+    : QObject(parent), m_session(new DrawSession(this)), m_account(new DravlinAccount(this)),
+      m_menu(new RowsModel({"entry", "label", "choice", "chosen", "shortcut"}, this)),
+      m_picker(new RowsModel({"key", "kind", "label", "value"}, this))
 {
     DrawSession *s = m_session;
+    ModelCatalog *catalog = s->catalog();
     DravlinAccount *a = m_account;
-    for (auto signal : {&DrawSession::modelsChanged, &DrawSession::cloudModelsChanged})
-        connect(s, signal, this, &ContentController::canDrawChanged);
+    for (auto signal : {&ModelCatalog::installedChanged, &ModelCatalog::cloudModelsChanged})
+        connect(catalog, signal, this, &ContentController::canDrawChanged);
     connect(a, &DravlinAccount::signedInChanged, this, &ContentController::canDrawChanged);
 
-    for (auto signal : {&DrawSession::updateVersionChanged, &DrawSession::publishLocalChanged})
-        connect(s, signal, this, &ContentController::menuEntriesChanged);
+    connect(s, &DrawSession::publishLocalChanged, this, &ContentController::menuEntriesChanged);
+    connect(s->canvas(), &CanvasController::animationsPausedChanged, this,
+            &ContentController::menuEntriesChanged);
     for (auto signal : {&DravlinAccount::signedInChanged, &DravlinAccount::usernameChanged})
         connect(a, signal, this, &ContentController::menuEntriesChanged);
+    connect(this, &ContentController::menuEntriesChanged, this, &ContentController::updateMenu);
 
-    for (auto signal : {&DrawSession::modelsChanged, &DrawSession::cloudModelsChanged})
-        connect(s, signal, this, &ContentController::pickerEntriesChanged);
+    for (auto signal : {&ModelCatalog::installedChanged, &ModelCatalog::cloudModelsChanged})
+        connect(catalog, signal, this, &ContentController::pickerEntriesChanged);
     for (auto signal : {&DravlinAccount::signedInChanged, &DravlinAccount::hasOpenRouterKeyChanged})
         connect(a, signal, this, &ContentController::pickerEntriesChanged);
+    connect(this, &ContentController::pickerEntriesChanged, this, &ContentController::updatePicker);
 
     for (auto signal :
          {&DravlinAccount::usernameChanged, &DravlinAccount::emailChanged, &DravlinAccount::signedInChanged})
         connect(a, signal, this, &ContentController::accountTextsChanged);
 
-    for (auto signal : {&DrawSession::selectedModelChanged, &DrawSession::payWithChanged,
-                        &DrawSession::selectionDetailsChanged})
-        connect(s, signal, this, &ContentController::paymentChanged);
+    for (auto signal : {&ModelCatalog::selectedModelChanged, &ModelCatalog::selectionDetailsChanged})
+        connect(catalog, signal, this, &ContentController::paymentChanged);
+    connect(s, &DrawSession::payWithChanged, this, &ContentController::paymentChanged);
     for (auto signal : {&DravlinAccount::creditsChanged, &DravlinAccount::hasOpenRouterKeyChanged})
         connect(a, signal, this, &ContentController::paymentChanged);
 
     connect(s, &DrawSession::publishedURLChanged, this, &ContentController::publishedLinkTextChanged);
+    connect(&Settings::shared(), &Settings::examplesDismissedChanged, this,
+            &ContentController::examplesDismissedChanged);
 
     // Stillness, once asked for, is kept for every drawing and every window after.
-    const QVariant paused = Preferences::value(kPauseAnimationsKey);
-    if (paused.isValid())
-        s->canvas()->setAnimationsPaused(paused.toBool());
-    connect(s->canvas(), &CanvasController::animationsPausedChanged, this,
-            &ContentController::menuEntriesChanged);
+    const auto applyPause = [s] {
+        if (const std::optional<bool> paused = Settings::shared().pauseAnimations())
+            s->canvas()->setAnimationsPaused(*paused);
+    };
+    applyPause();
+    connect(&Settings::shared(), &Settings::pauseAnimationsChanged, this, applyPause);
+    updateMenu();
+    updatePicker();
 }
 
 ContentController::~ContentController() = default;
 
 bool ContentController::canDraw() const
 {
-    return !m_session->models().isEmpty() || (m_account->signedIn() && !m_session->cloudModels().isEmpty());
+    const ModelCatalog *catalog = m_session->catalog();
+    return catalog->installedCount() > 0 || (m_account->signedIn() && !catalog->cloudModels().isEmpty());
 }
 
 bool ContentController::examplesDismissed() const
 {
-    return Preferences::value(kExamplesDismissedKey, false).toBool();
+    return Settings::shared().examplesDismissed();
 }
 
 void ContentController::setExamplesDismissed(bool dismissed)
 {
-    if (examplesDismissed() == dismissed)
-        return;
-    Preferences::setValue(kExamplesDismissedKey, dismissed);
-    Q_EMIT examplesDismissedChanged();
+    Settings::shared().setExamplesDismissed(dismissed);
 }
 
 void ContentController::setShowGetModels(bool show)
@@ -157,17 +161,18 @@ QString ContentController::keyStorageNote()
 #endif
 }
 
-QVariantList ContentController::menuEntries() const
+void ContentController::updateMenu()
 {
-    QVariantList entries;
-    if (const std::optional<QString> version = m_session->updateVersion()) {
-        entries << entry(QStringLiteral("update"), QString::fromUtf16(u"\u2191 Update to ") + *version)
+    QList<QVariantList> entries;
+    if (m_updateVersion) {
+        entries << entry(QStringLiteral("update"),
+                         QString::fromUtf16(u"\u2191 Update to ") + *m_updateVersion)
                 << entry(kDivider, QString());
     }
     entries << entry(QStringLiteral("getModels"), QString::fromUtf16(u"Get more models\u2026"))
             << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
-            << withShortcut(entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026")),
-                            historyShortcut())
+            << entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026"), std::nullopt,
+                     historyShortcut())
             << entry(QStringLiteral("pauseAnimations"), QStringLiteral("Pause animations"),
                      m_session->canvas()->animationsPaused())
             << entry(kDivider, QString());
@@ -186,41 +191,56 @@ QVariantList ContentController::menuEntries() const
     entries << entry(kDivider, QString())
             << entry(QStringLiteral("checkForUpdates"), QString::fromUtf16(u"Check for Updates\u2026"));
 #endif
-    return entries;
+    m_menu->setRows(entries);
 }
 
-QVariantList ContentController::pickerEntries() const
+void ContentController::updatePicker()
 {
-    QVariantList entries;
-    const QList<OllamaModel> local = m_session->models();
+    QList<QVariantList> entries;
+    const QList<OllamaModel> local = m_session->catalog()->installed();
     if (!local.isEmpty()) {
         entries << pickerEntry(QStringLiteral("section"), localModelsSection());
         for (const OllamaModel &model : local)
             entries << pickerEntry(QStringLiteral("model"), model.name, model.name);
     }
-    const QList<CloudModel> cloud = m_session->cloudModels();
+    const QList<CloudModel> cloud = m_session->catalog()->cloudModels();
     if ((m_account->signedIn() || m_account->hasOpenRouterKey()) && !cloud.isEmpty()) {
         entries << pickerEntry(QStringLiteral("section"), QStringLiteral("Cloud"));
         for (const CloudModel &model : cloud)
             entries << pickerEntry(QStringLiteral("model"), model.name, model.id);
     }
+    m_picker->setRows(entries);
+}
+
+QList<std::pair<QString, QString>> ContentController::pickerKindsAndTexts() const
+{
+    QList<std::pair<QString, QString>> entries;
+    for (int i = 0; i < m_picker->count(); ++i)
+        entries.append({m_picker->value(i, "kind").toString(), m_picker->value(i, "label").toString()});
     return entries;
+}
+
+int ContentController::pickerStart() const
+{
+    const int chosen = m_picker->indexOf(QStringLiteral("model:") + m_session->catalog()->selectedModel());
+    return chosen >= 0 ? chosen : pickerStep(-1, QStringLiteral("home"));
 }
 
 int ContentController::pickerStep(int from, const QString &move) const
 {
-    return pickerStep(pickerEntries(), from, move);
+    return pickerStep(pickerKindsAndTexts(), from, move);
 }
 
 int ContentController::pickerFind(int from, const QString &typed) const
 {
-    return pickerFind(pickerEntries(), from, typed);
+    return pickerFind(pickerKindsAndTexts(), from, typed);
 }
 
-int ContentController::pickerStep(const QVariantList &entries, int from, const QString &move)
+int ContentController::pickerStep(const QList<std::pair<QString, QString>> &entries, int from,
+                                  const QString &move)
 {
     const auto isModel = [&entries](qsizetype at) {
-        return entries.at(at).toMap().value(QStringLiteral("kind")).toString() == QLatin1String("model");
+        return entries.at(at).first == QLatin1String("model");
     };
     const qsizetype count = entries.size();
     if (move == QLatin1String("home") || move == QLatin1String("end")) {
@@ -244,7 +264,8 @@ int ContentController::pickerStep(const QVariantList &entries, int from, const Q
                : pickerStep(entries, -1, direction > 0 ? QStringLiteral("home") : QStringLiteral("end"));
 }
 
-int ContentController::pickerFind(const QVariantList &entries, int from, const QString &typed)
+int ContentController::pickerFind(const QList<std::pair<QString, QString>> &entries, int from,
+                                  const QString &typed)
 {
     const QString prefix = typed.trimmed();
     const qsizetype count = entries.size();
@@ -255,9 +276,8 @@ int ContentController::pickerFind(const QVariantList &entries, int from, const Q
     const qsizetype first = prefix.size() > 1 ? 0 : 1;
     for (qsizetype step = first; step < first + count; ++step) {
         const qsizetype at = (qMax<qsizetype>(from, -1) + step + count) % count;
-        const QVariantMap item = entries.at(at).toMap();
-        if (item.value(QStringLiteral("kind")).toString() == QLatin1String("model") &&
-            item.value(QStringLiteral("text")).toString().startsWith(prefix, Qt::CaseInsensitive))
+        if (entries.at(at).first == QLatin1String("model") &&
+            entries.at(at).second.startsWith(prefix, Qt::CaseInsensitive))
             return int(at);
     }
     return from;
@@ -281,7 +301,7 @@ QString ContentController::promptHeader() const
 
 bool ContentController::showPayment() const
 {
-    return m_session->selectedIsCloud();
+    return m_session->catalog()->selectedIsCloud();
 }
 
 QString ContentController::balanceText() const
@@ -314,17 +334,17 @@ void ContentController::appear()
     m_session->setAccount(m_account);
     // Each step waits for the one before. The session and the account are ours, so a window that
     // closes midway takes the remaining steps with it.
-    m_session->refreshModels([this] {
+    m_session->catalog()->refreshModels([this] {
         m_modelsKnown = true;
         Q_EMIT modelsKnownChanged();
         if (!m_pendingURL.isEmpty())
             handleOpenURL(std::exchange(m_pendingURL, QUrl()));
-        m_session->refreshRecommended([this] {
-            m_session->loadFavorites([this] {
+        m_session->catalog()->refreshRecommended([this] {
+            m_session->catalog()->loadFavorites([this] {
                 connect(
                     m_account, &DravlinAccount::creditsRefreshed, this,
                     [this] {
-                        m_session->checkForUpdate();
+                        checkForUpdate();
                         Q_EMIT appeared();
                     },
                     Qt::SingleShotConnection);
@@ -349,13 +369,24 @@ void ContentController::activateMenuEntry(const QString &id)
     else if (id == QLatin1String("pauseAnimations")) {
         const bool paused = !m_session->canvas()->animationsPaused();
         m_session->canvas()->setAnimationsPaused(paused);
-        Preferences::setValue(kPauseAnimationsKey, paused);
+        Settings::shared().setPauseAnimations(paused);
     } else if (id == QLatin1String("publishLocal"))
         m_session->setPublishLocal(!m_session->publishLocal());
     else if (id == QLatin1String("drawings"))
         openWeb({QStringLiteral("drawings")});
     else if (id == QLatin1String("models"))
         openWeb({QStringLiteral("models")});
+}
+
+void ContentController::checkForUpdate()
+{
+    AppUpdater::latestIfNewer(this, [this](const std::optional<AppUpdate> &update) {
+        if (update && m_updateVersion != update->version) {
+            m_updateVersion = update->version;
+            updateMenu();
+        }
+        Q_EMIT updateChecked();
+    });
 }
 
 void ContentController::useExample(const QString &prompt)
@@ -375,12 +406,12 @@ bool ContentController::isPickableImage(const QUrl &fileUrl)
 
 bool ContentController::pickImage(const QUrl &fileUrl)
 {
-    return isPickableImage(fileUrl) && m_session->attachReference(fileUrl);
+    return isPickableImage(fileUrl) && m_session->reference()->attach(fileUrl);
 }
 
 bool ContentController::dropImage(const QList<QUrl> &urls)
 {
-    if (!m_session->selectedIsVision() || urls.isEmpty())
+    if (!m_session->catalog()->selectedIsVision() || urls.isEmpty())
         return false;
     return pickImage(urls.first());
 }
@@ -392,7 +423,7 @@ bool ContentController::pasteImage()
 
 bool ContentController::takeImage(const QMimeData *data)
 {
-    if (!data || !m_session->selectedIsVision())
+    if (!data || !m_session->catalog()->selectedIsVision())
         return false;
     if (data->hasUrls() && !data->urls().isEmpty() && isPickableImage(data->urls().first()))
         return pickImage(data->urls().first());
@@ -404,7 +435,7 @@ bool ContentController::takeImage(const QMimeData *data)
     buffer.open(QIODevice::WriteOnly);
     if (image.isNull() || !image.save(&buffer, "PNG"))
         return false;
-    return m_session->attachReferenceBytes(png);
+    return m_session->reference()->attachBytes(png);
 }
 
 void ContentController::openLink(const QUrl &url)
@@ -441,12 +472,12 @@ void ContentController::handleOpenURL(const QUrl &url)
                                     [](const auto &item) { return item.first == QLatin1String("model"); });
     if (model == items.cend() || model->second.isEmpty())
         return;
-    const QList<OllamaModel> installed = m_session->models();
+    const QList<OllamaModel> installed = m_session->catalog()->installed();
     for (const OllamaModel &candidate : installed) {
         // A name made only of colons has no family at all.
         const bool onlyColons = candidate.name.count(QLatin1Char(':')) == candidate.name.size();
         if (!onlyColons && Catalog::familyName(candidate.name) == model->second) {
-            m_session->setSelectedModel(candidate.name);
+            m_session->catalog()->setSelectedModel(candidate.name);
             return;
         }
     }

@@ -5,9 +5,13 @@
 #include <QStringList>
 #include <QUrl>
 #include <QVariantList>
+
+#include "ui/rowsmodel.h"
 #include <QtQml/qqmlregistration.h>
 
 #include <functional>
+#include <optional>
+#include <utility>
 
 class DrawSession;
 class QMimeData;
@@ -36,8 +40,8 @@ class ContentController : public QObject
     Q_PROPERTY(QString serviceHost READ serviceHost CONSTANT)
     Q_PROPERTY(QString signInLabel READ signInLabel CONSTANT)
     Q_PROPERTY(QString keyStorageNote READ keyStorageNote CONSTANT)
-    Q_PROPERTY(QVariantList menuEntries READ menuEntries NOTIFY menuEntriesChanged)
-    Q_PROPERTY(QVariantList pickerEntries READ pickerEntries NOTIFY pickerEntriesChanged)
+    Q_PROPERTY(RowsModel *menuEntries READ menuEntries CONSTANT)
+    Q_PROPERTY(RowsModel *pickerEntries READ pickerEntries CONSTANT)
     Q_PROPERTY(QString footerIdentity READ footerIdentity NOTIFY accountTextsChanged)
     Q_PROPERTY(QString promptHeader READ promptHeader NOTIFY accountTextsChanged)
     Q_PROPERTY(bool showPayment READ showPayment NOTIFY paymentChanged)
@@ -72,20 +76,23 @@ public:
     static QString localModelsSection();
     static QString keyStorageNote();
 
-    // The ⋯ menu, in order: {"id", "text"} maps, with "checked" for an item that is a choice and
-    // "shortcut" (in the platform's words) for one that has a key; a divider has the id "divider".
-    QVariantList menuEntries() const;
-    // The model picker: {"kind": "section"|"model", "text", "value"} maps in display order.
-    QVariantList pickerEntries() const;
+    // The ⋯ menu, in order: what it does (entry), label, whether it is a choice and is chosen, its key
+    // in the platform's words ("shortcut"); a divider's entry is "divider".
+    RowsModel *menuEntries() const { return m_menu; }
+    // The model picker in display order: key, kind ("section" or "model"), label, value.
+    RowsModel *pickerEntries() const { return m_picker; }
     // Moving through the open picker from the keyboard, over models only (headings are skipped):
     // "up", "down", "home", "end" from row `from` (-1: none yet); the row stays where nothing is
     // further that way.
     Q_INVOKABLE int pickerStep(int from, const QString &move) const;
+    // Where the keyboard starts in the opened picker: the model in use, else the first model.
+    Q_INVOKABLE int pickerStart() const;
     // Type-ahead: the next model (round to the start) whose name begins with the letters typed,
     // ignoring case; with more than one letter typed the current row counts first.
     Q_INVOKABLE int pickerFind(int from, const QString &typed) const;
-    static int pickerStep(const QVariantList &entries, int from, const QString &move);
-    static int pickerFind(const QVariantList &entries, int from, const QString &typed);
+    // The same over rows of (kind, text): a heading's kind is "section".
+    static int pickerStep(const QList<std::pair<QString, QString>> &entries, int from, const QString &move);
+    static int pickerFind(const QList<std::pair<QString, QString>> &entries, int from, const QString &typed);
 
     // The window's keys, in the platform's words (Ctrl on Linux, ⌘ on the Mac): drawing from
     // anywhere, and the history, which must not be Ctrl+Y: that is Redo in a text field on Linux.
@@ -99,6 +106,11 @@ public:
     QString balanceText() const;
     bool showKeyWarning() const;
     QString publishedLinkText() const;
+
+    // The newer release's version once an update check has found one.
+    std::optional<QString> updateVersion() const { return m_updateVersion; }
+    // Asks quietly whether a newer release exists; the menu offers it when one does.
+    void checkForUpdate();
 
     // The loads a window does when it is first shown, one after the other: the installed models,
     // the catalog, the favourites, the balance, then the update check. Once per window.
@@ -146,12 +158,17 @@ Q_SIGNALS:
     void accountTextsChanged();
     void paymentChanged();
     void publishedLinkTextChanged();
+    void updateChecked();
     // The start-up loads have all finished.
     void appeared();
     // The user asked for the kept drawings (the view owns that sheet).
     void historyRequested();
 
 private:
+    void updateMenu();
+    void updatePicker();
+    QList<std::pair<QString, QString>> pickerKindsAndTexts() const;
+
     DrawSession *m_session;
     DravlinAccount *m_account;
     bool m_showGetModels = false;
@@ -159,4 +176,7 @@ private:
     bool m_appearing = false;
     bool m_modelsKnown = false;
     QUrl m_pendingURL;
+    std::optional<QString> m_updateVersion;
+    RowsModel *m_menu;
+    RowsModel *m_picker;
 };

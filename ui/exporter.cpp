@@ -1,6 +1,6 @@
 #include "ui/exporter.h"
 
-#include "account/preferences.h"
+#include "base/settings.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -12,7 +12,6 @@
 #include <QStandardPaths>
 
 namespace {
-const QString kFolderKey = QStringLiteral("DravlinExportFolder");
 constexpr int kSlugLength = 60;
 } // namespace
 
@@ -41,7 +40,7 @@ void Exporter::setPrompt(const QString &prompt)
 
 QUrl Exporter::lastFolder() const
 {
-    const QString stored = Preferences::value(kFolderKey).toString();
+    const QString stored = Settings::shared().exportFolder();
     if (!stored.isEmpty() && QFileInfo(stored).isDir())
         return QUrl::fromLocalFile(stored);
     const QString pictures = QStandardPaths::writableLocation(QStandardPaths::PicturesLocation);
@@ -126,9 +125,9 @@ void Exporter::end(bool ok, const QString &message)
 void Exporter::rememberFolder(const QString &path)
 {
     const QString folder = QFileInfo(path).absolutePath();
-    if (Preferences::value(kFolderKey).toString() == folder)
+    if (Settings::shared().exportFolder() == folder)
         return;
-    Preferences::setValue(kFolderKey, folder);
+    Settings::shared().setExportFolder(folder);
     Q_EMIT lastFolderChanged();
 }
 

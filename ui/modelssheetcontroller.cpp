@@ -24,28 +24,46 @@ QString trimmedSpacesAndTabs(const QString &text)
 }
 } // namespace
 
-ModelsSheetController::ModelsSheetController(QObject *parent) : QObject(parent) {}
+ModelsSheetController::ModelsSheetController(QObject *parent)
+    : QObject(parent),
+      m_recommendedRows(new RowsModel({"name", "title", "updated", "cloudId", "fits", "action", "getLabel",
+                                       "needsLabel", "cloudEnabled", "cloudLabel", "fraction"},
+                                      this)),
+      m_installedRows(new RowsModel({"name", "tools", "releaseLabel", "size"}, this)),
+      m_cloudResults(new RowsModel({"modelId", "name", "added"}, this))
+{
+    connect(this, &ModelsSheetController::recommendedRowsChanged, this,
+            &ModelsSheetController::updateRecommended);
+    connect(this, &ModelsSheetController::installedRowsChanged, this,
+            &ModelsSheetController::updateInstalled);
+    connect(this, &ModelsSheetController::cloudResultsChanged, this, &ModelsSheetController::updateCloud);
+}
 
 void ModelsSheetController::setSession(DrawSession *session)
 {
     if (m_session == session)
         return;
-    if (m_session)
-        disconnect(m_session, nullptr, this, nullptr);
+    if (m_session) {
+        disconnect(m_session->catalog(), nullptr, this, nullptr);
+        if (m_session->downloads())
+            disconnect(m_session->downloads(), nullptr, this, nullptr);
+    }
     m_session = session;
     if (session) {
-        for (auto signal : {&DrawSession::recommendedChanged, &DrawSession::enabledCloudChanged})
-            connect(session, signal, this, &ModelsSheetController::recommendedRowsChanged);
-        // Rows change when a download starts or ends, not with every progress tick.
-        if (Downloads *downloads = session->downloads())
+        const ModelCatalog *catalog = session->catalog();
+        for (auto signal : {&ModelCatalog::recommendedChanged, &ModelCatalog::cloudModelsChanged})
+            connect(catalog, signal, this, &ModelsSheetController::recommendedRowsChanged);
+        // A download that starts, moves or ends changes its row alone.
+        if (Downloads *downloads = session->downloads()) {
             connect(downloads, &Downloads::countChanged, this,
                     &ModelsSheetController::recommendedRowsChanged);
-        connect(session, &DrawSession::modelsChanged, this, &ModelsSheetController::installedRowsChanged);
-        connect(session, &DrawSession::recommendedChanged, this,
-                &ModelsSheetController::installedRowsChanged);
-        for (auto signal : {&DrawSession::cloudCatalogChanged, &DrawSession::enabledCloudChanged,
-                            &DrawSession::catalogFailedChanged})
-            connect(session, signal, this, &ModelsSheetController::cloudResultsChanged);
+            connect(downloads, &Downloads::dataChanged, this, &ModelsSheetController::recommendedRowsChanged);
+        }
+        for (auto signal : {&ModelCatalog::installedChanged, &ModelCatalog::recommendedChanged})
+            connect(catalog, signal, this, &ModelsSheetController::installedRowsChanged);
+        for (auto signal : {&ModelCatalog::recommendedChanged, &ModelCatalog::cloudModelsChanged,
+                            &ModelCatalog::catalogFailedChanged})
+            connect(catalog, signal, this, &ModelsSheetController::cloudResultsChanged);
     }
     Q_EMIT sessionChanged();
     Q_EMIT recommendedRowsChanged();
@@ -121,92 +139,77 @@ QString ModelsSheetController::removalTitle(const OllamaModel &model)
            gigabytes(model.sizeBytes, 1) + QString::fromUtf16(u" \u2014 you can always re-download it.");
 }
 
-QVariantList ModelsSheetController::recommendedRows() const
+void ModelsSheetController::updateRecommended()
 {
-    QVariantList rows;
-    if (!m_session)
-        return rows;
-    const QMap<QString, double> pulling =
-        m_session->downloads() ? m_session->downloads()->pulling() : QMap<QString, double>();
-    const QStringList enabled = m_session->enabledCloudIDs();
-    const QList<RecommendedModel> models = sortedRecommended(m_session->recommended());
-    for (const RecommendedModel &model : models) {
-        const bool fits = m_session->ramGB() >= model.minRamGB;
-        const QString action = pulling.contains(model.name) ? QStringLiteral("progress")
-                               : fits                       ? QStringLiteral("get")
-                                                            : QStringLiteral("needs");
-        const bool cloudEnabled = model.cloudId && enabled.contains(*model.cloudId);
-        rows.append(QVariantMap{
-            {QStringLiteral("name"), model.name},
-            {QStringLiteral("title"),
-             model.displayName && !model.displayName->isEmpty() ? *model.displayName : model.name},
-            {QStringLiteral("updated"), model.updated.value_or(QString())},
-            {QStringLiteral("cloudId"), model.cloudId.value_or(QString())},
-            {QStringLiteral("fits"), fits},
-            {QStringLiteral("action"), action},
-            {QStringLiteral("getLabel"), getLabel(model.sizeGB)},
-            {QStringLiteral("needsLabel"), QStringLiteral("Needs %1GB").arg(model.minRamGB)},
-            {QStringLiteral("cloudEnabled"), cloudEnabled},
-            {QStringLiteral("cloudLabel"),
-             cloudEnabled ? QString::fromUtf16(u"\u2713 Cloud") : QStringLiteral("Add cloud")},
-        });
+    QList<QVariantList> rows;
+    if (m_session) {
+        const ModelCatalog *catalog = m_session->catalog();
+        const QMap<QString, double> pulling =
+            m_session->downloads() ? m_session->downloads()->pulling() : QMap<QString, double>();
+        const QStringList enabled = catalog->enabledCloudIDs();
+        const QList<RecommendedModel> models = sortedRecommended(catalog->recommended());
+        for (const RecommendedModel &model : models) {
+            const bool fits = catalog->ramGB() >= model.minRamGB;
+            const QString action = pulling.contains(model.name) ? QStringLiteral("progress")
+                                   : fits                       ? QStringLiteral("get")
+                                                                : QStringLiteral("needs");
+            const bool cloudEnabled = model.cloudId && enabled.contains(*model.cloudId);
+            rows.append({model.name,
+                         model.displayName && !model.displayName->isEmpty() ? *model.displayName : model.name,
+                         model.updated.value_or(QString()), model.cloudId.value_or(QString()), fits, action,
+                         getLabel(model.sizeGB), QStringLiteral("Needs %1GB").arg(model.minRamGB),
+                         cloudEnabled,
+                         cloudEnabled ? QString::fromUtf16(u"\u2713 Cloud") : QStringLiteral("Add cloud"),
+                         pulling.value(model.name, 0.0)});
+        }
     }
-    return rows;
+    m_recommendedRows->setRows(rows);
 }
 
-QVariantList ModelsSheetController::installedRows() const
+void ModelsSheetController::updateInstalled()
 {
-    QVariantList rows;
-    if (!m_session)
-        return rows;
-    const QList<OllamaModel> models = m_session->models();
-    for (const OllamaModel &model : models) {
-        rows.append(QVariantMap{
-            {QStringLiteral("name"), model.name},
-            {QStringLiteral("tools"), model.tools},
-            {QStringLiteral("releaseLabel"), m_session->releaseLabel(model).value_or(QString())},
-            {QStringLiteral("size"), gigabytes(model.sizeBytes, 1)},
-        });
+    QList<QVariantList> rows;
+    if (m_session) {
+        const QList<OllamaModel> models = m_session->catalog()->installed();
+        for (const OllamaModel &model : models)
+            rows.append({model.name, model.tools,
+                         m_session->catalog()->releaseLabel(model).value_or(QString()),
+                         gigabytes(model.sizeBytes, 1)});
     }
-    return rows;
+    m_installedRows->setRows(rows);
 }
 
 QString ModelsSheetController::totalInstalled() const
 {
-    return totalInstalled(m_session ? m_session->models() : QList<OllamaModel>());
+    return totalInstalled(m_session ? m_session->catalog()->installed() : QList<OllamaModel>());
 }
 
-QVariantList ModelsSheetController::cloudResults() const
+void ModelsSheetController::updateCloud()
 {
-    QVariantList rows;
-    if (!m_session)
-        return rows;
-    const QStringList enabled = m_session->enabledCloudIDs();
-    const QList<CloudModel> matches = matchingCloud(m_session->cloudCatalog(), m_search);
-    for (const CloudModel &model : matches) {
-        rows.append(QVariantMap{
-            {QStringLiteral("id"), model.id},
-            {QStringLiteral("name"), model.name},
-            {QStringLiteral("added"), enabled.contains(model.id)},
-        });
+    QList<QVariantList> rows;
+    if (m_session) {
+        const QStringList enabled = m_session->catalog()->enabledCloudIDs();
+        const QList<CloudModel> matches = matchingCloud(m_session->catalog()->cloudCatalog(), m_search);
+        for (const CloudModel &model : matches)
+            rows.append({model.id, model.name, enabled.contains(model.id)});
     }
-    return rows;
+    m_cloudResults->setRows(rows);
 }
 
 QString ModelsSheetController::searchPlaceholder() const
 {
-    const qsizetype count = m_session ? m_session->cloudCatalog().size() : 0;
+    const qsizetype count = m_session ? m_session->catalog()->cloudCatalog().size() : 0;
     return QStringLiteral("Search %1 cloud models").arg(count) + QChar(0x2026);
 }
 
 bool ModelsSheetController::catalogEmpty() const
 {
-    return !m_session || m_session->cloudCatalog().isEmpty();
+    return !m_session || m_session->catalog()->cloudCatalog().isEmpty();
 }
 
 bool ModelsSheetController::catalogRetry() const
 {
-    return catalogEmpty() && m_session && m_session->catalogFailed();
+    return catalogEmpty() && m_session && m_session->catalog()->catalogFailed();
 }
 
 QString ModelsSheetController::catalogNote() const
@@ -225,7 +228,7 @@ std::optional<OllamaModel> ModelsSheetController::installed(const QString &name)
 {
     if (!m_session)
         return std::nullopt;
-    const QList<OllamaModel> models = m_session->models();
+    const QList<OllamaModel> models = m_session->catalog()->installed();
     for (const OllamaModel &model : models) {
         if (model.name == name)
             return model;

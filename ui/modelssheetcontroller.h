@@ -2,11 +2,11 @@
 
 #include "models/ollamamodel.h"
 #include "session/catalog.h"
+#include "ui/rowsmodel.h"
 
 #include <QObject>
 #include <QPointer>
 #include <QStringList>
-#include <QVariantList>
 #include <QtQml/qqmlregistration.h>
 
 class DrawSession;
@@ -22,10 +22,10 @@ class ModelsSheetController : public QObject
     Q_PROPERTY(DrawSession *session READ session WRITE setSession NOTIFY sessionChanged)
     Q_PROPERTY(QString tab READ tab WRITE setTab NOTIFY tabChanged)
     Q_PROPERTY(QString search READ search WRITE setSearch NOTIFY searchChanged)
-    Q_PROPERTY(QVariantList recommendedRows READ recommendedRows NOTIFY recommendedRowsChanged)
-    Q_PROPERTY(QVariantList installedRows READ installedRows NOTIFY installedRowsChanged)
+    Q_PROPERTY(RowsModel *recommendedRows READ recommendedRows CONSTANT)
+    Q_PROPERTY(RowsModel *installedRows READ installedRows CONSTANT)
     Q_PROPERTY(QString totalInstalled READ totalInstalled NOTIFY installedRowsChanged)
-    Q_PROPERTY(QVariantList cloudResults READ cloudResults NOTIFY cloudResultsChanged)
+    Q_PROPERTY(RowsModel *cloudResults READ cloudResults CONSTANT)
     Q_PROPERTY(QString searchPlaceholder READ searchPlaceholder NOTIFY cloudResultsChanged)
     Q_PROPERTY(bool catalogEmpty READ catalogEmpty NOTIFY cloudResultsChanged)
     Q_PROPERTY(QString catalogNote READ catalogNote NOTIFY cloudResultsChanged)
@@ -43,15 +43,15 @@ public:
     QString search() const { return m_search; }
     void setSearch(const QString &search);
 
-    // Recommended models, least recently updated last, as rows: name, title, updated, cpu/cloud
-    // marks, whether it fits this machine, and which action it offers ("progress", "get" or
-    // "needs") with its labels. The download fraction is not in a row: the view reads it from the
-    // session, so a progress tick does not rebuild the list.
-    QVariantList recommendedRows() const;
-    // Installed models: name, "no tools", release label, size.
-    QVariantList installedRows() const;
+    // Recommended models, least recently updated last: name, title, updated, its cloud twin,
+    // whether it fits this machine, which action it offers ("progress", "get" or "needs") with
+    // its labels, and how far its download is. A progress tick changes one row.
+    RowsModel *recommendedRows() const { return m_recommendedRows; }
+    // Installed models: name, whether it has tools, release label, size.
+    RowsModel *installedRows() const { return m_installedRows; }
     QString totalInstalled() const;
-    QVariantList cloudResults() const;
+    // The cloud catalog's entries matching the search: its id (modelId), name, whether it is added.
+    RowsModel *cloudResults() const { return m_cloudResults; }
     QString searchPlaceholder() const;
     bool catalogEmpty() const;
     // Why the cloud tab has nothing to show: the catalog could not be loaded (with a retry), or
@@ -91,9 +91,15 @@ Q_SIGNALS:
 
 private:
     std::optional<OllamaModel> installed(const QString &name) const;
+    void updateRecommended();
+    void updateInstalled();
+    void updateCloud();
 
     QPointer<DrawSession> m_session;
     QString m_tab = QStringLiteral("local");
     QString m_search;
     QString m_confirmingRemove;
+    RowsModel *m_recommendedRows;
+    RowsModel *m_installedRows;
+    RowsModel *m_cloudResults;
 };

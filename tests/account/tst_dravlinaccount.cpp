@@ -14,8 +14,6 @@
 
 namespace {
 
-const QString kUsernameKey = QStringLiteral("DravlinUsername");
-const QString kEmailKey = QStringLiteral("DravlinEmail");
 const QByteArray kApi = "/prefix/api/v1/"; // the service may live below a path
 using OptText = std::optional<QString>;
 using Framing = FakeResponse::Framing;
@@ -75,8 +73,8 @@ private Q_SLOTS:
     void init()
     {
         m_store = Keychain::useInMemoryStoreForTesting();
-        Preferences::remove(kUsernameKey);
-        Preferences::remove(kEmailKey);
+        Settings::shared().setUsername(std::nullopt);
+        Settings::shared().setEmail(std::nullopt);
         m_server = std::make_unique<FakeHttpServer>();
         useService(QUrl(m_server->url().toString() + "/prefix/"));
     }
@@ -125,7 +123,7 @@ private Q_SLOTS:
         QVERIFY(refresh(account, reply));
         const QString credits = account.credits() ? QString::number(*account.credits()) : QStringLiteral("-");
         QCOMPARE(credits + ' ' + account.username().value_or("-"), after);
-        QVERIFY(!Preferences::value(kUsernameKey).isValid()); // a name from a reply is for this window only
+        QVERIFY(!Settings::shared().username()); // a name from a reply is for this window only
         // Each with the token stored when it was built.
         QCOMPARE(m_server->requests().first().header("Authorization"), QByteArray("Bearer secret-1"));
         QCOMPARE(m_server->requests().last().header("Authorization"), QByteArray("Bearer secret-2"));
@@ -151,7 +149,7 @@ private Q_SLOTS:
         QFETCH(QString, meanwhile);
         QFETCH(QString, after);
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
-        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
+        Settings::shared().setUsername(QStringLiteral("ada"));
         auto account = std::make_unique<DravlinAccount>();
         m_server->route("GET", kApi + "me",
                         FakeResponse(status, Framing::ContentLength).hold().write(R"({"credits": 5})"));
@@ -190,8 +188,8 @@ private Q_SLOTS:
     {
         QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
         QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("secret-key")));
-        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
-        Preferences::setValue(kEmailKey, QStringLiteral("ada@example.com"));
+        Settings::shared().setUsername(QStringLiteral("ada"));
+        Settings::shared().setEmail(QStringLiteral("ada@example.com"));
         DravlinAccount account;
         QVERIFY(account.signedIn() && account.email());
         // A remembered name stays: a reply only fills one in when none is known.
@@ -201,14 +199,14 @@ private Q_SLOTS:
         account.signOut();
         QVERIFY(!account.signedIn() && !account.username() && !account.email() && !account.credits());
         QCOMPARE(Keychain::get(Keychain::apiTokenItem), std::nullopt);
-        QVERIFY(!Preferences::value(kUsernameKey).isValid() && !Preferences::value(kEmailKey).isValid());
+        QVERIFY(!Settings::shared().username() && !Settings::shared().email());
         QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-key"));
         QVERIFY(account.hasOpenRouterKey());
         QVERIFY(refresh(account, json(R"({"credits": 3})")));
         QCOMPARE(account.credits(), std::nullopt);
         QCOMPARE(m_server->requests().size(), 1);
         // A name remembered without a token signs nobody in.
-        Preferences::setValue(kUsernameKey, QStringLiteral("ada"));
+        Settings::shared().setUsername(QStringLiteral("ada"));
         QVERIFY(!DravlinAccount().signedIn() && !DravlinAccount().username());
         // The key is kept trimmed, and the flag tells what the store really holds.
         account.saveOpenRouterKey(QStringLiteral(" secret-k1 \n"));
@@ -255,7 +253,7 @@ private Q_SLOTS:
         QFETCH(FakeResponse, reply);
         QFETCH(QByteArray, sent);
         QFETCH(QString, outcome);
-        Preferences::setValue(kUsernameKey, QStringLiteral("old"));
+        Settings::shared().setUsername(QStringLiteral("old"));
         m_server->route("POST", kApi + "auth/exchange", reply);
         m_server->route("GET", kApi + "me", json(R"({"credits": 4.5})"));
         DravlinAccount account;
@@ -270,8 +268,7 @@ private Q_SLOTS:
                      outcome);
             QCOMPARE(account.authError(), std::nullopt);
             // The name shown is the one remembered, or none is.
-            QCOMPARE(Preferences::value(kUsernameKey),
-                     account.username() ? QVariant(*account.username()) : QVariant());
+            QCOMPARE(Settings::shared().username(), account.username());
             QTRY_COMPARE(account.credits(), std::optional<double>(4.5));
         } else {
             QCOMPARE(account.authError(), OptText(outcome));

@@ -57,19 +57,19 @@ private Q_SLOTS:
         ContentController *one = contentOf(first);
         ContentController *two = contentOf(second);
         QVERIFY(one && two && one->session() != two->session() && one->account() != two->account());
-        QTRY_COMPARE(one->session()->models().size(), 2);
-        QTRY_COMPARE(two->session()->models().size(), 2);
+        QTRY_COMPARE(one->session()->catalog()->installed().size(), 2);
+        QTRY_COMPARE(two->session()->catalog()->installed().size(), 2);
         QCOMPARE(app.windows().first(), second);
 
         app.openURL(QUrl(QStringLiteral("https://dravlin.example/draw?model=beta")));
-        QCOMPARE(two->session()->selectedModel(), QStringLiteral("alpha:8b"));
+        QCOMPARE(two->session()->catalog()->selectedModel(), QStringLiteral("alpha:8b"));
         app.openURL(QUrl(QStringLiteral("dravlin-mac://draw?model=beta")));
-        QCOMPARE(two->session()->selectedModel(), QStringLiteral("beta:4b"));
-        QCOMPARE(one->session()->selectedModel(), QStringLiteral("alpha:8b"));
+        QCOMPARE(two->session()->catalog()->selectedModel(), QStringLiteral("beta:4b"));
+        QCOMPARE(one->session()->catalog()->selectedModel(), QStringLiteral("alpha:8b"));
 
         QQuickWindow *third = app.openWindow();
         app.openURL(QUrl(QStringLiteral("dravlin-mac://draw?model=beta")));
-        QTRY_COMPARE(contentOf(third)->session()->selectedModel(), QStringLiteral("beta:4b"));
+        QTRY_COMPARE(contentOf(third)->session()->catalog()->selectedModel(), QStringLiteral("beta:4b"));
         QVERIFY(!contentOf(third)->showGetModels());
 
         QVERIFY(goneAfter(second, [&] { second->close(); }));
@@ -95,7 +95,7 @@ private Q_SLOTS:
         QQuickWindow *second = app.openWindow();
         QVERIFY(first && second);
         DrawSession *other = contentOf(second)->session();
-        QTRY_COMPARE(other->models().size(), 2);
+        QTRY_COMPARE(other->catalog()->installed().size(), 2);
         contentOf(first)->session()->downloads()->pull(QStringLiteral("gamma:2b"));
         QTRY_VERIFY(
             findAccessible(second, QStringLiteral("Downloading gamma:2b, 38%"), QAccessible::ProgressBar));
@@ -124,7 +124,7 @@ private Q_SLOTS:
         m_server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":[{"name":"alpha:8b"},
             {"name":"beta:4b"},{"name":"gamma:2b"}]})"));
         m_server.release();
-        QTRY_COMPARE(other->models().size(), 3);
+        QTRY_COMPARE(other->catalog()->installed().size(), 3);
         QVERIFY(downloads->isEmpty());
 
         downloads->pull(QStringLiteral("delta:1b"));
@@ -279,7 +279,7 @@ private Q_SLOTS:
     // A window closed comes back where it was, at its size, in the next launch's first window.
     void aReopenedWindowComesBackAtItsSize()
     {
-        Preferences::remove(QStringLiteral("DravlinWindowFrame"));
+        Settings::shared().setWindowFrame(QRect());
         QRect closedAt;
         {
             DravlinApp app;

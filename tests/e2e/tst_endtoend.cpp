@@ -70,8 +70,8 @@ private Q_SLOTS:
         QQuickWindow *window = app.openWindow();
         QVERIFY(window);
         DrawSession *session = contentOf(window)->session();
-        QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
-        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+        QTRY_VERIFY_WITH_TIMEOUT(!session->catalog()->installed().isEmpty(), kWaitMs);
+        session->catalog()->setSelectedModel(QStringLiteral("qwen3:4b"));
         QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(window), kWaitMs);
 
         QVERIFY(pressWhenShown(window, QStringLiteral("a lighthouse at sunset")));
@@ -95,7 +95,7 @@ private Q_SLOTS:
         for (const Fault &fault : {Fault{"faulty:cut", false, true}, Fault{"faulty:drop", false, true},
                                    Fault{"faulty:garbage", false, true}, Fault{"faulty:error", false, true},
                                    Fault{"faulty:500", true, false}}) {
-            session->setSelectedModel(QLatin1String(fault.model));
+            session->catalog()->setSelectedModel(QLatin1String(fault.model));
             session->start(QStringLiteral("a sailboat on choppy seas"));
             QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
             QCOMPARE(session->statusNote().has_value() && !session->statusNote()->isEmpty(), fault.note);
@@ -103,13 +103,13 @@ private Q_SLOTS:
         }
 
         // A stall goes on until the user stops it; what came before stays.
-        session->setSelectedModel(QStringLiteral("faulty:stall"));
+        session->catalog()->setSelectedModel(QStringLiteral("faulty:stall"));
         session->start(QStringLiteral("a bowl of ramen"));
         QTRY_VERIFY_WITH_TIMEOUT(session->narration().size() > 50, kWaitMs);
         QVERIFY(pressWhenShown(window, QStringLiteral("Stop")));
         QTRY_VERIFY(!session->running());
 
-        session->setSelectedModel(QStringLiteral("qwen3:4b"));
+        session->catalog()->setSelectedModel(QStringLiteral("qwen3:4b"));
         session->start(QStringLiteral("a sleeping fox curled up"));
         QTRY_VERIFY_WITH_TIMEOUT(!session->running(), kWaitMs);
         QVERIFY(session->resultSVG() && session->durationText() && !session->statusNote());
@@ -123,16 +123,17 @@ private Q_SLOTS:
         QQuickWindow *window = app.openWindow();
         ContentController *content = contentOf(window);
         DrawSession *session = content->session();
-        QTRY_VERIFY_WITH_TIMEOUT(!session->recommended().isEmpty() && !session->models().isEmpty(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!session->catalog()->recommended().isEmpty() &&
+                                     !session->catalog()->installed().isEmpty(),
+                                 kWaitMs);
         ModelsSheetController rows;
         rows.setSession(session);
         QString name;
         QString label;
-        for (const QVariant &row : rows.recommendedRows()) {
-            if (row.toMap().value("action") == QLatin1String("get")) {
-                name = row.toMap().value("name").toString();
-                label = row.toMap().value("getLabel").toString() + QLatin1Char(' ') + name;
-                break;
+        for (int row = 0; row < rows.recommendedRows()->count() && name.isEmpty(); ++row) {
+            if (rows.recommendedRows()->value(row, "action") == QLatin1String("get")) {
+                name = rows.recommendedRows()->value(row, "name").toString();
+                label = rows.recommendedRows()->value(row, "getLabel").toString() + QLatin1Char(' ') + name;
             }
         }
         QVERIFY(!name.isEmpty());
@@ -160,7 +161,7 @@ private Q_SLOTS:
         ContentController *content = contentOf(window);
         DrawSession *session = content->session();
         DravlinAccount *account = content->account();
-        QTRY_VERIFY_WITH_TIMEOUT(!session->models().isEmpty(), kWaitMs);
+        QTRY_VERIFY_WITH_TIMEOUT(!session->catalog()->installed().isEmpty(), kWaitMs);
         window->resize(1180, 760);
         QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(window), kWaitMs);
         screenshot(window, QStringLiteral("demo-1-launch"));
@@ -189,7 +190,7 @@ private Q_SLOTS:
         QTRY_VERIFY_WITH_TIMEOUT(account->signedIn(), kWaitMs);
         QCOMPARE(account->username(), QStringLiteral("ada"));
         // The balance shows as soon as the sign-in completes, before any cloud drawing.
-        session->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
+        session->catalog()->setSelectedModel(QStringLiteral("anthropic/claude-sonnet-4"));
         session->setPayWith(QStringLiteral("credits"));
         QTRY_VERIFY_WITH_TIMEOUT(
             findAccessible(window, QStringLiteral("Balance $1.00"), QAccessible::StaticText), kWaitMs);
@@ -241,9 +242,10 @@ private Q_SLOTS:
         QQuickWindow *second = app.openWindow();
         DrawSession *one = contentOf(first)->session();
         DrawSession *two = contentOf(second)->session();
-        QTRY_VERIFY_WITH_TIMEOUT(!one->models().isEmpty() && !two->models().isEmpty(), kWaitMs);
-        one->setSelectedModel(QStringLiteral("qwen3:4b"));
-        two->setSelectedModel(QStringLiteral("qwen3:4b"));
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !one->catalog()->installed().isEmpty() && !two->catalog()->installed().isEmpty(), kWaitMs);
+        one->catalog()->setSelectedModel(QStringLiteral("qwen3:4b"));
+        two->catalog()->setSelectedModel(QStringLiteral("qwen3:4b"));
         one->start(QStringLiteral("a lighthouse at sunset"));
         two->start(QStringLiteral("a bowl of ramen"));
         QVERIFY(one->running() && two->running());

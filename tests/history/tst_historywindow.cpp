@@ -1,5 +1,5 @@
 #include "accessiblecontrols.h"
-#include "account/preferences.h"
+#include "base/settings.h"
 #include "history/historycontroller.h"
 #include "history/historymodel.h"
 #include "history/historystore.h"
@@ -207,9 +207,9 @@ private Q_SLOTS:
                 QVERIFY2(!open(kept), qPrintable(kept));
         }
         const QString settings = QSettings(QStringLiteral("Dravlin"), QStringLiteral("Dravlin")).fileName();
-        Preferences::setValue(QStringLiteral("DravlinUsername"), QStringLiteral("ada"));
+        Settings::shared().setUsername(QStringLiteral("ada"));
         QVERIFY(QFile::setPermissions(settings, shared));
-        Preferences::setValue(QStringLiteral("DravlinUsername"), QStringLiteral("ada"));
+        Settings::shared().setUsername(QStringLiteral("ada"));
         QVERIFY(!open(settings) && !open(QFileInfo(settings).path()));
     }
 
@@ -280,7 +280,7 @@ private Q_SLOTS:
         h.installed(R"([{"name":"gemma3:4b","size":3300000000}])");
         QVERIFY(h.load());
         // The first listing went out before the harness pointed the window at its fake server.
-        h.session()->refreshModels();
+        h.session()->catalog()->refreshModels();
         QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(h.window) && h.item("controls")->isVisible(), 30000);
         auto *history = h.window->findChild<HistoryController *>(QStringLiteral("history"));
         QVERIFY(history && history->available());

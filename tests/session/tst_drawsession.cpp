@@ -9,6 +9,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QRegularExpression>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -125,7 +126,7 @@ private Q_SLOTS:
     {
         WindowSession h(true);
         const QString painter = QStringLiteral("vendor/painter");
-        h.session->setSelectedModel(painter);
+        h.session->catalog()->setSelectedModel(painter);
         h.server.route(
             "POST", "/api/v1/generations",
             FakeResponse().writeEach(
@@ -137,14 +138,14 @@ private Q_SLOTS:
         QVERIFY(h.server.waitForRequests("GET", "/api/v1/me", 1)); // the balance, asked for after the end
         auto refused = [&h](const QString &prompt, const QString &model) {
             const QStringList before = seen(h);
-            h.session->setSelectedModel(model);
+            h.session->catalog()->setSelectedModel(model);
             h.session->start(prompt);
             QCoreApplication::processEvents();
             return seen(h) == before;
         };
         QVERIFY(refused(" \n\t \r\n ", painter) && refused("", painter) && refused("a fox", ""));
 
-        h.session->setSelectedModel(painter);
+        h.session->catalog()->setSelectedModel(painter);
         h.server.route("POST", "/api/v1/generations", FakeResponse().write(line({{"r", "Plan"}})).hold());
         h.session->start(QStringLiteral("\n second "));
         QVERIFY(h.session->running() && h.session->turnStartedAt().isValid());
@@ -246,7 +247,7 @@ private Q_SLOTS:
                            ? FakeResponse::json(200, "{\"url\":\"https://a.b/d\"}")
                            : FakeResponse::json(201, "{\"url\":\"https://dravlin.app/d/3\"}"));
         if (!local)
-            h.session->setSelectedModel(QStringLiteral("vendor/painter"));
+            h.session->catalog()->setSelectedModel(QStringLiteral("vendor/painter"));
         if (situation == QLatin1String("no account"))
             h.session->setAccount(nullptr);
         if (situation == QLatin1String("key"))
@@ -260,7 +261,7 @@ private Q_SLOTS:
         };
         h.session->start(QStringLiteral("  a lighthouse "));
         QVERIFY(h.session->running());
-        h.session->setSelectedModel(QStringLiteral("other:1b")); // the picker moves on mid-run
+        h.session->catalog()->setSelectedModel(QStringLiteral("other:1b")); // the picker moves on mid-run
         QVERIFY(runEnds(h.session));
         QCOMPARE(canvasLog(h.view), canvas);
         QTEST(h.session->narration(), "narration");
@@ -332,7 +333,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, stopOn);
         QFETCH(QStringList, canvas);
         WindowSession h(true);
-        h.session->setSelectedModel(model);
+        h.session->catalog()->setSelectedModel(model);
         h.server.route("POST", "/api/chat", reply);
         h.server.route("POST", "/api/v1/generations", reply);
         h.server.route("POST", "/api/v1/drawings", FakeResponse(201).hold());
@@ -429,14 +430,14 @@ private Q_SLOTS:
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
         if (installed.isValid())
-            h.session->setModels({OllamaModel{model, true, installed.toBool(), 1, {}}});
-        h.session->setSelectedModel(model);
+            h.session->catalog()->setInstalled({OllamaModel{model, true, installed.toBool(), 1, {}}});
+        h.session->catalog()->setSelectedModel(model);
         const QString path = dir.filePath(QStringLiteral("photo.jpg"));
         if (attached)
-            QVERIFY(writeFile(path, encoded("jpeg")) && h.session->attachReferenceFile(path));
+            QVERIFY(writeFile(path, encoded("jpeg")) && h.session->reference()->attachFile(path));
         QVERIFY(h.draw(QStringLiteral("  a fox \n")));
-        QCOMPARE(h.session->hasReference(), attached);
-        const bool cloud = h.session->selectedIsCloud();
+        QCOMPARE(h.session->reference()->attached(), attached);
+        const bool cloud = h.session->catalog()->selectedIsCloud();
         QCOMPARE(
             h.server.requestsTo("POST", "/api/chat") + h.server.requestsTo("POST", "/api/v1/generations"), 1);
         const RecordedRequest request = h.server.lastTo(cloud ? "/api/v1/generations" : "/api/chat");
@@ -508,28 +509,28 @@ private Q_SLOTS:
         QTemporaryDir dir;
         WindowSession h;
         const QString kept = dir.filePath(QStringLiteral("kept.png"));
-        QVERIFY(writeFile(kept, encoded("png")) && h.session->attachReferenceFile(kept));
-        const ReferenceData before = *h.session->referenceData();
+        QVERIFY(writeFile(kept, encoded("png")) && h.session->reference()->attachFile(kept));
+        const ReferenceData before = *h.session->reference()->data();
         const QString path = dir.filePath(name);
         if (!bytes.isNull())
             QVERIFY(writeFile(path, bytes) && (!size || QFile::resize(path, size)));
-        QSignalSpy changed(h.session, &DrawSession::referenceChanged);
+        QSignalSpy changed(h.session->reference(), &ReferenceAttachment::changed);
         const bool refused = !preview.isValid();
-        QCOMPARE(h.session->attachReferenceFile(path), !refused);
-        QCOMPARE(h.session->referenceError(), refused ? outcome : QString());
+        QCOMPARE(h.session->reference()->attachFile(path), !refused);
+        QCOMPARE(h.session->reference()->error(), refused ? outcome : QString());
         QCOMPARE(changed.size(), refused ? 0 : 1);
         if (refused) {
-            QCOMPARE(*h.session->referenceData(), before);
-            QVERIFY(!h.session->attachReference(QUrl(QStringLiteral("https://example.com/a.png"))));
-            h.session->clearReference();
-            QVERIFY(!h.session->hasReference() && h.session->referenceError().isEmpty());
+            QCOMPARE(*h.session->reference()->data(), before);
+            QVERIFY(!h.session->reference()->attach(QUrl(QStringLiteral("https://example.com/a.png"))));
+            h.session->reference()->clear();
+            QVERIFY(!h.session->reference()->attached() && h.session->reference()->error().isEmpty());
             return;
         }
-        QCOMPARE(QByteArray::fromBase64(h.session->referenceData()->base64.toLatin1()),
+        QCOMPARE(QByteArray::fromBase64(h.session->reference()->data()->base64.toLatin1()),
                  sent.isNull() ? bytes : sent);
-        QCOMPARE(h.session->referenceData()->contentType, outcome);
+        QCOMPARE(h.session->reference()->data()->contentType, outcome);
         QImage shown;
-        const QString source = h.session->referenceImageSource().toString();
+        const QString source = h.session->reference()->source().toString();
         QVERIFY(shown.loadFromData(QByteArray::fromBase64(source.section(u',', 1).toLatin1()), "PNG"));
         QCOMPARE(shown.size(), preview);
     }
@@ -590,30 +591,33 @@ private Q_SLOTS:
         WindowSession h(true);
         h.installed(R"([{"name":"beta:1b"}])");
         QVERIFY(h.refreshModels());
-        h.session->setSelectedModel(QString());
+        h.session->catalog()->setSelectedModel(QString());
         h.catalog(kCatalog);
         QVERIFY(h.refreshRecommended());
         QVERIFY(h.server.lastTo("/api/v1/recommended_models").header("Authorization").isNull());
         const QStringList recommended{"alpha:14b", "alpha:4b"};
-        QCOMPARE(names(h.session->recommended()), recommended);
-        QCOMPARE(h.session->selectedModel(), QStringLiteral("vendor/painter"));
-        QCOMPARE(h.session->localByFamily().keys(), (QStringList{"alpha", "beta"}));
-        QCOMPARE(h.session->localByFamily().value("beta"),
+        QCOMPARE(names(h.session->catalog()->recommended()), recommended);
+        QCOMPARE(h.session->catalog()->selectedModel(), QStringLiteral("vendor/painter"));
+        QCOMPARE(h.session->catalog()->localByFamily().keys(), (QStringList{"alpha", "beta"}));
+        QCOMPARE(h.session->catalog()->localByFamily().value("beta"),
                  (RecommendedModel{
                      "beta:4b", 2.5, 8, "Beta", {}, 3, 120, {}, "vendor/beta", "2025-12-31", false}));
         // Dated to the day only when the catalog says the date is exact.
-        QCOMPARE(h.session->releaseLabelFor(QStringLiteral("alpha:8b")), QStringLiteral("Mar 4, 2025"));
-        QCOMPARE(h.session->releaseLabelFor(QStringLiteral("beta:1b")), QStringLiteral("Dec 2025"));
-        QCOMPARE(h.session->releaseLabelFor(QStringLiteral("gamma:1b")), QString());
-        QVERIFY(h.session->ramGB() > 0);
+        QCOMPARE(h.session->catalog()->releaseLabel({"alpha:8b", true, false, 0, {}}).value_or(""),
+                 QStringLiteral("Mar 4, 2025"));
+        QCOMPARE(h.session->catalog()->releaseLabel({"beta:1b", true, false, 0, {}}).value_or(""),
+                 QStringLiteral("Dec 2025"));
+        QCOMPARE(h.session->catalog()->releaseLabel({"gamma:1b", true, false, 0, {}}).value_or(""),
+                 QString());
+        QVERIFY(h.session->catalog()->ramGB() > 0);
         // A family is the first non-empty piece between colons.
         for (const auto &[name, family] : QList<std::pair<QString, QString>>{
                  {":alpha:8b", "alpha"}, {"::", "::"}, {"user/model:q4", "user/model"}})
             QCOMPARE(Catalog::familyName(name), family);
 
-        const auto catalog = h.session->cloudCatalog();
-        const auto featured = h.session->featuredCloud();
-        QSignalSpy changed(h.session, &DrawSession::recommendedChanged);
+        const auto catalog = h.session->catalog()->cloudCatalog();
+        const auto featured = h.session->catalog()->featuredCloud();
+        QSignalSpy changed(h.session->catalog(), &ModelCatalog::recommendedChanged);
         QList<FakeResponse> bad{FakeResponse(200, FakeResponse::Framing::ContentLength)
                                     .write("{\"models\":[")
                                     .drop()
@@ -630,16 +634,18 @@ private Q_SLOTS:
         for (qsizetype i = 0; i < bad.size(); ++i) {
             h.server.route("GET", "/api/v1/recommended_models", bad.at(i));
             QVERIFY(h.refreshRecommended());
-            QVERIFY2(changed.isEmpty() && names(h.session->recommended()) == recommended &&
-                         h.session->cloudCatalog() == catalog && h.session->featuredCloud() == featured,
+            QVERIFY2(changed.isEmpty() && names(h.session->catalog()->recommended()) == recommended &&
+                         h.session->catalog()->cloudCatalog() == catalog &&
+                         h.session->catalog()->featuredCloud() == featured,
                      QByteArray::number(i));
         }
         h.catalog(
             R"({"models":[{"name":"g:1b","size_gb":1,"min_ram_gb":4,"blurb":"g","updated":null}],"featured_cloud":null})");
         QVERIFY(h.refreshRecommended());
         QCOMPARE(changed.size(), 1);
-        QCOMPARE(names(h.session->recommended()), QStringList{"g:1b"});
-        QVERIFY(h.session->cloudCatalog().isEmpty() && h.session->featuredCloud().isEmpty());
+        QCOMPARE(names(h.session->catalog()->recommended()), QStringList{"g:1b"});
+        QVERIFY(h.session->catalog()->cloudCatalog().isEmpty() &&
+                h.session->catalog()->featuredCloud().isEmpty());
     }
 
     // What the picker offers and which model stays selected as a listing, a toggle or the account's
@@ -704,12 +710,13 @@ private Q_SLOTS:
         QVERIFY(h.refreshModels());
         h.catalog(R"({"models":[],"featured_cloud":["f/eat"]})");
         QVERIFY(h.refreshRecommended());
-        Preferences::setValue(QStringLiteral("DravlinEnabledCloud"), enabled);
-        h.session->setSelectedModel(selected);
+        // As every version has stored it: the ids joined with ",".
+        QSettings("Dravlin", "Dravlin").setValue("DravlinEnabledCloud", enabled);
+        h.session->catalog()->setSelectedModel(selected);
         h.server.route("GET", "/api/v1/favorites", FakeResponse::json(200, change));
         h.server.route("PUT", "/api/v1/favorites", FakeResponse::json(200, "{}"));
-        QSignalSpy changed(h.session, &DrawSession::enabledCloudChanged);
-        QSignalSpy loaded(h.session, &DrawSession::favoritesLoaded);
+        QSignalSpy changed(&Settings::shared(), &Settings::enabledCloudChanged);
+        QSignalSpy loaded(h.session->catalog(), &ModelCatalog::favoritesLoaded);
         const bool down = change == "down";
         const bool loading = change.startsWith('{');
         if (down || change.startsWith('[')) {
@@ -718,18 +725,18 @@ private Q_SLOTS:
             h.installed(change);
             QVERIFY(h.refreshModels());
         } else if (loading) {
-            h.session->loadFavorites();
+            h.session->catalog()->loadFavorites(nullptr);
             QVERIFY(!loaded.isEmpty() || loaded.wait());
         } else {
-            h.session->toggleCloud(QString::fromLatin1(change));
+            h.session->catalog()->toggleCloud(QString::fromLatin1(change));
             QVERIFY(sent.isNull() || h.server.waitForRequests("PUT", "/api/v1/favorites", 1));
         }
-        QCOMPARE(h.session->ollamaUp(), !down);
-        QCOMPARE(h.session->enabledCloudRaw(), stored);
-        QTEST(h.session->selectedModel(), "kept");
+        QCOMPARE(h.session->catalog()->ollamaUp(), !down);
+        QCOMPARE(QSettings("Dravlin", "Dravlin").value("DravlinEnabledCloud").toString(), stored);
+        QTEST(h.session->catalog()->selectedModel(), "kept");
         QCOMPARE(changed.size(), stored == enabled ? 0 : 1);
-        QCOMPARE(names(h.session->cloudModels()),
-                 stored.isEmpty() ? QStringList{"f/eat"} : h.session->enabledCloudIDs());
+        QCOMPARE(names(h.session->catalog()->cloudModels()),
+                 stored.isEmpty() ? QStringList{"f/eat"} : h.session->catalog()->enabledCloudIDs());
         QCoreApplication::processEvents();
         QCOMPARE(h.server.requestsTo("GET", "/api/v1/favorites"), signedIn && loading ? 1 : 0);
         QCOMPARE(h.server.requestsTo("PUT", "/api/v1/favorites"), sent.isNull() ? 0 : 1);
@@ -761,7 +768,7 @@ private Q_SLOTS:
         });
         h.server.route("DELETE", "/api/delete", FakeResponse::json(404, R"({"error":"model not found"})"));
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
-        QSignalSpy refreshed(h.session, &DrawSession::recommendedRefreshed);
+        QSignalSpy refreshed(h.session->catalog(), &ModelCatalog::recommendedRefreshed);
         for (const char *name : {"alpha:4b", "beta:4b", "beta:4b", "gamma:1b", "delta:1b"})
             h.downloads.pull(QString::fromLatin1(name));
         QCOMPARE(h.downloads.pulling().keys(), (QStringList{"alpha:4b", "beta:4b", "delta:1b", "gamma:1b"}));
@@ -783,8 +790,8 @@ private Q_SLOTS:
         h.server.release();
         QVERIFY(refreshed.wait());
         QCOMPARE(h.downloads.pulling().keys(), QStringList{"gamma:1b"});
-        QCOMPARE(names(h.session->models()), QStringList{"beta:4b"});
-        QCOMPARE(names(h.session->recommended()), (QStringList{"alpha:14b", "alpha:4b"}));
+        QCOMPARE(names(h.session->catalog()->installed()), QStringList{"beta:4b"});
+        QCOMPARE(names(h.session->catalog()->recommended()), (QStringList{"alpha:14b", "alpha:4b"}));
         QCOMPARE(h.downloads.pullError(), failed);
         h.downloads.cancelPull(QStringLiteral("beta:4b"));
         refreshed.clear();
@@ -809,7 +816,7 @@ private Q_SLOTS:
         QTRY_COMPARE_WITH_TIMEOUT(
             h.downloads.pullError(),
             OptionalText("Couldn't remove beta:4b: Unexpected Ollama response: model not found"), 20000);
-        QTRY_COMPARE(names(h.session->models()), QStringList{"eta:latest"});
+        QTRY_COMPARE(names(h.session->catalog()->installed()), QStringList{"eta:latest"});
         h.downloads.dismissError();
         QCOMPARE(h.downloads.pullError(), std::nullopt);
 

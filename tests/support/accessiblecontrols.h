@@ -72,7 +72,7 @@ inline bool pressWhenShown(QQuickWindow *window, const QString &name,
 
 inline ContentController *contentOf(QQuickWindow *window)
 {
-    return window ? window->findChild<ContentController *>(QStringLiteral("content")) : nullptr;
+    return window ? window->property("content").value<ContentController *>() : nullptr;
 }
 
 // The canvas's view is made after the window's first frame; false until it is there and loaded.

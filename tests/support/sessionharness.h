@@ -35,7 +35,7 @@ inline void recordCanvas(DrawSession *session, RecordingView *view)
     session->canvas()->setWebView(view);
     view->answerTo = session->canvas();
     session->canvas()->setFrameIntervalMs(0);
-    session->setSelectedModel(QStringLiteral("qwen3:4b"));
+    session->catalog()->setSelectedModel(QStringLiteral("qwen3:4b"));
 }
 
 // A session wired to a fake local server and a recording canvas.
@@ -72,7 +72,7 @@ struct WindowSession
     explicit WindowSession(bool signedIn = false, int installPollMs = 5000)
     {
         Keychain::useInMemoryStoreForTesting();
-        Preferences::remove(QStringLiteral("DravlinEnabledCloud"));
+        Settings::shared().resetForTesting();
         useService(server.url());
         downloads.client()->setBase(server.url());
         downloads.setInstallPollIntervalMs(installPollMs);
@@ -80,8 +80,6 @@ struct WindowSession
         session->client()->setBase(server.url());
         if (signedIn)
             Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok-1"));
-        Preferences::remove(QStringLiteral("DravlinPayWith"));
-        Preferences::remove(QStringLiteral("DravlinPublishLocal"));
         account = new DravlinAccount;
         session->setAccount(account);
         recordCanvas(session, &view);
@@ -106,15 +104,15 @@ struct WindowSession
 
     bool refreshModels()
     {
-        QSignalSpy done(session, &DrawSession::modelsRefreshed);
-        session->refreshModels();
+        QSignalSpy done(session->catalog(), &ModelCatalog::modelsRefreshed);
+        session->catalog()->refreshModels();
         return done.wait(20000);
     }
 
     bool refreshRecommended()
     {
-        QSignalSpy done(session, &DrawSession::recommendedRefreshed);
-        session->refreshRecommended();
+        QSignalSpy done(session->catalog(), &ModelCatalog::recommendedRefreshed);
+        session->catalog()->refreshRecommended();
         return done.wait(20000);
     }
 };

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "account/preferences.h"
 #include "account/serviceclient.h"
+#include "base/settings.h"
 
 #include <QByteArray>
 #include <QDir>
@@ -66,6 +66,6 @@ template<typename... T, typename... Name> void columns(Name... names)
 // Points every client of the service at base from now on.
 inline void useService(const QUrl &base)
 {
-    Preferences::setValue(QStringLiteral("DravlinBaseURL"), base.toString());
+    Settings::shared().setServiceBaseURL(base.toString());
     ServiceClient::resetBaseURLForTesting();
 }

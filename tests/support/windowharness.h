@@ -42,6 +42,9 @@ struct WindowHarness
     bool load()
     {
         engine.addImportPath(QStringLiteral("qrc:/"));
+        // The window's controller is made with it, as the application makes it.
+        engine.setInitialProperties(
+            {{QStringLiteral("content"), QVariant::fromValue(new ContentController(&engine))}});
         engine.load(QUrl(QStringLiteral("qrc:/Dravlin/ui/Main.qml")));
         window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
         content = contentOf(window);

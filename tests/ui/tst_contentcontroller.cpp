@@ -47,14 +47,13 @@ struct Window
     explicit Window(const Setup &setup = {})
     {
         Keychain::useInMemoryStoreForTesting();
-        for (const char *key : {"DravlinEnabledCloud", "DravlinUsername", "DravlinEmail",
-                                "DravlinExamplesDismissed", "DravlinPublishLocal"})
-            Preferences::remove(QString::fromLatin1(key));
-        Preferences::setValue(QStringLiteral("DravlinPayWith"), QString::fromLatin1(setup.payWith));
+        Settings &settings = Settings::shared();
+        settings.resetForTesting();
+        settings.setPayWith(QString::fromLatin1(setup.payWith));
         if (!setup.username.isEmpty())
-            Preferences::setValue(QStringLiteral("DravlinUsername"), setup.username);
+            settings.setUsername(setup.username);
         if (!setup.email.isEmpty())
-            Preferences::setValue(QStringLiteral("DravlinEmail"), setup.email);
+            settings.setEmail(setup.email);
         useService(server.url());
         if (setup.signedIn)
             Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-1"));
@@ -75,20 +74,20 @@ struct Window
     bool appear()
     {
         QSignalSpy appeared(content, &ContentController::appeared);
-        QSignalSpy updateChecked(content->session(), &DrawSession::updateChecked);
+        QSignalSpy updateChecked(content, &ContentController::updateChecked);
         content->appear();
         return appeared.wait(20000) && (!updateChecked.isEmpty() || updateChecked.wait(20000));
     }
 };
 
-// The entries' members, joined by spaces; the entries joined by '|'.
-QString rows(const QVariantList &entries, const QStringList &members = {QStringLiteral("text")})
+// The rows' roles, joined by spaces; the rows joined by '|'.
+QString rows(const RowsModel *model, const QByteArrayList &roles = {"label"})
 {
     QStringList rows;
-    for (const QVariant &entry : entries) {
+    for (int row = 0; row < model->count(); ++row) {
         QStringList values;
-        for (const QString &member : members)
-            values.append(entry.toMap().value(member).toString());
+        for (const QByteArray &role : roles)
+            values.append(model->value(row, role).toString());
         rows.append(values.join(' '));
     }
     return rows.join('|');
@@ -194,7 +193,7 @@ private Q_SLOTS:
         Window w({.installed = installed});
         QVERIFY(w.appear());
         w.content->handleOpenURL(QUrl(url));
-        QTEST(w.content->session()->selectedModel(), "selected");
+        QTEST(w.content->session()->catalog()->selectedModel(), "selected");
         QTEST(w.content->showGetModels(), "sheet");
         QVERIFY(!w.content->session()->running());
     }
@@ -217,7 +216,7 @@ private Q_SLOTS:
         // Stillness is a choice shown in the menu, and kept for the next window.
         w.content->activateMenuEntry(QStringLiteral("pauseAnimations"));
         QVERIFY(w.content->session()->canvas()->animationsPaused());
-        QVERIFY(rows(w.content->menuEntries(), {"text", "checked"}).contains("Pause animations true"));
+        QVERIFY(rows(w.content->menuEntries(), {"label", "chosen"}).contains("Pause animations true"));
         QVERIFY(ContentController().session()->canvas()->animationsPaused());
         w.content->activateMenuEntry(QStringLiteral("pauseAnimations"));
         QVERIFY(!ContentController().session()->canvas()->animationsPaused());
@@ -284,7 +283,7 @@ private Q_SLOTS:
         Window w({.installed =
                       R"([{"name":"seer:1b","capabilities":["completion","vision"]},{"name":"plain:1b"}])"});
         QVERIFY(w.appear());
-        w.content->session()->setSelectedModel(model);
+        w.content->session()->catalog()->setSelectedModel(model);
         QTemporaryDir dir;
         QImage picture(6, 4, QImage::Format_RGB32);
         picture.fill(Qt::red);
@@ -308,9 +307,9 @@ private Q_SLOTS:
             data.setText("a fox");
         QCOMPARE(w.content->takeImage(&data), !taken.isEmpty());
         DrawSession *session = w.content->session();
-        QCOMPARE(session->hasReference(), !taken.isEmpty());
+        QCOMPARE(session->reference()->attached(), !taken.isEmpty());
         if (!taken.isEmpty())
-            QCOMPARE(session->referenceData()->contentType, taken);
+            QCOMPARE(session->reference()->data()->contentType, taken);
         if (what == "file")
             QVERIFY(w.content->dropImage(data.urls()));
     }
@@ -346,13 +345,11 @@ private Q_SLOTS:
     {
         QFETCH(int, from);
         QFETCH(QString, key);
-        QVariantList entries; // a heading starts with '#'
+        QList<std::pair<QString, QString>> entries; // a heading starts with '#'
         for (const QString &row :
-             QStringLiteral("#On this computer|alpha:8b|alpha:2b|beta:4b|#Cloud|Plain|Seer").split('|')) {
-            const QString text = row.startsWith('#') ? row.mid(1) : row;
-            entries << QVariantMap{
-                {"kind", row.startsWith('#') ? "section" : "model"}, {"text", text}, {"value", text}};
-        }
+             QStringLiteral("#On this computer|alpha:8b|alpha:2b|beta:4b|#Cloud|Plain|Seer").split('|'))
+            entries.append(
+                {row.startsWith('#') ? "section" : "model", row.startsWith('#') ? row.mid(1) : row});
         const int to = key.startsWith(u"type:") ? ContentController::pickerFind(entries, from, key.mid(5))
                                                 : ContentController::pickerStep(entries, from, key);
         QTEST(to, "to");
@@ -420,7 +417,7 @@ private Q_SLOTS:
                  "Huge needs Get 500GB|fresh:2b get Get 2GB|old:1b get Get 4GB|nodate:1b get Get 1GB");
         for (const char *huge : {"Needs 100000GB Add cloud", "Needs 100000GB ✓ Cloud"}) {
             QCOMPARE(rows(sheet.recommendedRows(), {"needsLabel", "cloudLabel"}).section('|', 0, 0), huge);
-            sheet.session()->toggleCloud(QStringLiteral("vendor/huge"));
+            sheet.session()->catalog()->toggleCloud(QStringLiteral("vendor/huge"));
         }
         QCOMPARE(sheet.totalInstalled() + ": " + rows(sheet.installedRows(), {"name", "size"}),
                  "6GB on disk: alpha:8b 4.7GB|beta:1b 1.0GB");
@@ -467,7 +464,7 @@ private Q_SLOTS:
             return;
         w.server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, kFeatured));
         QSignalSpy changed(&sheet, &ModelsSheetController::cloudResultsChanged);
-        sheet.session()->refreshRecommended();
+        sheet.session()->catalog()->refreshRecommended();
         QTRY_VERIFY(!sheet.catalogEmpty());
         QVERIFY(sheet.catalogNote().isEmpty() && !sheet.catalogRetry() && !changed.isEmpty());
     }
