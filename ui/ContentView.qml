@@ -63,7 +63,7 @@ Item {
 
                 DButton {
                     visible: root.content.canDraw && !root.session.ollamaUp
-                    text: "＋ Get free local models with Ollama →"
+                    text: qsTr("＋ Get free local models with Ollama →")
                     font.pixelSize: Theme.caption2
                     textColor: Theme.secondary
                     Accessible.role: Accessible.Link
@@ -130,7 +130,7 @@ Item {
             sourceComponent: CanvasWebView {
                 objectName: "canvas"
                 controller: root.session.canvas
-                Accessible.name: "Canvas"
+                Accessible.name: qsTr("Canvas")
             }
             Rectangle {
                 anchors.fill: parent

@@ -85,13 +85,13 @@ RowLayout {
                 }
             }
             Accessible.role: Accessible.ProgressBar
-            Accessible.name: "Downloading " + recommended.row.name
+            Accessible.name: qsTr("Downloading %1").arg(recommended.row.name)
         }
         IconButton {
             symbol: "xmark.circle.fill"
             size: 14
-            name: "Cancel download of " + recommended.row.name
-            tip: "Cancel download"
+            name: qsTr("Cancel download of %1").arg(recommended.row.name)
+            tip: qsTr("Cancel download")
             onClicked: recommended.session.downloads.cancelPull(recommended.row.name)
         }
     }
@@ -121,7 +121,7 @@ RowLayout {
             tinted: true
             tint: recommended.row.cloudEnabled ? Theme.green : Theme.accent
             text: recommended.row.cloudLabel
-            Accessible.name: (recommended.row.cloudEnabled ? "Remove cloud " : "Add cloud ") + recommended.row.title
+            Accessible.name: (recommended.row.cloudEnabled ? qsTr("Remove cloud %1") : qsTr("Add cloud %1")).arg(recommended.row.title)
             onClicked: recommended.session.toggleCloud(recommended.row.cloudId)
         }
     }
