@@ -2,6 +2,17 @@
 <!DOCTYPE TS>
 <TS version="2.1" language="de_DE">
 <context>
+    <name>AccountFooter</name>
+    <message>
+        <source>Sign out</source>
+        <translation>Abmelden</translation>
+    </message>
+    <message>
+        <source>to publish your drawings</source>
+        <translation>zum Veröffentlichen</translation>
+    </message>
+</context>
+<context>
     <name>AppUpdater</name>
     <message>
         <source>The reply was not understood.</source>
