@@ -42,6 +42,7 @@ QString Translations::install(const QLocale &locale)
         return QString();
     }
     const QString language = QLocale(own->language()).name().section(QLatin1Char('_'), 0, 0);
+    qCDebug(lcApp) << "Speaking" << language << "for" << locale.uiLanguages();
     QCoreApplication::installTranslator(own);
     s_installed << own;
     if (language == QLatin1String("en"))
