@@ -2,6 +2,7 @@
 
 #include "account/serviceclient.h"
 
+#include <QCoreApplication>
 #include <QJsonObject>
 
 namespace {
@@ -69,7 +70,7 @@ void AppUpdater::latestIfNewer(const QString &running, QObject *context,
 void AppUpdater::check(const QString &running, QObject *context,
                        std::function<void(const UpdateCheck &)> done)
 {
-    const QString notUnderstood = QStringLiteral("The reply was not understood.");
+    const QString notUnderstood = QCoreApplication::translate("AppUpdater", "The reply was not understood.");
     JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::latestAppVersion, context);
     if (!job) {
         done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood});

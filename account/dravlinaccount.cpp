@@ -104,7 +104,7 @@ void DravlinAccount::refreshCredits()
             // only make every cloud drawing and publish fail.
             if (m_signedIn && Keychain::get(Keychain::apiTokenItem) == token) {
                 signOut();
-                setAuthError(QString::fromUtf16(u"Your sign-in has expired \u2014 sign in again."));
+                setAuthError(tr("Your sign-in has expired — sign in again."));
             }
         } else {
             applyBalance(reply);
@@ -266,7 +266,7 @@ void DravlinAccount::completeSignIn(const QUrl &callback)
 {
     const std::optional<QString> code = callbackCode(callback);
     if (!code) {
-        setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 no code returned."));
+        setAuthError(tr("Sign-in failed — no code returned."));
         Q_EMIT signInFinished();
         return;
     }
@@ -287,13 +287,13 @@ void DravlinAccount::exchange(const QString &code)
     m_exchange = job;
     connect(job, &JsonReplyJob::finished, this, [this](const JsonReply &reply) {
         if (!reply.received) {
-            setAuthError(QStringLiteral("Sign-in failed: ") + reply.errorDescription);
+            setAuthError(tr("Sign-in failed: %1").arg(reply.errorDescription));
             Q_EMIT signInFinished();
             return;
         }
         const QJsonValue token = reply.object ? reply.object->value(QStringLiteral("token")) : QJsonValue();
         if (!token.isString()) {
-            setAuthError(QString::fromUtf16(u"Sign-in failed \u2014 couldn't exchange code."));
+            setAuthError(tr("Sign-in failed — couldn't exchange code."));
             Q_EMIT signInFinished();
             return;
         }
@@ -357,7 +357,7 @@ void DravlinAccount::publish(const PublishedDrawing &drawing, QObject *context,
                 return;
             }
         }
-        QString message = QStringLiteral("publish failed");
+        QString message = tr("publish failed");
         if (reply.object && reply.object->contains(QStringLiteral("error"))) {
             const QJsonValue error = reply.object->value(QStringLiteral("error"));
             if (error.isString())

@@ -56,7 +56,7 @@ bool GenerationStream::handleResponseStart(int httpStatus)
     // Whatever the body says is not shown: the status is the message.
     end();
     Q_EMIT finished(
-        PublishError::server(QStringLiteral("generation failed (HTTP %1)").arg(httpStatus)).description());
+        PublishError::server(PublishError::tr("generation failed (HTTP %1)").arg(httpStatus)).description());
     return false;
 }
 

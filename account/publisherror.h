@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QMetaType>
 #include <QString>
 
@@ -9,6 +10,8 @@
 // shows as it is; being signed out has a fixed text.
 class PublishError
 {
+    Q_DECLARE_TR_FUNCTIONS(PublishError)
+
 public:
     enum class Kind { Server, NotSignedIn };
 
@@ -24,7 +27,7 @@ public:
         case Kind::Server:
             break;
         case Kind::NotSignedIn:
-            return QStringLiteral("Not signed in.");
+            return tr("Not signed in.");
         }
         return m_message;
     }

@@ -254,6 +254,10 @@ bool DravlinApp::eventFilter(QObject *watched, QEvent *event)
         event->ignore();
         return true;
     }
+    // A language installed after windows opened reaches the texts they already show.
+    if (event->type() == QEvent::LanguageChange && watched == QCoreApplication::instance() &&
+        !m_windows.isEmpty())
+        engine()->retranslate();
     if (event->type() == QEvent::FileOpen && watched == QCoreApplication::instance()) {
         const QUrl url = static_cast<QFileOpenEvent *>(event)->url();
         if (isOwnLink(url)) {
@@ -289,9 +293,8 @@ UpdateAlert DravlinApp::aboutAlert()
 {
     UpdateAlert about;
     about.message = QStringLiteral("Dravlin");
-    about.informative =
-        QStringLiteral("Version %1\nA language model draws your picture live.").arg(version());
-    about.buttons = {QStringLiteral("OK")};
+    about.informative = tr("Version %1\nA language model draws your picture live.").arg(version());
+    about.buttons = {tr("OK")};
     return about;
 }
 
@@ -313,17 +316,18 @@ void DravlinApp::quit()
 UpdateAlert DravlinApp::quitQuestion(const QStringList &downloading)
 {
     UpdateAlert question;
-    question.message = QStringLiteral("Quit and stop the download?");
+    question.message = tr("Quit and stop the download?");
     if (downloading.size() == 1) {
         question.informative =
-            downloading.first() + QStringLiteral(" is still downloading. Quitting stops the download.");
+            tr("%1 is still downloading. Quitting stops the download.").arg(downloading.first());
     } else {
         QStringList names = downloading;
         const QString last = names.takeLast();
-        question.informative = names.join(QStringLiteral(", ")) + QStringLiteral(" and ") + last +
-                               QStringLiteral(" are still downloading. Quitting stops the downloads.");
+        //: %1 lists all but the last download, separated by commas; %2 is the last one.
+        question.informative = tr("%1 and %2 are still downloading. Quitting stops the downloads.")
+                                   .arg(names.join(QStringLiteral(", ")), last);
     }
-    question.buttons = {QStringLiteral("Quit"), QStringLiteral("Cancel")};
+    question.buttons = {tr("Quit"), tr("Cancel")};
     return question;
 }
 

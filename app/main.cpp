@@ -1,5 +1,6 @@
 #include "app/dravlinapp.h"
 #include "app/singleinstance.h"
+#include "app/translations.h"
 
 #include <QGuiApplication>
 #include <QtQml/qqmlextensionplugin.h>
@@ -24,6 +25,7 @@ int main(int argc, char *argv[])
     if (instance.forwardToRunning(links))
         return 0;
     instance.listen();
+    Translations::install();
 
     DravlinApp app;
     QObject::connect(&instance, &SingleInstance::launched, &app, [&app](const QList<QUrl> &urls) {

@@ -100,7 +100,7 @@ WebEngineView {
                 id: failedText
                 textFormat: Text.PlainText
                 anchors.horizontalCenter: parent.horizontalCenter
-                text: "The canvas could not start."
+                text: qsTr("The canvas could not start.")
                 color: "#3a3a40"
                 font.pixelSize: 15
             }
@@ -108,7 +108,7 @@ WebEngineView {
                 textFormat: Text.PlainText
                 objectName: "canvasRetry"
                 anchors.horizontalCenter: parent.horizontalCenter
-                text: "Try again"
+                text: qsTr("Try again")
                 color: "#d81b60"
                 font.pixelSize: 13
                 font.underline: retryHover.hovered

@@ -316,9 +316,9 @@ void CanvasController::requestDrawingPng(const PngOptions &options, QObject *con
     query(script, context, [self, deadline, context, done](const QVariant &answer) {
         const int ticket = answer.toInt();
         if (!answer.isValid() || !self)
-            done({}, QStringLiteral("The canvas is not available."));
+            done({}, tr("The canvas is not available."));
         else if (ticket <= 0)
-            done({}, QStringLiteral("There is no drawing to export."));
+            done({}, tr("There is no drawing to export."));
         else
             self->pollPng(ticket, deadline, context, done);
     });
@@ -331,13 +331,13 @@ void CanvasController::pollPng(int ticket, qint64 deadline, QObject *context,
     query(QStringLiteral("window.takePngExport(%1)").arg(ticket), context,
           [self, ticket, deadline, context, done](const QVariant &answer) {
               if (!answer.isValid() || !self) {
-                  done({}, QStringLiteral("The canvas is not available."));
+                  done({}, tr("The canvas is not available."));
                   return;
               }
               if (answer.typeId() == QMetaType::QString) {
                   // Still rendering: ask again shortly, on the context's clock.
                   if (QDateTime::currentMSecsSinceEpoch() > deadline) {
-                      done({}, QStringLiteral("Rendering the drawing took too long."));
+                      done({}, tr("Rendering the drawing took too long."));
                       return;
                   }
                   QTimer::singleShot(15, context, [self, ticket, deadline, context, done] {
@@ -351,12 +351,15 @@ void CanvasController::pollPng(int ticket, qint64 deadline, QObject *context,
               const QLatin1String prefix("data:image/png;base64,");
               if (!url.startsWith(prefix)) {
                   const QString error = result.value(QStringLiteral("error")).toString();
-                  done({}, error.isEmpty() ? QStringLiteral("The drawing could not be rendered.") : error);
+                  // The page words its own failure as we do, so the same catalogue entry translates
+                  // it; an engine's exception text stays as it is.
+                  done({}, error.isEmpty() ? tr("The drawing could not be rendered.")
+                                           : QCoreApplication::translate("CanvasController", error.toUtf8()));
                   return;
               }
               const QByteArray png = QByteArray::fromBase64(QStringView(url).mid(prefix.size()).toLatin1());
               if (png.isEmpty())
-                  done({}, QStringLiteral("The drawing could not be rendered."));
+                  done({}, tr("The drawing could not be rendered."));
               else
                   done(png, QString());
           });

@@ -58,7 +58,7 @@ Rectangle {
             spacing: 8
             DButton {
                 visible: sheet.history.viewing
-                text: "‹ History"
+                text: qsTr("‹ History")
                 font.pixelSize: Theme.body
                 textColor: Theme.accent
                 onClicked: sheet.history.close()
@@ -66,7 +66,7 @@ Rectangle {
             Label {
                 textFormat: Text.PlainText
                 visible: !sheet.history.viewing
-                text: "History"
+                text: qsTr("History")
                 color: "white"
                 font.pixelSize: 20
                 font.weight: Font.Bold
@@ -78,7 +78,7 @@ Rectangle {
             }
             DButton {
                 visible: !sheet.history.viewing && sheet.history.available && list.count > 0
-                text: "Delete all…"
+                text: qsTr("Delete all…")
                 textColor: Theme.red
                 onClicked: confirmAll.open()
             }
@@ -86,7 +86,7 @@ Rectangle {
                 id: closeButton
                 ToolTip.visible: closeButton.hovered
                 ToolTip.delay: 500
-                ToolTip.text: "Close (Esc)"
+                ToolTip.text: qsTr("Close (Esc)")
                 FocusRing {
                     shown: closeButton.visualFocus
                     radius: width / 2 + 2
@@ -108,7 +108,7 @@ Rectangle {
                 }
                 onClicked: sheet.hide()
                 Accessible.role: Accessible.Button
-                Accessible.name: "Close history"
+                Accessible.name: qsTr("Close history")
                 Accessible.onPressAction: closeButton.clicked()
             }
         }
@@ -140,7 +140,7 @@ Rectangle {
             }
             visible: !sheet.history.viewing && sheet.history.available
             Layout.fillWidth: true
-            placeholderText: "Search prompts"
+            placeholderText: qsTr("Search prompts")
             color: "white"
             font.pixelSize: Theme.body
             selectionColor: Theme.accent
@@ -149,7 +149,7 @@ Rectangle {
                 radius: 7
                 color: Theme.white(0.1)
             }
-            Accessible.name: "Search history"
+            Accessible.name: qsTr("Search history")
         }
 
         ListView {
@@ -169,7 +169,7 @@ Rectangle {
                 search: searchField.text
             }
             Accessible.role: Accessible.List
-            Accessible.name: "Kept drawings"
+            Accessible.name: qsTr("Kept drawings")
 
             delegate: AbstractButton {
                 id: row
@@ -245,7 +245,7 @@ Rectangle {
                         hoverEnabled: true
                         ToolTip.visible: deleteOne.hovered
                         ToolTip.delay: 500
-                        ToolTip.text: "Delete"
+                        ToolTip.text: qsTr("Delete")
                         FocusRing {
                             shown: deleteOne.visualFocus
                             radius: width / 2 + 2
@@ -268,7 +268,7 @@ Rectangle {
                         }
                         onClicked: sheet.history.remove(row.entryId)
                         Accessible.role: Accessible.Button
-                        Accessible.name: "Delete " + row.prompt
+                        Accessible.name: qsTr("Delete %1").arg(row.prompt)
                         Accessible.onPressAction: deleteOne.clicked()
                     }
                 }
@@ -281,7 +281,7 @@ Rectangle {
                 textFormat: Text.PlainText
                 anchors.centerIn: parent
                 visible: list.count === 0
-                text: searchField.text === "" ? "Finished drawings are kept here." : "Nothing matches."
+                text: searchField.text === "" ? qsTr("Finished drawings are kept here.") : qsTr("Nothing matches.")
                 color: Theme.secondary
                 font.pixelSize: Theme.caption
                 Accessible.role: Accessible.StaticText
@@ -324,7 +324,7 @@ Rectangle {
                         color: Theme.white(0.08)
                     }
                     Accessible.role: Accessible.StaticText
-                    Accessible.name: "Prompt: " + text
+                    Accessible.name: qsTr("Prompt: %1").arg(text)
                 }
                 RowLayout {
                     spacing: 6
@@ -344,7 +344,7 @@ Rectangle {
                         elide: Text.ElideRight
                         Layout.maximumWidth: detailColumn.width - 90
                         Accessible.role: Accessible.StaticText
-                        Accessible.name: "Model " + text
+                        Accessible.name: qsTr("Model %1").arg(text)
                     }
                     Label {
                         textFormat: Text.PlainText
@@ -356,7 +356,7 @@ Rectangle {
                     Label {
                         textFormat: Text.PlainText
                         visible: sheet.history.entry.mode === "recreate"
-                        text: "· recreated"
+                        text: "· " + qsTr("recreated")
                         color: Theme.secondary
                         font.pixelSize: 11
                     }
@@ -374,7 +374,7 @@ Rectangle {
                     font.family: Theme.fontFamily
                     font.pixelSize: 13
                     Accessible.role: Accessible.StaticText
-                    Accessible.name: "Narration"
+                    Accessible.name: qsTr("Narration")
                 }
                 Label {
                     id: publishedLink
@@ -412,7 +412,7 @@ Rectangle {
                     DButton {
                         kind: "prominent"
                         small: false
-                        text: "Draw again"
+                        text: qsTr("Draw again")
                         font.weight: Font.DemiBold
                         enabled: !sheet.session.running && sheet.session.catalog.selectedModel !== ""
                         onClicked: {
@@ -421,7 +421,7 @@ Rectangle {
                         }
                     }
                     DButton {
-                        text: "Delete"
+                        text: qsTr("Delete")
                         textColor: Theme.red
                         onClicked: sheet.history.remove(sheet.history.entry.id)
                     }
@@ -456,7 +456,7 @@ Rectangle {
                 Accessible.name: text
             }
             DButton {
-                text: "Undo"
+                text: qsTr("Undo")
                 textColor: Theme.accent
                 font.weight: Font.DemiBold
                 onClicked: sheet.history.undoRemove()
@@ -482,7 +482,7 @@ Rectangle {
             spacing: 10
             Label {
                 textFormat: Text.PlainText
-                text: "Delete all kept drawings?"
+                text: qsTr("Delete all kept drawings?")
                 color: "white"
                 font.pixelSize: Theme.body
                 font.weight: Font.DemiBold
@@ -492,7 +492,7 @@ Rectangle {
             Label {
                 textFormat: Text.PlainText
                 Layout.fillWidth: true
-                text: "They are removed from this computer. Published drawings stay on the web."
+                text: qsTr("They are removed from this computer. Published drawings stay on the web.")
                 color: Theme.secondary
                 font.pixelSize: Theme.caption
                 wrapMode: Text.Wrap
@@ -504,13 +504,13 @@ Rectangle {
                     Layout.fillWidth: true
                 }
                 DButton {
-                    text: "Cancel"
+                    text: qsTr("Cancel")
                     onClicked: confirmAll.close()
                 }
                 DButton {
                     kind: "prominent"
                     tint: Theme.red
-                    text: "Delete all"
+                    text: qsTr("Delete all")
                     onClicked: {
                         confirmAll.close()
                         sheet.history.removeAll()

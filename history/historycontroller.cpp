@@ -157,7 +157,7 @@ QString HistoryController::undoText() const
 {
     if (!m_removed)
         return QString();
-    return QString::fromUtf16(u"Deleted “") + m_removed->prompt + QString::fromUtf16(u"”.");
+    return tr("Deleted “%1”.").arg(m_removed->prompt);
 }
 
 void HistoryController::removeAll()
@@ -187,9 +187,9 @@ QVariantMap HistoryController::entryForView() const
             {QStringLiteral("publishedText"),
              e.publishedURL.isEmpty()
                  ? QString()
-                 : QString::fromUtf16(u"published \u2192 ") +
-                       (e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
-                                                        : e.publishedURL.host()) +
-                       e.publishedURL.path()},
+                 : tr("published → %1")
+                       .arg((e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
+                                                             : e.publishedURL.host()) +
+                            e.publishedURL.path())},
             {QStringLiteral("date"), e.createdAt.toLocalTime()}};
 }

@@ -2,6 +2,8 @@
 
 #include "session/drawsession.h"
 
+#include <QLocale>
+
 HistoryModel::HistoryModel(QObject *parent) : QAbstractListModel(parent)
 {
     setStore(HistoryStore::shared());
@@ -108,8 +110,9 @@ QString HistoryModel::dateText(const QDateTime &at, const QDateTime &now)
     const QString time = at.time().toString(QStringLiteral("HH:mm"));
     const qint64 days = at.date().daysTo(now.date());
     if (days == 0)
-        return QStringLiteral("Today ") + time;
+        return tr("Today %1").arg(time);
     if (days == 1)
-        return QStringLiteral("Yesterday ") + time;
-    return at.toString(QStringLiteral("d MMM yyyy, HH:mm"));
+        return tr("Yesterday %1").arg(time);
+    //: The date of an older drawing, as QLocale writes dates: 3 Dec 2026, 18:40
+    return QLocale().toString(at, tr("d MMM yyyy, HH:mm"));
 }

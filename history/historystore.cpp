@@ -94,10 +94,11 @@ void HistoryStore::open()
     db.setDatabaseName(m_path);
     // Another process mid-write holds the file for milliseconds; longer than this, it is locked.
     db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=300"));
-    const QString where = QStringLiteral(" The file was left as it is: ") + QDir::toNativeSeparators(m_path);
+    const QString where =
+        QLatin1Char(' ') + tr("The file was left as it is: %1").arg(QDir::toNativeSeparators(m_path));
     if (!db.open()) {
-        turnOff(QStringLiteral("History is off: its database could not be opened (") + db.lastError().text() +
-                QStringLiteral(").") + where);
+        turnOff(tr("History is off: its database could not be opened (%1).").arg(db.lastError().text()) +
+                where);
         return;
     }
     // Read before anything is written: a file we cannot read or do not understand stays as it is.
@@ -106,20 +107,19 @@ void HistoryStore::open()
         !query.exec(QStringLiteral("PRAGMA user_version")) || !query.next()) {
         const QString error = query.lastError().text();
         turnOff(error.contains(QLatin1String("locked"), Qt::CaseInsensitive)
-                    ? QStringLiteral("History is off: its database is in use by another program.") + where
-                    : QStringLiteral("History is off: its database is damaged (") + error +
-                          QStringLiteral(").") + where);
+                    ? tr("History is off: its database is in use by another program.") + where
+                    : tr("History is off: its database is damaged (%1).").arg(error) + where);
         return;
     }
     const int version = query.value(0).toInt();
     query.finish();
     if (version > kSchemaVersion) {
-        turnOff(QStringLiteral("History is off: it was saved by a newer version of Dravlin.") + where);
+        turnOff(tr("History is off: it was saved by a newer version of Dravlin.") + where);
         return;
     }
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !query.exec(QStringLiteral("PRAGMA foreign_keys=ON"))) {
-        turnOff(QStringLiteral("History is off: its database is in use by another program.") + where);
+        turnOff(tr("History is off: its database is in use by another program.") + where);
         return;
     }
     if (!migrate(version))
@@ -140,8 +140,7 @@ bool HistoryStore::migrate(int from)
         if (!ok || !db.commit()) {
             const QString error = query.lastError().text();
             db.rollback();
-            turnOff(QStringLiteral("History is off: its database could not be updated (") + error +
-                    QStringLiteral(")."));
+            turnOff(tr("History is off: its database could not be updated (%1).").arg(error));
             return false;
         }
     }

@@ -279,7 +279,7 @@ DeleteModelJob::DeleteModelJob(ReplyJob *reply, QObject *parent) : QObject(paren
                 }
                 const QJsonDocument document = QJsonDocument::fromJson(body);
                 const auto message = stringMember(document.object(), kError);
-                Q_EMIT finished(OllamaError::badResponse(message.value_or(QStringLiteral("delete failed"))));
+                Q_EMIT finished(OllamaError::badResponse(message.value_or(OllamaError::tr("delete failed"))));
             });
 }
 
@@ -338,7 +338,7 @@ void PullStream::onBodyEnded()
         Q_EMIT finished(OllamaError::badResponse(text));
         return;
     }
-    Q_EMIT finished(OllamaError::badResponse(QStringLiteral("pull failed (HTTP %1)").arg(m_refusedStatus)));
+    Q_EMIT finished(OllamaError::badResponse(OllamaError::tr("pull failed (HTTP %1)").arg(m_refusedStatus)));
 }
 
 void PullStream::onFailure(const StreamFailure &failure)

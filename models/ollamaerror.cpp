@@ -4,9 +4,9 @@ QString OllamaError::description() const
 {
     switch (m_kind) {
     case Kind::BadResponse:
-        return QStringLiteral("Unexpected Ollama response: ") + m_message;
+        return tr("Unexpected Ollama response: %1").arg(m_message);
     case Kind::NotRunning:
-        return QStringLiteral("Ollama isn't running on localhost:11434.");
+        return tr("Ollama isn't running on localhost:11434.");
     case Kind::Other:
         break;
     }

@@ -1,11 +1,14 @@
 #pragma once
 
+#include <QCoreApplication>
 #include <QString>
 
 // A failure of a local-server operation, as a value. The two named cases have fixed texts the window
 // shows; any other failure (transport, timeout, an over-long reply line) keeps its own description.
 class OllamaError
 {
+    Q_DECLARE_TR_FUNCTIONS(OllamaError)
+
 public:
     enum class Kind { BadResponse, NotRunning, Other };
 

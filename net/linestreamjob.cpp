@@ -1,5 +1,7 @@
 #include "net/linestreamjob.h"
 
+#include <QCoreApplication>
+
 namespace {
 
 // Qt turns HTTP error statuses into reply errors; for our servers the body decides, not the status.
@@ -110,8 +112,9 @@ bool LineStreamJob::processLines(QByteArrayView bytes)
     if (m_sawLine && m_idleAfterFirstLineMs > 0)
         m_idleLimit.start(std::chrono::milliseconds(m_idleAfterFirstLineMs));
     if (!ok && m_splitter.overflowed()) {
-        fail({StreamFailure::Kind::LineTooLong, QStringLiteral("The reply line was too long (over %1 MiB).")
-                                                    .arg(m_splitter.maxLineBytes() / (1024 * 1024))});
+        fail({StreamFailure::Kind::LineTooLong,
+              QCoreApplication::translate("Network", "The reply line was too long (over %1 MiB).")
+                  .arg(m_splitter.maxLineBytes() / (1024 * 1024))});
         return false;
     }
     return ok;
@@ -172,15 +175,16 @@ std::optional<StreamFailure> transportFailure(const QNetworkReply *reply)
     switch (error) {
     case QNetworkReply::ConnectionRefusedError:
         return StreamFailure{StreamFailure::Kind::ConnectionRefused,
-                             QStringLiteral("Could not connect to the server.")};
+                             QCoreApplication::translate("Network", "Could not connect to the server.")};
     case QNetworkReply::OperationCanceledError:
     case QNetworkReply::TimeoutError:
         // Our own cancels never reach here (the reply is disconnected first), so a cancelled
         // transfer is Qt's idle timeout or our total limit.
-        return StreamFailure{StreamFailure::Kind::TimedOut, QStringLiteral("The request timed out.")};
+        return StreamFailure{StreamFailure::Kind::TimedOut,
+                             QCoreApplication::translate("Network", "The request timed out.")};
     case QNetworkReply::RemoteHostClosedError:
         return StreamFailure{StreamFailure::Kind::Transport,
-                             QStringLiteral("The network connection was lost.")};
+                             QCoreApplication::translate("Network", "The network connection was lost.")};
     default:
         break;
     }

@@ -1,5 +1,7 @@
 #include "net/replyjob.h"
 
+#include <QCoreApplication>
+
 ReplyJob::ReplyJob(QNetworkReply *reply, qint64 totalLimitMs, QObject *parent)
     : QObject(parent), m_reply(reply)
 {
@@ -40,7 +42,8 @@ void ReplyJob::onReadyRead()
     m_body += m_reply->read(MaxBodyBytes + 1 - m_body.size());
     if (m_body.size() > MaxBodyBytes) {
         complete(m_reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(),
-                 StreamFailure{StreamFailure::Kind::LineTooLong, QStringLiteral("The reply was too large.")});
+                 StreamFailure{StreamFailure::Kind::LineTooLong,
+                               QCoreApplication::translate("Network", "The reply was too large.")});
     }
 }
 

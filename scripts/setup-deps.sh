@@ -6,6 +6,7 @@ set -euo pipefail
 packages=(
     cmake ninja-build make g++ pkg-config clang-format
     qt6-base-dev qt6-declarative-dev qt6-webengine-dev
+    qt6-tools-dev qt6-l10n-tools qt6-translations-l10n
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
     qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtquick-dialogs
     qml6-module-qt-labs-folderlistmodel qml6-module-qt-labs-platform qml6-module-qtqml-workerscript

@@ -32,7 +32,7 @@ ColumnLayout {
             Layout.fillWidth: true
         }
         DButton {
-            text: "Sign out"
+            text: qsTr("Sign out")
             font.pixelSize: Theme.caption2
             onClicked: footer.account.signOut()
         }
@@ -52,7 +52,7 @@ ColumnLayout {
         }
         Label {
             textFormat: Text.PlainText
-            text: "to publish your drawings"
+            text: qsTr("to publish your drawings")
             color: Theme.secondary
             font.pixelSize: Theme.caption2
         }

@@ -62,7 +62,7 @@ Item {
 
                 DButton {
                     visible: root.content.canDraw && !root.session.catalog.ollamaUp
-                    text: "＋ Get free local models with Ollama →"
+                    text: qsTr("＋ Get free local models with Ollama →")
                     font.pixelSize: Theme.caption2
                     textColor: Theme.secondary
                     Accessible.role: Accessible.Link
@@ -129,7 +129,7 @@ Item {
             sourceComponent: CanvasWebView {
                 objectName: "canvas"
                 controller: root.session.canvas
-                Accessible.name: "Canvas"
+                Accessible.name: qsTr("Canvas")
             }
             Rectangle {
                 anchors.fill: parent

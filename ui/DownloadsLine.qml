@@ -26,7 +26,7 @@ ColumnLayout {
             spacing: 6
             Layout.fillWidth: true
             Accessible.role: Accessible.ProgressBar
-            Accessible.name: "Downloading " + name + ", " + percent
+            Accessible.name: qsTr("Downloading %1, %2").arg(name).arg(percent)
 
             Label {
                 textFormat: Text.PlainText
@@ -68,8 +68,8 @@ ColumnLayout {
             IconButton {
                 symbol: "xmark.circle.fill"
                 size: 12
-                name: "Cancel download of " + row.name
-                tip: "Cancel download"
+                name: qsTr("Cancel download of %1").arg(row.name)
+                tip: qsTr("Cancel download")
                 onClicked: line.downloads.cancelPull(row.name)
             }
         }
@@ -93,8 +93,8 @@ ColumnLayout {
         IconButton {
             symbol: "xmark"
             size: 10
-            name: "Dismiss"
-            tip: "Dismiss"
+            name: qsTr("Dismiss")
+            tip: qsTr("Dismiss")
             Layout.alignment: Qt.AlignTop
             onClicked: line.downloads.dismissError()
         }

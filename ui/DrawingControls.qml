@@ -42,11 +42,11 @@ ColumnLayout {
             spacing: 8
             SegmentedControl {
                 id: segments
-                name: "Pay with"
+                name: qsTr("Pay with")
                 enabled: !controls.session.running
                 value: controls.session.payWith
-                options: [{ value: "credits", text: "Dravlin Credit" },
-                    { value: "key", text: "My OpenRouter key" }]
+                options: [{ value: "credits", text: qsTr("Dravlin Credit") },
+                    { value: "key", text: qsTr("My OpenRouter key") }]
                 onChosen: choice => controls.session.payWith = choice
             }
             Label {
@@ -55,13 +55,13 @@ ColumnLayout {
                 text: controls.content.balanceText
                 color: Theme.secondary
                 font.pixelSize: Theme.caption2
-                Accessible.name: "Balance " + text
+                Accessible.name: qsTr("Balance %1").arg(text)
             }
         }
         Label {
             textFormat: Text.PlainText
             visible: controls.content.showKeyWarning
-            text: "No key saved — add one from the ⋯ menu, or use Dravlin Credit."
+            text: qsTr("No key saved — add one from the ⋯ menu, or use Dravlin Credit.")
             color: Theme.orange
             font.pixelSize: Theme.caption2
             wrapMode: Text.Wrap
@@ -84,7 +84,7 @@ ColumnLayout {
             visible: field.text === ""
             anchors.verticalCenter: parent.verticalCenter
             leftPadding: 10
-            text: "What should it draw?"
+            text: qsTr("What should it draw?")
             color: Theme.white(0.55)
             font.family: Theme.fontFamily
             font.pixelSize: 13
@@ -125,8 +125,8 @@ ColumnLayout {
                 objectName: "promptEditMenu"
                 target: field
             }
-            Accessible.name: "Prompt"
-            Accessible.description: "What should it draw?"
+            Accessible.name: qsTr("Prompt")
+            Accessible.description: qsTr("What should it draw?")
         }
     }
 
@@ -165,11 +165,11 @@ ColumnLayout {
                     border.color: Qt.tint(Theme.sidebarBG, Theme.white(0.06))
                 }
                 Accessible.role: Accessible.Graphic
-                Accessible.name: "Reference image"
+                Accessible.name: qsTr("Reference image")
             }
             Label {
                 textFormat: Text.PlainText
-                text: "Recreate this image"
+                text: qsTr("Recreate this image")
                 color: Theme.secondary
                 font.pixelSize: Theme.caption
                 Layout.fillWidth: true
@@ -178,7 +178,7 @@ ColumnLayout {
                 id: clearImage
                 ToolTip.visible: clearImage.hovered
                 ToolTip.delay: 500
-                ToolTip.text: "Remove the reference image"
+                ToolTip.text: qsTr("Remove the reference image")
                 FocusRing {
                     shown: clearImage.visualFocus
                     radius: width / 2 + 2
@@ -197,7 +197,7 @@ ColumnLayout {
                 hoverEnabled: true
                 onClicked: controls.session.reference.clear()
                 Accessible.role: Accessible.Button
-                Accessible.name: "Remove reference image"
+                Accessible.name: qsTr("Remove reference image")
                 Accessible.onPressAction: if (enabled) clearImage.clicked()
             }
         }
@@ -222,7 +222,7 @@ ColumnLayout {
             Text {
                 textFormat: Text.PlainText
                 anchors.verticalCenter: parent.verticalCenter
-                text: "Add a reference image"
+                text: qsTr("Add a reference image")
                 color: Theme.secondary
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.caption
@@ -250,7 +250,7 @@ ColumnLayout {
         opacity: enabled ? 1 : 0.5
         onClicked: imageDialog.open()
         Accessible.role: Accessible.Button
-        Accessible.name: "Add a reference image"
+        Accessible.name: qsTr("Add a reference image")
         Accessible.onPressAction: if (enabled) addImage.clicked()
     }
     Label {
@@ -274,10 +274,10 @@ ColumnLayout {
         }
         sourceComponent: FileDialog {
             objectName: "referenceDialog"
-            title: "Choose a reference image"
+            title: qsTr("Choose a reference image")
             fileMode: FileDialog.OpenFile
-            acceptLabel: "Choose"
-            nameFilters: ["Images (*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP)"]
+            acceptLabel: qsTr("Choose")
+            nameFilters: [qsTr("Images (%1)").arg("*.png *.jpg *.jpeg *.gif *.webp *.PNG *.JPG *.JPEG *.GIF *.WEBP")]
             onAccepted: controls.content.pickImage(selectedFile)
         }
     }
@@ -291,7 +291,7 @@ ColumnLayout {
             visible: !controls.session.running
             kind: "prominent"
             small: false
-            text: "Draw"
+            text: qsTr("Draw")
             font.pixelSize: 13
             font.weight: Font.DemiBold
             enabled: Formats.drawEnabled(controls.prompt, controls.session.catalog.selectedModel)
@@ -305,10 +305,10 @@ ColumnLayout {
                 objectName: "stop"
                 kind: "bordered"
                 small: false
-                text: "Stop"
+                text: qsTr("Stop")
                 ToolTip.visible: hovered
                 ToolTip.delay: 500
-                ToolTip.text: "Stop (Esc)"
+                ToolTip.text: qsTr("Stop (Esc)")
                 font.pixelSize: 13
                 onClicked: controls.session.stop()
             }
@@ -372,7 +372,7 @@ ColumnLayout {
             id: dismiss
             ToolTip.visible: dismiss.hovered
             ToolTip.delay: 500
-            ToolTip.text: "Hide the examples"
+            ToolTip.text: qsTr("Hide the examples")
             FocusRing {
                 shown: dismiss.visualFocus
                 radius: width / 2 + 2
@@ -395,7 +395,7 @@ ColumnLayout {
             }
             onClicked: controls.content.examplesDismissed = true
             Accessible.role: Accessible.Button
-            Accessible.name: "Dismiss examples"
+            Accessible.name: qsTr("Dismiss examples")
             Accessible.onPressAction: dismiss.clicked()
         }
     }

@@ -49,24 +49,24 @@ Menu {
     }
 
     EditItem {
-        text: "Cut"
+        text: qsTr("Cut")
         shown: menu.editable
         enabled: menu.selection && !menu.secret
         onTriggered: menu.target.cut()
     }
     EditItem {
-        text: "Copy"
+        text: qsTr("Copy")
         enabled: menu.selection && !menu.secret
         onTriggered: menu.target.copy()
     }
     EditItem {
-        text: "Paste"
+        text: qsTr("Paste")
         shown: menu.editable
         enabled: menu.target.canPaste
         onTriggered: menu.target.paste()
     }
     EditItem {
-        text: "Select All"
+        text: qsTr("Select All")
         onTriggered: menu.target.selectAll()
     }
 

@@ -51,7 +51,7 @@ ColumnLayout {
             objectName: "saveSvgButton"
             kind: "bordered"
             Layout.fillWidth: true
-            text: "Save SVG…"
+            text: qsTr("Save SVG…")
             enabled: !bar.exporter.busy
             onClicked: bar.saveSvg()
         }
@@ -59,21 +59,21 @@ ColumnLayout {
             id: pngButton
             kind: "bordered"
             Layout.fillWidth: true
-            text: "Export PNG…"
+            text: qsTr("Export PNG…")
             enabled: !bar.exporter.busy
             onClicked: bar.exportPng()
         }
         DButton {
             kind: "bordered"
             Layout.fillWidth: true
-            text: "Copy SVG"
+            text: qsTr("Copy SVG")
             enabled: !bar.exporter.busy
             onClicked: bar.copySvg()
         }
         DButton {
             kind: "bordered"
             Layout.fillWidth: true
-            text: "Copy image"
+            text: qsTr("Copy image")
             enabled: !bar.exporter.busy
             onClicked: bar.exporter.copyImage()
         }
@@ -110,7 +110,7 @@ ColumnLayout {
             spacing: 8
             Label {
                 textFormat: Text.PlainText
-                text: "Export PNG"
+                text: qsTr("Export PNG")
                 color: "white"
                 font.pixelSize: Theme.body
                 font.weight: Font.DemiBold
@@ -121,11 +121,11 @@ ColumnLayout {
                 spacing: 6
                 ComboBox {
                     id: sizeChoice
-                    model: ["1×", "2×", "Width"]
+                    model: ["1×", "2×", qsTr("Width")]
                     currentIndex: 1
                     implicitWidth: 90
                     font.pixelSize: Theme.caption
-                    Accessible.name: "Size"
+                    Accessible.name: qsTr("Size")
                 }
                 SpinBox {
                     id: widthChoice
@@ -137,12 +137,12 @@ ColumnLayout {
                     editable: true
                     implicitWidth: 110
                     font.pixelSize: Theme.caption
-                    Accessible.name: "Width in pixels"
+                    Accessible.name: qsTr("Width in pixels")
                 }
             }
             CheckBox {
                 id: whiteChoice
-                text: "White background"
+                text: qsTr("White background")
                 checked: true
                 font.pixelSize: Theme.caption
                 Accessible.name: text
@@ -155,12 +155,12 @@ ColumnLayout {
                 }
                 DButton {
                     kind: "plain"
-                    text: "Cancel"
+                    text: qsTr("Cancel")
                     onClicked: pngOptions.close()
                 }
                 DButton {
                     kind: "prominent"
-                    text: "Choose file…"
+                    text: qsTr("Choose file…")
                     onClicked: {
                         pngOptions.close()
                         pngDialog.openFor(bar.exporter.suggestedFile("png"))
@@ -183,11 +183,11 @@ ColumnLayout {
         }
         sourceComponent: FileDialog {
             objectName: "saveSvgDialog"
-            title: "Save SVG"
+            title: qsTr("Save SVG")
             fileMode: FileDialog.SaveFile
-            acceptLabel: "Save"
+            acceptLabel: qsTr("Save")
             defaultSuffix: "svg"
-            nameFilters: ["SVG images (*.svg)"]
+            nameFilters: [qsTr("SVG images (%1)").arg("*.svg")]
             onAccepted: bar.exporter.saveSvg(selectedFile)
         }
     }
@@ -202,11 +202,11 @@ ColumnLayout {
             DialogLook.fitWhenShown(bar)
         }
         sourceComponent: FileDialog {
-            title: "Export PNG"
+            title: qsTr("Export PNG")
             fileMode: FileDialog.SaveFile
-            acceptLabel: "Save"
+            acceptLabel: qsTr("Save")
             defaultSuffix: "png"
-            nameFilters: ["PNG images (*.png)"]
+            nameFilters: [qsTr("PNG images (%1)").arg("*.png")]
             onAccepted: bar.exporter.savePng(selectedFile, sizeChoice.currentIndex === 1 ? 2 : 1,
                                              sizeChoice.currentIndex === 2 ? widthChoice.value : 0,
                                              whiteChoice.checked)

@@ -13,7 +13,7 @@ Sheet {
         session: sheet.session
     }
 
-    title: "Get more models"
+    title: qsTr("Get more models")
     width: 480
 
     contentItem: ColumnLayout {
@@ -35,14 +35,14 @@ Sheet {
             }
             SegmentedControl {
                 objectName: "tabs"
-                name: "Models"
+                name: qsTr("Models")
                 value: sheet.state.tab
-                options: [{ value: "local", text: "Local" }, { value: "cloud", text: "Cloud" }]
+                options: [{ value: "local", text: qsTr("Local") }, { value: "cloud", text: qsTr("Cloud") }]
                 onChosen: choice => sheet.state.tab = choice
             }
             DButton {
                 kind: "bordered"
-                text: "Done"
+                text: qsTr("Done")
                 onClicked: sheet.close()
             }
         }
@@ -98,13 +98,13 @@ Sheet {
                         Layout.fillWidth: true
                         Label {
                             textFormat: Text.PlainText
-                            text: "INSTALLED"
+                            text: qsTr("INSTALLED")
                             color: Theme.tertiary
                             font.pixelSize: 10
                             font.weight: Font.Bold
                             font.letterSpacing: 1
                             Accessible.role: Accessible.Heading
-                            Accessible.name: "Installed"
+                            Accessible.name: qsTr("Installed")
                         }
                         Item {
                             Layout.fillWidth: true
@@ -148,7 +148,7 @@ Sheet {
                             Label {
                                 textFormat: Text.PlainText
                                 visible: !installedRow.tools
-                                text: "no tools"
+                                text: qsTr("no tools")
                                 color: Qt.rgba(1, 0.62, 0.04, 0.8)
                                 font.pixelSize: Theme.caption2
                             }
@@ -171,8 +171,8 @@ Sheet {
                             IconButton {
                                 symbol: "trash"
                                 size: 10
-                                name: "Remove " + installedRow.name + " from disk"
-                                tip: "Remove from disk"
+                                name: qsTr("Remove %1 from disk").arg(installedRow.name)
+                                tip: qsTr("Remove from disk")
                                 enabled: !sheet.session.running
                                 onClicked: sheet.state.requestRemove(installedRow.name)
                             }
@@ -185,7 +185,7 @@ Sheet {
         Label {
             textFormat: Text.PlainText
             visible: sheet.state.tab === "local"
-            text: "Downloads keep going if you close this window."
+            text: qsTr("Downloads keep going if you close this window.")
             color: Theme.tertiary
             font.pixelSize: Theme.caption2
             Accessible.role: Accessible.StaticText
@@ -223,7 +223,7 @@ Sheet {
                     border.width: 1
                     border.color: searchField.activeFocus ? Theme.accent : Theme.white(0.15)
                 }
-                Accessible.name: "Search cloud models"
+                Accessible.name: qsTr("Search cloud models")
             }
             RowLayout {
                 visible: sheet.state.catalogEmpty
@@ -243,7 +243,7 @@ Sheet {
                 DButton {
                     visible: sheet.state.catalogRetry
                     kind: "bordered"
-                    text: "Retry"
+                    text: qsTr("Retry")
                     onClicked: sheet.session.catalog.refreshRecommended()
                 }
             }
@@ -258,7 +258,7 @@ Sheet {
                 boundsBehavior: Flickable.StopAtBounds
                 ScrollBar.vertical: ScrollBar {}
                 Accessible.role: Accessible.List
-                Accessible.name: "Cloud models"
+                Accessible.name: qsTr("Cloud models")
                 delegate: RowLayout {
                     id: cloudRow
                     required property string modelId
@@ -303,15 +303,15 @@ Sheet {
                         kind: "bordered"
                         tinted: true
                         tint: cloudRow.added ? Theme.green : Theme.accent
-                        text: cloudRow.added ? "✓ Added" : "Add"
-                        Accessible.name: (cloudRow.added ? "Remove " : "Add ") + cloudRow.name
+                        text: cloudRow.added ? qsTr("✓ Added") : qsTr("Add")
+                        Accessible.name: (cloudRow.added ? qsTr("Remove %1") : qsTr("Add %1")).arg(cloudRow.name)
                         onClicked: sheet.session.catalog.toggleCloud(cloudRow.modelId)
                     }
                 }
             }
             Label {
                 textFormat: Text.PlainText
-                text: "Added models appear in the model picker, drawn on Dravlin Credit or your key."
+                text: qsTr("Added models appear in the model picker, drawn on Dravlin Credit or your key.")
                 color: Theme.tertiary
                 font.pixelSize: Theme.caption2
                 wrapMode: Text.Wrap
@@ -359,13 +359,13 @@ Sheet {
                 Layout.alignment: Qt.AlignRight
                 DButton {
                     kind: "bordered"
-                    text: "Cancel"
+                    text: qsTr("Cancel")
                     onClicked: sheet.state.cancelRemove()
                 }
                 DButton {
                     kind: "prominent"
                     tint: Theme.red
-                    text: "Remove from disk"
+                    text: qsTr("Remove from disk")
                     onClicked: sheet.state.confirmRemove()
                 }
             }

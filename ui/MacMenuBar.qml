@@ -21,84 +21,84 @@ Platform.MenuBar {
     Platform.Menu {
         title: "Dravlin"
         Platform.MenuItem {
-            text: "About Dravlin"
+            text: qsTr("About Dravlin")
             role: Platform.MenuItem.AboutRole
             onTriggered: DravlinApp.showAbout()
         }
         Platform.MenuItem {
-            text: "Check for Updates…"
+            text: qsTr("Check for Updates…")
             role: Platform.MenuItem.ApplicationSpecificRole
             onTriggered: DravlinApp.checkForUpdates()
         }
     }
     Platform.Menu {
-        title: "File"
+        title: qsTr("File")
         Platform.MenuItem {
-            text: "New Window"
+            text: qsTr("New Window")
             shortcut: StandardKey.New
             onTriggered: DravlinApp.openWindow()
         }
         Platform.MenuItem {
-            text: "Close Window"
+            text: qsTr("Close Window")
             shortcut: StandardKey.Close
             onTriggered: bar.window.close()
         }
     }
     Platform.Menu {
-        title: "Edit"
+        title: qsTr("Edit")
         Platform.MenuItem {
-            text: "Undo"
+            text: qsTr("Undo")
             shortcut: StandardKey.Undo
             enabled: bar.editable && bar.text.canUndo === true
             onTriggered: bar.text.undo()
         }
         Platform.MenuItem {
-            text: "Redo"
+            text: qsTr("Redo")
             shortcut: StandardKey.Redo
             enabled: bar.editable && bar.text.canRedo === true
             onTriggered: bar.text.redo()
         }
         Platform.MenuSeparator {}
         Platform.MenuItem {
-            text: "Cut"
+            text: qsTr("Cut")
             shortcut: StandardKey.Cut
             enabled: bar.editable && bar.selection && !bar.secret
             onTriggered: bar.text.cut()
         }
         Platform.MenuItem {
-            text: "Copy"
+            text: qsTr("Copy")
             shortcut: StandardKey.Copy
             enabled: bar.selection && !bar.secret
             onTriggered: bar.text.copy()
         }
         Platform.MenuItem {
-            text: "Paste"
+            text: qsTr("Paste")
             shortcut: StandardKey.Paste
             enabled: bar.editable && bar.text.canPaste === true
             onTriggered: bar.text.paste()
         }
         Platform.MenuItem {
-            text: "Select All"
+            text: qsTr("Select All")
             shortcut: StandardKey.SelectAll
             enabled: bar.text !== null
             onTriggered: bar.text.selectAll()
         }
     }
     Platform.Menu {
-        title: "Window"
+        title: qsTr("Window")
         Platform.MenuItem {
-            text: "Minimize"
+            text: qsTr("Minimize")
             shortcut: "Ctrl+M"
             onTriggered: bar.window.showMinimized()
         }
         Platform.MenuItem {
-            text: "Zoom"
+            text: qsTr("Zoom")
             onTriggered: bar.window.visibility === Window.Maximized ? bar.window.showNormal()
                                                                     : bar.window.showMaximized()
         }
         Platform.MenuSeparator {}
         Platform.MenuItem {
-            text: "Bring All to Front"
+            text: qsTr("Bring All to Front")
             onTriggered: DravlinApp.bringAllToFront()
         }
     }

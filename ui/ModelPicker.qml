@@ -20,7 +20,7 @@ AbstractButton {
         spacing: 6
         Text {
             textFormat: Text.PlainText
-            text: picker.session.catalog.selectedModel ? picker.session.catalog.selectedModelLabel : "Choose a model"
+            text: picker.session.catalog.selectedModel ? picker.session.catalog.selectedModelLabel : qsTr("Choose a model")
             color: picker.session.catalog.selectedModel ? "white" : Theme.secondary
             font.family: Theme.fontFamily
             font.pixelSize: 13
@@ -52,7 +52,7 @@ AbstractButton {
         shown: picker.visualFocus
     }
 
-    Accessible.name: "Model"
+    Accessible.name: qsTr("Model")
     Accessible.description: picker.session.catalog.selectedModelLabel
     Accessible.onPressAction: if (picker.enabled) popup.open()
 

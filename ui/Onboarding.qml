@@ -13,7 +13,7 @@ ColumnLayout {
 
     Label {
         textFormat: Text.PlainText
-        text: "Two ways to draw"
+        text: qsTr("Two ways to draw")
         color: "white"
         font.pixelSize: Theme.headline
         font.weight: Font.DemiBold
@@ -27,7 +27,7 @@ ColumnLayout {
         Row {
             spacing: 5
             Accessible.role: Accessible.StaticText
-            Accessible.name: "Cloud models"
+            Accessible.name: qsTr("Cloud models")
             Text {
                 textFormat: Text.PlainText
                 text: "☁️"
@@ -37,7 +37,7 @@ ColumnLayout {
             }
             Label {
                 textFormat: Text.PlainText
-                text: "Cloud models"
+                text: qsTr("Cloud models")
                 color: "white"
                 font.pixelSize: Theme.subheadline + 1
                 font.weight: Font.DemiBold
@@ -46,7 +46,7 @@ ColumnLayout {
         }
         Label {
             textFormat: Text.PlainText
-            text: "Watch GPT, Claude, Gemini and more draw — on Dravlin Credit, no setup."
+            text: qsTr("Watch GPT, Claude, Gemini and more draw — on Dravlin Credit, no setup.")
             color: Theme.secondary
             font.pixelSize: Theme.caption
             wrapMode: Text.Wrap
@@ -63,7 +63,7 @@ ColumnLayout {
         Label {
             textFormat: Text.PlainText
             visible: onboarding.content.account.signedIn
-            text: "You're signed in: add cloud models from ⋯ → Get more models…"
+            text: qsTr("You're signed in: add cloud models from ⋯ → Get more models…")
             color: Theme.secondary
             font.pixelSize: Theme.caption
             wrapMode: Text.Wrap
@@ -79,7 +79,7 @@ ColumnLayout {
         Row {
             spacing: 5
             Accessible.role: Accessible.StaticText
-            Accessible.name: "Local models"
+            Accessible.name: qsTr("Local models")
             Text {
                 textFormat: Text.PlainText
                 text: "🖥️"
@@ -89,7 +89,7 @@ ColumnLayout {
             }
             Label {
                 textFormat: Text.PlainText
-                text: "Local models"
+                text: qsTr("Local models")
                 color: "white"
                 font.pixelSize: Theme.subheadline + 1
                 font.weight: Font.DemiBold
@@ -98,7 +98,7 @@ ColumnLayout {
         }
         Label {
             textFormat: Text.PlainText
-            text: "Free, private, offline — install Ollama and pull a model. Slow is part of the charm."
+            text: qsTr("Free, private, offline — install Ollama and pull a model. Slow is part of the charm.")
             color: Theme.secondary
             font.pixelSize: Theme.caption
             wrapMode: Text.Wrap
@@ -109,7 +109,7 @@ ColumnLayout {
             spacing: 12
             Layout.topMargin: 2
             DButton {
-                text: "Get Ollama"
+                text: qsTr("Get Ollama")
                 textColor: Theme.accent
                 Accessible.role: Accessible.Link
                 onClicked: onboarding.content.openLink(onboarding.content.ollamaURL)
@@ -117,7 +117,7 @@ ColumnLayout {
             DButton {
                 objectName: "retry"
                 kind: "bordered"
-                text: "Retry"
+                text: qsTr("Retry")
                 onClicked: onboarding.content.session.catalog.refreshModels()
             }
         }

@@ -11,7 +11,7 @@ Sheet {
     required property ContentController content
     readonly property DravlinAccount account: content.account
 
-    title: "OpenRouter key"
+    title: qsTr("OpenRouter key")
     width: 400
 
     contentItem: ColumnLayout {
@@ -27,8 +27,8 @@ Sheet {
         }
         Label {
             textFormat: Text.PlainText
-            text: "Draw with frontier models (GPT, Claude, Gemini…) on your own OpenRouter account — just like bringing your key on "
-                  + sheet.content.serviceHost + ". " + sheet.content.keyStorageNote
+            text: qsTr("Draw with frontier models (GPT, Claude, Gemini…) on your own OpenRouter account — just like bringing your key on %1.")
+                  .arg(sheet.content.serviceHost) + " " + sheet.content.keyStorageNote
             color: Theme.secondary
             font.pixelSize: Theme.caption
             wrapMode: Text.Wrap
@@ -65,14 +65,14 @@ Sheet {
                 border.width: 1
                 border.color: keyField.activeFocus ? Theme.accent : Theme.white(0.15)
             }
-            Accessible.name: "OpenRouter key"
+            Accessible.name: qsTr("OpenRouter key")
             onAccepted: if (save.enabled) save.clicked()
         }
         RowLayout {
             spacing: 8
             Layout.fillWidth: true
             DButton {
-                text: "Get a key"
+                text: qsTr("Get a key")
                 textColor: Theme.accent
                 Accessible.role: Accessible.Link
                 onClicked: sheet.content.openLink("https://openrouter.ai/keys")
@@ -85,7 +85,7 @@ Sheet {
                 kind: "bordered"
                 tinted: true
                 tint: Theme.red
-                text: "Remove"
+                text: qsTr("Remove")
                 onClicked: {
                     sheet.account.removeOpenRouterKey()
                     sheet.close()
@@ -95,7 +95,7 @@ Sheet {
                 id: save
                 objectName: "save"
                 kind: "prominent"
-                text: "Save"
+                text: qsTr("Save")
                 enabled: Formats.hasContent(keyField.text)
                 onClicked: {
                     sheet.account.saveOpenRouterKey(keyField.text)

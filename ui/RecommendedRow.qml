@@ -95,13 +95,13 @@ RowLayout {
                 }
             }
             Accessible.role: Accessible.ProgressBar
-            Accessible.name: "Downloading " + recommended.name
+            Accessible.name: qsTr("Downloading %1").arg(recommended.name)
         }
         IconButton {
             symbol: "xmark.circle.fill"
             size: 14
-            name: "Cancel download of " + recommended.name
-            tip: "Cancel download"
+            name: qsTr("Cancel download of %1").arg(recommended.name)
+            tip: qsTr("Cancel download")
             onClicked: recommended.session.downloads.cancelPull(recommended.name)
         }
     }
@@ -131,7 +131,7 @@ RowLayout {
             tinted: true
             tint: recommended.cloudEnabled ? Theme.green : Theme.accent
             text: recommended.cloudLabel
-            Accessible.name: (recommended.cloudEnabled ? "Remove cloud " : "Add cloud ") + recommended.title
+            Accessible.name: (recommended.cloudEnabled ? qsTr("Remove cloud %1") : qsTr("Add cloud %1")).arg(recommended.title)
             onClicked: recommended.session.catalog.toggleCloud(recommended.cloudId)
         }
     }

@@ -45,7 +45,7 @@ Rectangle {
                 }
                 Text {
                     textFormat: Text.PlainText
-                    text: "SVG code"
+                    text: qsTr("SVG code")
                     font.family: Theme.fontFamily
                     font.pixelSize: 12
                     color: Theme.accent
@@ -66,8 +66,8 @@ Rectangle {
                 cursorShape: Qt.PointingHandCursor
             }
             Accessible.role: Accessible.Button
-            Accessible.name: "SVG code, " + Formats.sizeLabel(box.svg)
-            Accessible.description: box.expanded ? "expanded" : "collapsed"
+            Accessible.name: qsTr("SVG code, %1").arg(Formats.sizeLabel(box.svg))
+            Accessible.description: box.expanded ? qsTr("expanded") : qsTr("collapsed")
             Accessible.onPressAction: header.clicked()
         }
 
@@ -95,7 +95,7 @@ Rectangle {
                     selectionColor: Theme.accent
                     selectedTextColor: "white"
                     Accessible.role: Accessible.EditableText
-                    Accessible.name: "SVG source"
+                    Accessible.name: qsTr("SVG source")
                     TapHandler {
                         acceptedButtons: Qt.RightButton
                         onTapped: (point) => sourceEditMenu.openAt(point.position)

@@ -46,5 +46,5 @@ Item {
     }
 
     Accessible.role: Accessible.Animation
-    Accessible.name: "Working"
+    Accessible.name: qsTr("Working")
 }

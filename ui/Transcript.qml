@@ -133,7 +133,7 @@ Item {
                             color: parent.fill
                         }
                     }
-                    Accessible.name: "Prompt: " + text
+                    Accessible.name: qsTr("Prompt: %1").arg(text)
                 }
             }
 
@@ -156,7 +156,7 @@ Item {
                     font.weight: Font.DemiBold
                     elide: Text.ElideRight
                     Layout.maximumWidth: column.width - 80
-                    Accessible.name: "Model " + text
+                    Accessible.name: qsTr("Model %1").arg(text)
                 }
                 Label {
                     textFormat: Text.PlainText
@@ -172,7 +172,7 @@ Item {
                 Label {
                     textFormat: Text.PlainText
                     visible: transcript.session.loadingModel
-                    text: "Loading the model…"
+                    text: qsTr("Loading the model…")
                     color: Theme.secondary
                     font.pixelSize: 11
                 }
@@ -203,7 +203,7 @@ Item {
                     font.pixelSize: 12
                     font.italic: true
                     Accessible.role: Accessible.StaticText
-                    Accessible.name: "Thinking"
+                    Accessible.name: qsTr("Thinking")
                     TapHandler {
                         acceptedButtons: Qt.RightButton
                         onTapped: (point) => thinkingTextEditMenu.openAt(point.position)
@@ -237,7 +237,7 @@ Item {
                 font.family: Theme.fontFamily
                 font.pixelSize: 13
                 Accessible.role: Accessible.StaticText
-                Accessible.name: "Narration"
+                Accessible.name: qsTr("Narration")
                 TapHandler {
                     acceptedButtons: Qt.RightButton
                     onTapped: (point) => narrationTextEditMenu.openAt(point.position)
@@ -286,7 +286,7 @@ Item {
                 Label {
                     textFormat: Text.PlainText
                     objectName: "done"
-                    text: "Done in " + transcript.session.durationText
+                    text: qsTr("Done in %1").arg(transcript.session.durationText)
                     color: Theme.green
                     font.pixelSize: 12
                     font.weight: Font.DemiBold

@@ -71,8 +71,8 @@ RowLayout {
         }
         ToolTip.visible: menuButton.hovered && !menu.visible
         ToolTip.delay: 500
-        ToolTip.text: "More"
-        Accessible.name: "More"
+        ToolTip.text: qsTr("More")
+        Accessible.name: qsTr("More")
         Accessible.onPressAction: menuButton.clicked()
     }
 

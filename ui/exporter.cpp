@@ -102,7 +102,7 @@ bool Exporter::begin()
     if (m_busy)
         return false;
     if (!m_canvas) {
-        end(false, QStringLiteral("There is no drawing to export."));
+        end(false, tr("There is no drawing to export."));
         return false;
     }
     m_busy = true;
@@ -138,15 +138,14 @@ void Exporter::saveSvg(const QUrl &file)
     const QString path = file.toLocalFile();
     m_canvas->requestDrawingSvg(this, [this, path](const QString &svg) {
         if (svg.isEmpty()) {
-            end(false, QStringLiteral("There is no drawing to export."));
+            end(false, tr("There is no drawing to export."));
             return;
         }
         rememberFolder(path);
         if (const auto error = writeAtomically(path, svgFileBytes(svg)))
-            end(false, QStringLiteral("Could not save ") + QFileInfo(path).fileName() + QStringLiteral(": ") +
-                           *error);
+            end(false, tr("Could not save %1: %2").arg(QFileInfo(path).fileName(), *error));
         else
-            end(true, QStringLiteral("Saved ") + QFileInfo(path).fileName());
+            end(true, tr("Saved %1").arg(QFileInfo(path).fileName()));
     });
 }
 
@@ -155,20 +154,19 @@ void Exporter::savePng(const QUrl &file, double scale, int width, bool whiteBack
     if (!file.isLocalFile() || !begin())
         return;
     const QString path = file.toLocalFile();
-    m_canvas->requestDrawingPng({scale, width, whiteBackground}, this,
-                                [this, path](const QByteArray &png, const QString &renderError) {
-                                    if (png.isEmpty()) {
-                                        end(false, renderError);
-                                        return;
-                                    }
-                                    rememberFolder(path);
-                                    if (const auto error = writeAtomically(path, png))
-                                        end(false, QStringLiteral("Could not save ") +
-                                                       QFileInfo(path).fileName() + QStringLiteral(": ") +
-                                                       *error);
-                                    else
-                                        end(true, QStringLiteral("Saved ") + QFileInfo(path).fileName());
-                                });
+    m_canvas->requestDrawingPng(
+        {scale, width, whiteBackground}, this,
+        [this, path](const QByteArray &png, const QString &renderError) {
+            if (png.isEmpty()) {
+                end(false, renderError);
+                return;
+            }
+            rememberFolder(path);
+            if (const auto error = writeAtomically(path, png))
+                end(false, tr("Could not save %1: %2").arg(QFileInfo(path).fileName(), *error));
+            else
+                end(true, tr("Saved %1").arg(QFileInfo(path).fileName()));
+        });
 }
 
 void Exporter::copySvg()
@@ -177,14 +175,14 @@ void Exporter::copySvg()
         return;
     m_canvas->requestDrawingSvg(this, [this](const QString &svg) {
         if (svg.isEmpty()) {
-            end(false, QStringLiteral("There is no drawing to copy."));
+            end(false, tr("There is no drawing to copy."));
             return;
         }
         auto *data = new QMimeData;
         data->setText(svg);
         data->setData(QStringLiteral("image/svg+xml"), svg.toUtf8());
         QGuiApplication::clipboard()->setMimeData(data);
-        end(true, QStringLiteral("SVG copied"));
+        end(true, tr("SVG copied"));
     });
 }
 
@@ -196,10 +194,10 @@ void Exporter::copyImage()
     m_canvas->requestDrawingPng({2, 0, true}, this, [this](const QByteArray &png, const QString &error) {
         const QImage image = QImage::fromData(png, "PNG");
         if (image.isNull()) {
-            end(false, error.isEmpty() ? QStringLiteral("The drawing could not be rendered.") : error);
+            end(false, error.isEmpty() ? tr("The drawing could not be rendered.") : error);
             return;
         }
         QGuiApplication::clipboard()->setImage(image);
-        end(true, QStringLiteral("Image copied"));
+        end(true, tr("Image copied"));
     });
 }

@@ -1,10 +1,13 @@
 #pragma once
 
 #include "account/serviceclient.h"
+#include "app/translations.h"
 #include "base/settings.h"
 
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QDir>
+#include <QLocale>
 #include <QStandardPaths>
 #include <QTest>
 #include <QtGlobal>
@@ -28,6 +31,10 @@ inline void isolateTestEnvironment()
         qputenv("XDG_DATA_HOME", dir + "/.local/share");
     }
     QStandardPaths::setTestModeEnabled(true);
+    // The tests compare English texts, whatever the machine's own language: the application
+    // installs its catalogue for English (which carries the plural forms) as it starts.
+    QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+    qAddPreRoutine([] { Translations::install(); });
 }
 
 // QTEST_MAIN with an isolated home. QtTest calls initMain() before the application exists.

@@ -1,4 +1,5 @@
 #include "accessiblecontrols.h"
+#include "app/translations.h"
 #include "sessionharness.h"
 #include "testenvironment.h"
 #include "ui/formats.h"
@@ -8,6 +9,7 @@
 #include <QAccessible>
 #include <QColor>
 #include <QMimeData>
+#include <QScopeGuard>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
@@ -444,6 +446,47 @@ private Q_SLOTS:
         QVERIFY(press(findAccessible(h.window, "Remove")));
         QTRY_VERIFY(!h.content->showKeySheet());
         QVERIFY(!Keychain::get(Keychain::openRouterKeyItem));
+    }
+
+    // The window speaks the first of the user's languages that has a catalogue, plural forms and
+    // all (the draw button, the prompt's placeholder, the ⋯ button, the model count), and English
+    // where none has one.
+    void theUsersLanguage_data()
+    {
+        columns<QLocale, QString, QString, QString, QString>("locale", "draw", "placeholder", "more",
+                                                             "count");
+        QTest::newRow("German") << QLocale(QLocale::German, QLocale::Germany) << "Zeichnen"
+                                << "Was soll gezeichnet werden?"
+                                << "Mehr"
+                                << "2 lokale Modelle";
+        QTest::newRow("Finnish, untranslated") << QLocale(QLocale::Finnish, QLocale::Finland) << "Draw"
+                                               << "What should it draw?"
+                                               << "More"
+                                               << "2 local models";
+    }
+    void theUsersLanguage()
+    {
+        QFETCH(QLocale, locale);
+        const auto english = qScopeGuard([] {
+            QLocale::setDefault(QLocale(QLocale::English, QLocale::UnitedStates));
+            Translations::install();
+        });
+        QLocale::setDefault(locale);
+        QCOMPARE(Translations::install(), locale.language() == QLocale::German ? "de" : "en");
+        WindowHarness h;
+        h.installed(R"([{"name":"alpha:8b"},{"name":"beta:4b"}])");
+        QVERIFY(h.load());
+        QTRY_COMPARE(h.session()->catalog()->installed().size(), 2);
+        QFETCH(QString, draw);
+        QFETCH(QString, more);
+        QFETCH(QString, count);
+        QTRY_VERIFY(findAccessible(h.window, draw) && findAccessible(h.window, more));
+        QTRY_VERIFY(findAccessible(h.window, count, QAccessible::StaticText));
+        QAccessibleInterface *prompt = findAccessible(h.window, "Prompt", QAccessible::EditableText);
+        QVERIFY(prompt);
+        QTEST(prompt->text(QAccessible::Description), "placeholder");
+        QTRY_VERIFY_WITH_TIMEOUT(canvasLoaded(h.window), 30000);
+        h.screenshot(QStringLiteral("language-") + locale.name(), 300);
     }
 };
 
