@@ -189,7 +189,7 @@ void Downloads::pull(const QString &name)
                 task->deleteLater();
             }
             removeRow(task->name);
-            setPullError(QStringLiteral("Couldn't get %1: %2").arg(task->name, error->description()));
+            setPullError(tr("Couldn't get %1: %2").arg(task->name, error->description()));
         });
     });
 }
@@ -268,7 +268,7 @@ void Downloads::remove(const QString &name)
     connect(job, &DeleteModelJob::finished, this, [this, job, name](const std::optional<OllamaError> &error) {
         job->deleteLater();
         if (error)
-            setPullError(QStringLiteral("Couldn't remove %1: %2").arg(name, error->description()));
+            setPullError(tr("Couldn't remove %1: %2").arg(name, error->description()));
         // Refreshed either way, so the lists show what the server really has.
         Q_EMIT installedChanged();
     });

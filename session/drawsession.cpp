@@ -11,11 +11,6 @@
 #include <QJsonObject>
 #include <QTimer>
 
-namespace {
-const QString kStopped = QStringLiteral("Stopped.");
-const QString kNoSvg = QStringLiteral("The model replied but didn't finish an SVG.");
-} // namespace
-
 // One run, from its acceptance to its end. Parented to the session, so a window closed mid-run
 // takes the run and its requests with it; everything the run waits on is its child.
 class RunTask : public QObject
@@ -58,7 +53,7 @@ DrawSession::DrawSession(Downloads *downloads, QObject *parent)
     // The canvas comes back empty by itself; the transcript and the result are still the run's.
     connect(m_canvas, &CanvasController::drawingLost, this, [this] {
         qCWarning(lcSession) << "the canvas lost a drawing too heavy to show";
-        setStatusNote(QStringLiteral("The drawing was too heavy to show."));
+        setStatusNote(tr("The drawing was too heavy to show."));
     });
     connect(&Settings::shared(), &Settings::payWithChanged, this, &DrawSession::payWithChanged);
     connect(&Settings::shared(), &Settings::publishLocalChanged, this, &DrawSession::publishLocalChanged);
@@ -249,7 +244,7 @@ void DrawSession::stop()
         return;
     task->cancel();
     // Once drawn and on its way to the service, a stop only ends the wait for the upload.
-    end(task, task->publishing ? std::nullopt : std::optional<QString>(kStopped));
+    end(task, task->publishing ? std::nullopt : std::optional<QString>(tr("Stopped.")));
 }
 
 // Every run ends here, once, whichever way it ends: a finished or failed reply, a refusal before
@@ -261,7 +256,7 @@ void DrawSession::end(RunTask *task, const std::optional<QString> &note)
     task->ended = true;
     task->onCancel = nullptr;
     if (note) {
-        if (*note != kStopped)
+        if (!task->cancelled)
             qCWarning(lcSession).noquote() << "a drawing ended:" << *note;
         setStatusNote(note);
     }
@@ -285,13 +280,10 @@ void DrawSession::run(RunTask *task)
 void DrawSession::runCloud(RunTask *task)
 {
     if (!m_account || !m_account->signedIn())
-        return end(task, QStringLiteral("Sign in to draw with cloud models."));
+        return end(task, tr("Sign in to draw with cloud models."));
     const QString payWith = this->payWith();
     if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem))
-        return end(
-            task,
-            QString::fromUtf16(
-                u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
+        return end(task, tr("No OpenRouter key — add one from the ⋯ menu, or switch to Dravlin Credit."));
 
     const GenerationRequest request{task->prompt, task->model, task->modelLabel, payWith, task->image};
     GenerationStream *stream = m_account->streamGeneration(request, task);
@@ -337,7 +329,7 @@ void DrawSession::handleCloudEvent(const QJsonObject &event)
     if (result)
         finish(*result);
     else
-        setStatusNote(kNoSvg);
+        setStatusNote(tr("The model replied but didn't finish an SVG."));
     // The balance changed; the run does not wait for it.
     if (m_account)
         m_account->refreshCredits();
@@ -378,7 +370,7 @@ void DrawSession::concludeLocal(RunTask *task, const std::optional<OllamaError> 
     const std::optional<QString> svg = SvgExtract::localRun(m_answer, m_narration);
     m_canvas->finish(svg);
     if (!svg)
-        return end(task, error ? error->description() : kNoSvg);
+        return end(task, error ? error->description() : tr("The model replied but didn't finish an SVG."));
     finish(*svg);
     publishDrawing(task);
 }
@@ -406,11 +398,11 @@ void DrawSession::publishDrawing(RunTask *task)
     // model's own text, which may hold scripts, event handlers and remote images.
     m_canvas->requestDrawingSvg(upload, [this, task, upload, drawing](const QString &shown) mutable {
         if (shown.isEmpty() || !m_account)
-            return end(task, QStringLiteral("Publish failed: the canvas couldn't hand over the drawing."));
+            return end(task, tr("Publish failed: the canvas couldn't hand over the drawing."));
         drawing.svg = shown;
         m_account->publish(drawing, upload, [this, task](const PublishResult &result) {
             if (result.error)
-                return end(task, QStringLiteral("Publish failed: ") + result.error->description());
+                return end(task, tr("Publish failed: %1").arg(result.error->description()));
             setPublishedURL(result.url);
             end(task);
         });

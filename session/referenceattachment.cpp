@@ -50,7 +50,7 @@ bool ReferenceAttachment::attachFile(const QString &path)
 bool ReferenceAttachment::attachBytes(const QByteArray &bytes)
 {
     if (bytes.size() > kMaxBytes) {
-        setError(QStringLiteral("That image is larger than 20 MB. Choose a smaller one."));
+        setError(tr("That image is larger than 20 MB. Choose a smaller one."));
         return false;
     }
     QString why;

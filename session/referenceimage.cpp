@@ -1,5 +1,7 @@
 #include "session/referenceimage.h"
 
+#include <QCoreApplication>
+
 #include <QBuffer>
 #include <QImageReader>
 #include <QImageWriter>
@@ -90,7 +92,7 @@ std::optional<ReferenceImage::Prepared> ReferenceImage::prepare(const QByteArray
     const bool turned = reader.transformation() != QImageIOHandler::TransformationNone;
     const QImage image = reader.read();
     if (image.isNull()) {
-        *why = QStringLiteral("That file couldn't be opened as an image.");
+        *why = QCoreApplication::translate("ReferenceImage", "That file couldn't be opened as an image.");
         return std::nullopt;
     }
     Prepared prepared;
@@ -112,11 +114,11 @@ std::optional<ReferenceImage::Prepared> ReferenceImage::prepare(const QByteArray
         prepared.contentType = tagged ? QStringLiteral("image/png") : QStringLiteral("image/webp");
         prepared.bytes = tagged ? encoded(image, "png") : bytes;
     } else {
-        *why = QStringLiteral("Use a PNG, JPEG, GIF or WebP image.");
+        *why = QCoreApplication::translate("ReferenceImage", "Use a PNG, JPEG, GIF or WebP image.");
         return std::nullopt;
     }
     if (prepared.bytes.isEmpty()) {
-        *why = QStringLiteral("That file couldn't be opened as an image.");
+        *why = QCoreApplication::translate("ReferenceImage", "That file couldn't be opened as an image.");
         return std::nullopt;
     }
     return prepared;

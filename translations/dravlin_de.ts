@@ -82,6 +82,105 @@
     </message>
 </context>
 <context>
+    <name>ContentController</name>
+    <message>
+        <source>a lighthouse at sunset</source>
+        <translation>ein Leuchtturm bei Sonnenuntergang</translation>
+    </message>
+    <message>
+        <source>a sleeping fox curled up</source>
+        <translation>ein zusammengerollter, schlafender Fuchs</translation>
+    </message>
+    <message>
+        <source>a sailboat on choppy seas</source>
+        <translation>ein Segelboot auf rauer See</translation>
+    </message>
+    <message>
+        <source>a bowl of ramen</source>
+        <translation>eine Schüssel Ramen</translation>
+    </message>
+    <message>
+        <source>On this Mac</source>
+        <translation>Auf diesem Mac</translation>
+    </message>
+    <message>
+        <source>On this computer</source>
+        <translation>Auf diesem Computer</translation>
+    </message>
+    <message>
+        <source>Stored in your Mac&apos;s Keychain and sent with each drawing request to the Dravlin service, which passes it to OpenRouter.</source>
+        <translation>Im Schlüsselbund des Mac gespeichert und mit jeder Zeichenanfrage an den Dravlin-Dienst gesendet, der ihn an OpenRouter weitergibt.</translation>
+    </message>
+    <message>
+        <source>Stored in your system&apos;s keyring and sent with each drawing request to the Dravlin service, which passes it to OpenRouter.</source>
+        <translation>Im Schlüsselbund des Systems gespeichert und mit jeder Zeichenanfrage an den Dravlin-Dienst gesendet, der ihn an OpenRouter weitergibt.</translation>
+    </message>
+    <message>
+        <source>↑ Update to %1</source>
+        <translation>↑ Auf %1 aktualisieren</translation>
+    </message>
+    <message>
+        <source>Get more models…</source>
+        <translation>Weitere Modelle holen …</translation>
+    </message>
+    <message>
+        <source>OpenRouter key…</source>
+        <translation>OpenRouter-Schlüssel …</translation>
+    </message>
+    <message>
+        <source>History…</source>
+        <translation>Verlauf …</translation>
+    </message>
+    <message>
+        <source>Pause animations</source>
+        <translation>Animationen anhalten</translation>
+    </message>
+    <message>
+        <source>My profile (@%1)</source>
+        <translation>Mein Profil (@%1)</translation>
+    </message>
+    <message>
+        <source>Publish local drawings</source>
+        <translation>Lokale Zeichnungen veröffentlichen</translation>
+    </message>
+    <message>
+        <source>Drawings</source>
+        <translation>Zeichnungen</translation>
+    </message>
+    <message>
+        <source>Models</source>
+        <translation>Modelle</translation>
+    </message>
+    <message>
+        <source>Check for Updates…</source>
+        <translation>Nach Updates suchen …</translation>
+    </message>
+    <message>
+        <source>Cloud</source>
+        <translation>Cloud</translation>
+    </message>
+    <message>
+        <source>Publishing as %1</source>
+        <translation>Veröffentlicht als %1</translation>
+    </message>
+    <message>
+        <source>Prompt</source>
+        <translation>Prompt</translation>
+    </message>
+    <message>
+        <source>published → %1</source>
+        <translation>veröffentlicht → %1</translation>
+    </message>
+    <message>
+        <source>Sign in to %1</source>
+        <translation>Bei %1 anmelden</translation>
+    </message>
+    <message>
+        <source>Publishing as you</source>
+        <translation>Veröffentlicht unter eigenem Namen</translation>
+    </message>
+</context>
+<context>
     <name>ContentView</name>
     <message>
         <source>＋ Get free local models with Ollama →</source>
@@ -90,6 +189,17 @@
     <message>
         <source>Canvas</source>
         <translation>Leinwand</translation>
+    </message>
+</context>
+<context>
+    <name>Downloads</name>
+    <message>
+        <source>Couldn&apos;t get %1: %2</source>
+        <translation>%1 konnte nicht geholt werden: %2</translation>
+    </message>
+    <message>
+        <source>Couldn&apos;t remove %1: %2</source>
+        <translation>%1 konnte nicht entfernt werden: %2</translation>
     </message>
 </context>
 <context>
@@ -166,6 +276,37 @@ Ein Sprachmodell zeichnet das gewünschte Bild live.</translation>
     <message>
         <source>Cancel</source>
         <translation>Abbrechen</translation>
+    </message>
+</context>
+<context>
+    <name>DrawSession</name>
+    <message>
+        <source>The drawing was too heavy to show.</source>
+        <translation>Die Zeichnung war zu aufwendig, um sie anzuzeigen.</translation>
+    </message>
+    <message>
+        <source>Stopped.</source>
+        <translation>Angehalten.</translation>
+    </message>
+    <message>
+        <source>Sign in to draw with cloud models.</source>
+        <translation>Zum Zeichnen mit Cloud-Modellen anmelden.</translation>
+    </message>
+    <message>
+        <source>No OpenRouter key — add one from the ⋯ menu, or switch to Dravlin Credit.</source>
+        <translation>Kein OpenRouter-Schlüssel — im ⋯-Menü hinzufügen oder zu Dravlin-Guthaben wechseln.</translation>
+    </message>
+    <message>
+        <source>The model replied but didn&apos;t finish an SVG.</source>
+        <translation>Das Modell hat geantwortet, aber kein SVG fertiggestellt.</translation>
+    </message>
+    <message>
+        <source>Publish failed: the canvas couldn&apos;t hand over the drawing.</source>
+        <translation>Veröffentlichen fehlgeschlagen: Die Leinwand konnte die Zeichnung nicht übergeben.</translation>
+    </message>
+    <message>
+        <source>Publish failed: %1</source>
+        <translation>Veröffentlichen fehlgeschlagen: %1</translation>
     </message>
 </context>
 <context>
@@ -699,6 +840,49 @@ Ein Sprachmodell zeichnet das gewünschte Bild live.</translation>
     </message>
 </context>
 <context>
+    <name>ModelsSheetController</name>
+    <message>
+        <source>Get %1GB</source>
+        <translation>%1 GB holen</translation>
+    </message>
+    <message>
+        <source>%1 on disk</source>
+        <translation>%1 belegt</translation>
+    </message>
+    <message>
+        <source>Remove %1? Frees %2 — you can always re-download it.</source>
+        <translation>%1 entfernen? Gibt %2 frei — es kann jederzeit erneut geladen werden.</translation>
+    </message>
+    <message>
+        <source>Needs %1GB</source>
+        <translation>Braucht %1 GB</translation>
+    </message>
+    <message>
+        <source>✓ Cloud</source>
+        <translation>✓ Cloud</translation>
+    </message>
+    <message>
+        <source>Add cloud</source>
+        <translation>Cloud hinzufügen</translation>
+    </message>
+    <message>
+        <source>Search %1 cloud models…</source>
+        <translation>%1 Cloud-Modelle durchsuchen …</translation>
+    </message>
+    <message>
+        <source>The cloud models couldn&apos;t be loaded.</source>
+        <translation>Die Cloud-Modelle konnten nicht geladen werden.</translation>
+    </message>
+    <message>
+        <source>No cloud models are offered right now.</source>
+        <translation>Zurzeit werden keine Cloud-Modelle angeboten.</translation>
+    </message>
+    <message>
+        <source>Sign in to browse cloud models.</source>
+        <translation>Zum Durchsuchen der Cloud-Modelle anmelden.</translation>
+    </message>
+</context>
+<context>
     <name>Network</name>
     <message>
         <source>The reply line was too long (over %1 MiB).</source>
@@ -830,6 +1014,24 @@ Ein Sprachmodell zeichnet das gewünschte Bild live.</translation>
     <message>
         <source>Add cloud %1</source>
         <translation>Cloud-Modell %1 hinzufügen</translation>
+    </message>
+</context>
+<context>
+    <name>ReferenceAttachment</name>
+    <message>
+        <source>That image is larger than 20 MB. Choose a smaller one.</source>
+        <translation>Das Bild ist größer als 20 MB. Bitte ein kleineres wählen.</translation>
+    </message>
+</context>
+<context>
+    <name>ReferenceImage</name>
+    <message>
+        <source>That file couldn&apos;t be opened as an image.</source>
+        <translation>Die Datei konnte nicht als Bild geöffnet werden.</translation>
+    </message>
+    <message>
+        <source>Use a PNG, JPEG, GIF or WebP image.</source>
+        <translation>Ein PNG-, JPEG-, GIF- oder WebP-Bild verwenden.</translation>
     </message>
 </context>
 <context>

@@ -132,8 +132,8 @@ void ContentController::setShowKeySheet(bool show)
 
 QStringList ContentController::examplePrompts()
 {
-    return {QStringLiteral("a lighthouse at sunset"), QStringLiteral("a sleeping fox curled up"),
-            QStringLiteral("a sailboat on choppy seas"), QStringLiteral("a bowl of ramen")};
+    return {tr("a lighthouse at sunset"), tr("a sleeping fox curled up"), tr("a sailboat on choppy seas"),
+            tr("a bowl of ramen")};
 }
 
 QString ContentController::serviceHost()
@@ -144,20 +144,21 @@ QString ContentController::serviceHost()
 QString ContentController::localModelsSection()
 {
 #ifdef Q_OS_MACOS
-    return QStringLiteral("On this Mac");
+    return tr("On this Mac");
 #else
-    return QStringLiteral("On this computer");
+    return tr("On this computer");
 #endif
 }
 
 QString ContentController::keyStorageNote()
 {
 #ifdef Q_OS_MACOS
-    return QStringLiteral("Stored in your Mac's Keychain and sent with each drawing request to the Dravlin "
-                          "service, which passes it to OpenRouter.");
+    return tr(
+        "Stored in your Mac's Keychain and sent with each drawing request to the Dravlin service, which "
+        "passes it to OpenRouter.");
 #else
-    return QStringLiteral("Stored in your system's keyring and sent with each drawing request to the Dravlin "
-                          "service, which passes it to OpenRouter.");
+    return tr("Stored in your system's keyring and sent with each drawing request to the Dravlin service, "
+              "which passes it to OpenRouter.");
 #endif
 }
 
@@ -165,31 +166,28 @@ void ContentController::updateMenu()
 {
     QList<QVariantList> entries;
     if (m_updateVersion) {
-        entries << entry(QStringLiteral("update"),
-                         QString::fromUtf16(u"\u2191 Update to ") + *m_updateVersion)
+        entries << entry(QStringLiteral("update"), tr("↑ Update to %1").arg(*m_updateVersion))
                 << entry(kDivider, QString());
     }
-    entries << entry(QStringLiteral("getModels"), QString::fromUtf16(u"Get more models\u2026"))
-            << entry(QStringLiteral("openRouterKey"), QString::fromUtf16(u"OpenRouter key\u2026"))
-            << entry(QStringLiteral("history"), QString::fromUtf16(u"History\u2026"), std::nullopt,
-                     historyShortcut())
-            << entry(QStringLiteral("pauseAnimations"), QStringLiteral("Pause animations"),
+    entries << entry(QStringLiteral("getModels"), tr("Get more models…"))
+            << entry(QStringLiteral("openRouterKey"), tr("OpenRouter key…"))
+            << entry(QStringLiteral("history"), tr("History…"), std::nullopt, historyShortcut())
+            << entry(QStringLiteral("pauseAnimations"), tr("Pause animations"),
                      m_session->canvas()->animationsPaused())
             << entry(kDivider, QString());
     const std::optional<QString> username = m_account->username();
     if (m_account->signedIn() && username && !username->isEmpty())
-        entries << entry(QStringLiteral("profile"),
-                         QStringLiteral("My profile (@") + *username + QLatin1Char(')'));
+        entries << entry(QStringLiteral("profile"), tr("My profile (@%1)").arg(*username));
     // Someone who draws locally for privacy can keep those drawings on the machine.
     if (m_account->signedIn())
-        entries << entry(QStringLiteral("publishLocal"), QStringLiteral("Publish local drawings"),
+        entries << entry(QStringLiteral("publishLocal"), tr("Publish local drawings"),
                          m_session->publishLocal());
-    entries << entry(QStringLiteral("drawings"), QStringLiteral("Drawings"))
-            << entry(QStringLiteral("models"), QStringLiteral("Models"));
+    entries << entry(QStringLiteral("drawings"), tr("Drawings"))
+            << entry(QStringLiteral("models"), tr("Models"));
 #ifndef Q_OS_MACOS
     // The Mac has this in its application menu; elsewhere the window is the only menu there is.
     entries << entry(kDivider, QString())
-            << entry(QStringLiteral("checkForUpdates"), QString::fromUtf16(u"Check for Updates\u2026"));
+            << entry(QStringLiteral("checkForUpdates"), tr("Check for Updates…"));
 #endif
     m_menu->setRows(entries);
 }
@@ -205,7 +203,7 @@ void ContentController::updatePicker()
     }
     const QList<CloudModel> cloud = m_session->catalog()->cloudModels();
     if ((m_account->signedIn() || m_account->hasOpenRouterKey()) && !cloud.isEmpty()) {
-        entries << pickerEntry(QStringLiteral("section"), QStringLiteral("Cloud"));
+        entries << pickerEntry(QStringLiteral("section"), tr("Cloud"));
         for (const CloudModel &model : cloud)
             entries << pickerEntry(QStringLiteral("model"), model.name, model.id);
     }
@@ -287,16 +285,15 @@ QString ContentController::footerIdentity() const
 {
     const QString username = m_account->username().value_or(QString());
     const QString email = m_account->email().value_or(QString());
-    const QString who = !username.isEmpty() ? QLatin1Char('@') + username
-                        : !email.isEmpty()  ? email
-                                            : QStringLiteral("you");
-    return QStringLiteral("Publishing as ") + who;
+    if (username.isEmpty() && email.isEmpty())
+        return tr("Publishing as you");
+    return tr("Publishing as %1").arg(!username.isEmpty() ? QLatin1Char('@') + username : email);
 }
 
 QString ContentController::promptHeader() const
 {
     const QString username = m_account->username().value_or(QString());
-    return username.isEmpty() ? QStringLiteral("Prompt") : QLatin1Char('@') + username;
+    return username.isEmpty() ? tr("Prompt") : QLatin1Char('@') + username;
 }
 
 bool ContentController::showPayment() const
@@ -323,7 +320,7 @@ QString ContentController::publishedLinkText() const
     if (url.isEmpty())
         return QString();
     const QString host = url.host().isEmpty() ? serviceHost() : url.host();
-    return QString::fromUtf16(u"published \u2192 ") + host + url.path();
+    return tr("published → %1").arg(host + url.path());
 }
 
 void ContentController::appear()

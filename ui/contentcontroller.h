@@ -71,7 +71,7 @@ public:
     static QStringList examplePrompts();
     static QUrl ollamaURL() { return QUrl(QStringLiteral("https://ollama.com/download")); }
     static QString serviceHost();
-    static QString signInLabel() { return QStringLiteral("Sign in to ") + serviceHost(); }
+    static QString signInLabel() { return tr("Sign in to %1").arg(serviceHost()); }
     // Words that fit the platform: the Mac's own on the Mac, plain ones elsewhere.
     static QString localModelsSection();
     static QString keyStorageNote();

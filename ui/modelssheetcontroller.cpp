@@ -117,7 +117,7 @@ QString ModelsSheetController::getLabel(double sizeGB)
 {
     // Whole gigabytes, as the catalog's own number reads; a nonsense size shows as 0.
     const qint64 whole = std::isfinite(sizeGB) && std::fabs(sizeGB) < 9e15 ? qint64(sizeGB) : 0;
-    return QStringLiteral("Get %1GB").arg(whole);
+    return tr("Get %1GB").arg(whole);
 }
 
 QString ModelsSheetController::gigabytes(qint64 bytes, int decimals)
@@ -130,13 +130,13 @@ QString ModelsSheetController::totalInstalled(const QList<OllamaModel> &models)
     qint64 total = 0;
     for (const OllamaModel &model : models)
         total += model.sizeBytes;
-    return gigabytes(total, 0) + QStringLiteral(" on disk");
+    return tr("%1 on disk").arg(gigabytes(total, 0));
 }
 
 QString ModelsSheetController::removalTitle(const OllamaModel &model)
 {
-    return QStringLiteral("Remove ") + model.name + QStringLiteral("? Frees ") +
-           gigabytes(model.sizeBytes, 1) + QString::fromUtf16(u" \u2014 you can always re-download it.");
+    return tr("Remove %1? Frees %2 — you can always re-download it.")
+        .arg(model.name, gigabytes(model.sizeBytes, 1));
 }
 
 void ModelsSheetController::updateRecommended()
@@ -157,10 +157,8 @@ void ModelsSheetController::updateRecommended()
             rows.append({model.name,
                          model.displayName && !model.displayName->isEmpty() ? *model.displayName : model.name,
                          model.updated.value_or(QString()), model.cloudId.value_or(QString()), fits, action,
-                         getLabel(model.sizeGB), QStringLiteral("Needs %1GB").arg(model.minRamGB),
-                         cloudEnabled,
-                         cloudEnabled ? QString::fromUtf16(u"\u2713 Cloud") : QStringLiteral("Add cloud"),
-                         pulling.value(model.name, 0.0)});
+                         getLabel(model.sizeGB), tr("Needs %1GB").arg(model.minRamGB), cloudEnabled,
+                         cloudEnabled ? tr("✓ Cloud") : tr("Add cloud"), pulling.value(model.name, 0.0)});
         }
     }
     m_recommendedRows->setRows(rows);
@@ -199,7 +197,7 @@ void ModelsSheetController::updateCloud()
 QString ModelsSheetController::searchPlaceholder() const
 {
     const qsizetype count = m_session ? m_session->catalog()->cloudCatalog().size() : 0;
-    return QStringLiteral("Search %1 cloud models").arg(count) + QChar(0x2026);
+    return tr("Search %1 cloud models…").arg(count);
 }
 
 bool ModelsSheetController::catalogEmpty() const
@@ -217,11 +215,11 @@ QString ModelsSheetController::catalogNote() const
     if (!catalogEmpty())
         return QString();
     if (catalogRetry())
-        return QStringLiteral("The cloud models couldn't be loaded.");
+        return tr("The cloud models couldn't be loaded.");
     const DravlinAccount *account = m_session ? m_session->account() : nullptr;
     if (account && account->signedIn())
-        return QStringLiteral("No cloud models are offered right now.");
-    return QStringLiteral("Sign in to browse cloud models.");
+        return tr("No cloud models are offered right now.");
+    return tr("Sign in to browse cloud models.");
 }
 
 std::optional<OllamaModel> ModelsSheetController::installed(const QString &name) const
