@@ -361,7 +361,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
         return;
     }
     const QString payWith = this->payWith();
-    if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem)) {
+    if (payWith == QLatin1String("key") && !Keychain::value(Keychain::openRouterKeyItem)) {
         setStatusNote(QString::fromUtf16(
             u"No OpenRouter key \u2014 add one from the \u22ef menu, or switch to Dravlin Credit."));
         done();
@@ -372,7 +372,7 @@ void DrawSession::runCloud(RunTask *task, const QString &prompt, std::function<v
     if (isVisionModel(task->model))
         request.image = m_referenceData;
     GenerationStream *stream = m_account->streamGeneration(request, task);
-    connect(stream, &GenerationStream::event, task, [this, task, stream](const QJsonObject &event) {
+    connect(stream, &GenerationStream::eventReceived, task, [this, task, stream](const QJsonObject &event) {
         if (task->cancelled) {
             stream->cancel();
             return;

@@ -422,7 +422,7 @@ private Q_SLOTS:
         QFETCH(QString, payWith);
         QTemporaryDir dir;
         WindowSession h(true);
-        Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
+        Keychain::write(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
         if (!payWith.isEmpty())
             h.session->setPayWith(payWith);
         QCOMPARE(DrawSession().payWith(), payWith.isEmpty() ? QStringLiteral("credits") : payWith);
