@@ -38,6 +38,7 @@ Item {
             ColumnLayout {
                 anchors.fill: parent
                 anchors.margins: 16
+                anchors.topMargin: 16 + Theme.titleBarInset
                 spacing: 14
                 visible: !historySheet.active
 
@@ -100,6 +101,7 @@ Item {
             Loader {
                 id: historySheet
                 anchors.fill: parent
+                anchors.topMargin: Theme.titleBarInset
                 active: false
                 sourceComponent: HistorySheet {
                     objectName: "historySheet"
