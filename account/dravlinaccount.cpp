@@ -23,11 +23,31 @@ const QString kUsername = QStringLiteral("username");
 DravlinAccount::DravlinAccount(QObject *parent)
     : QObject(parent), m_creditsTimeoutMs(ServiceCalls::me.timeoutMs)
 {
-    m_hasOpenRouterKey = Keychain::get(Keychain::openRouterKeyItem).has_value();
-    if (Keychain::get(Keychain::apiTokenItem)) {
-        m_signedIn = true;
-        m_username = Settings::shared().username();
-        m_email = Settings::shared().email();
+    // Another window has read the Keychain already, or written it: then there is nothing to wait for.
+    for (const QString item : {Keychain::openRouterKeyItem, Keychain::apiTokenItem}) {
+        if (Keychain::isKnown(item)) {
+            applyStored(item);
+            continue;
+        }
+        ++m_readsOut;
+        Keychain::read(item, this, [this, item](const std::optional<QString> &) {
+            applyStored(item);
+            if (--m_readsOut == 0)
+                Q_EMIT loaded();
+        });
+    }
+}
+
+void DravlinAccount::applyStored(const QString &item)
+{
+    // What is known now, not what the read found: a sign-in or out meanwhile has the last word.
+    const bool present = Keychain::value(item).has_value();
+    if (item == Keychain::openRouterKeyItem) {
+        setHasOpenRouterKey(present);
+    } else if (present && !m_signedIn) {
+        setUsername(Settings::shared().username());
+        setEmail(Settings::shared().email());
+        setSignedIn(true);
     }
 }
 
@@ -96,13 +116,13 @@ void DravlinAccount::refreshCredits()
     }
     m_refreshes.append(job);
     // Which sign-in was asked about: a refusal says nothing of a token stored since.
-    const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+    const std::optional<QString> token = Keychain::value(Keychain::apiTokenItem);
     connect(job, &JsonReplyJob::finished, this, [this, job, token](const JsonReply &reply) {
         m_refreshes.removeAll(job);
         if (reply.received && reply.httpStatus == 401) {
             // The service no longer accepts the token (expired or revoked): signed in here would
             // only make every cloud drawing and publish fail.
-            if (m_signedIn && Keychain::get(Keychain::apiTokenItem) == token) {
+            if (m_signedIn && Keychain::value(Keychain::apiTokenItem) == token) {
                 signOut();
                 setAuthError(tr("Your sign-in has expired — sign in again."));
             }
@@ -162,20 +182,22 @@ void DravlinAccount::signOut()
 
 QString DravlinAccount::openRouterKey() const
 {
-    return Keychain::get(Keychain::openRouterKeyItem).value_or(QString());
+    return Keychain::value(Keychain::openRouterKeyItem).value_or(QString());
 }
 
 void DravlinAccount::saveOpenRouterKey(const QString &text)
 {
-    Keychain::set(Keychain::openRouterKeyItem, text.trimmed());
-    // Read back: a write the store refused must not look saved.
-    setHasOpenRouterKey(Keychain::get(Keychain::openRouterKeyItem).has_value());
+    // Told once the store has answered: a write it refused must not look saved.
+    Keychain::write(Keychain::openRouterKeyItem, text.trimmed(), this, [this](bool) {
+        setHasOpenRouterKey(Keychain::value(Keychain::openRouterKeyItem).has_value());
+    });
 }
 
 void DravlinAccount::removeOpenRouterKey()
 {
-    Keychain::remove(Keychain::openRouterKeyItem);
-    setHasOpenRouterKey(Keychain::get(Keychain::openRouterKeyItem).has_value());
+    Keychain::remove(Keychain::openRouterKeyItem, this, [this](bool) {
+        setHasOpenRouterKey(Keychain::value(Keychain::openRouterKeyItem).has_value());
+    });
 }
 
 // ---- signing in ----
@@ -299,7 +321,8 @@ void DravlinAccount::exchange(const QString &code)
         }
         // A balance or name still on its way belongs to whoever was signed in before.
         cancelRefreshes();
-        Keychain::set(Keychain::apiTokenItem, token.toString());
+        // Known at once, so the balance asked for below already carries it.
+        Keychain::write(Keychain::apiTokenItem, token.toString());
         const QJsonValue username = reply.object->value(kUsername);
         const QJsonValue email = reply.object->value(QStringLiteral("email"));
         setUsername(username.isString() ? std::optional<QString>(username.toString()) : std::nullopt);

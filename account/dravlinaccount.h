@@ -40,7 +40,7 @@ struct PublishResult
 };
 
 // The Dravlin account as this window knows it: who is signed in, the credit balance, and whether an
-// OpenRouter key is kept. The token and the key live only in the Keychain; the name and email
+// OpenRouter key is kept. The token and the key are kept only in the Keychain; the name and email
 // shown are remembered in the preferences. Everything here lives on the main thread. Optional
 // texts read as empty strings in QML, and an unknown balance as undefined.
 class DravlinAccount : public QObject
@@ -57,7 +57,8 @@ class DravlinAccount : public QObject
     Q_PROPERTY(QVariant credits READ creditsValue NOTIFY creditsChanged)
 
 public:
-    // Reads the Keychain and the preferences; sends nothing.
+    // Takes what the Keychain is known to hold and reads the rest from it, and the preferences;
+    // sends nothing. loaded() follows once the Keychain has answered, unless nothing had to be read.
     explicit DravlinAccount(QObject *parent = nullptr);
     ~DravlinAccount() override;
 
@@ -69,6 +70,8 @@ public:
     bool hasOpenRouterKey() const { return m_hasOpenRouterKey; }
     std::optional<double> credits() const { return m_credits; }
     bool hasCredits() const { return m_credits.has_value(); }
+    // Whether the Keychain has answered: until then the account may still turn out signed in.
+    bool isLoaded() const { return m_readsOut == 0; }
 
     // Asks the service for the balance (and for the name, when none is known yet). Returns at once
     // and never fails: without a token, or when the exchange fails or the answer is unusable,
@@ -79,8 +82,8 @@ public:
     Q_INVOKABLE void signOut();
 
     Q_INVOKABLE QString openRouterKey() const;
-    // Stores the key trimmed; a key that is empty once trimmed removes the stored one.
-    // hasOpenRouterKey then tells what the Keychain actually holds.
+    // Stores the key trimmed; a key that is empty once trimmed removes the stored one. Once the
+    // Keychain has answered, hasOpenRouterKey tells what it actually holds.
     Q_INVOKABLE void saveOpenRouterKey(const QString &text);
     Q_INVOKABLE void removeOpenRouterKey();
 
@@ -126,6 +129,8 @@ Q_SIGNALS:
     void creditsRefreshed();
     // A sign-in has come to an end: signed in, failed, or closed by the user.
     void signInFinished();
+    // The Keychain has answered the reads the account began with.
+    void loaded();
 
 private:
     QString usernameOrEmpty() const { return m_username.value_or(QString()); }
@@ -139,6 +144,7 @@ private:
     void setHasOpenRouterKey(bool hasKey);
     void setCredits(const std::optional<double> &credits);
 
+    void applyStored(const QString &item);
     void applyBalance(const JsonReply &reply);
     void exchange(const QString &code);
     void cancelRefreshes();
@@ -150,6 +156,7 @@ private:
     bool m_hasOpenRouterKey = false;
     std::optional<double> m_credits;
     int m_creditsTimeoutMs;
+    int m_readsOut = 0;
     QList<QPointer<JsonReplyJob>> m_refreshes;
     QPointer<WebAuthSession> m_webAuthSession;
     QPointer<JsonReplyJob> m_exchange;

@@ -42,7 +42,7 @@ GenerationStream *GenerationStream::start(const GenerationRequest &request, QObj
     }
     // The user's own key travels only with a generation they chose to pay with it.
     if (request.payWith == QLatin1String("key")) {
-        if (const std::optional<QString> key = Keychain::get(Keychain::openRouterKeyItem))
+        if (const std::optional<QString> key = Keychain::value(Keychain::openRouterKeyItem))
             built->request.setRawHeader("X-Openrouter-Key", key->toUtf8());
     }
     QNetworkReply *reply = ServiceClient::network()->post(built->request, built->body);
@@ -66,7 +66,7 @@ bool GenerationStream::handleLine(QByteArrayView line)
         return true;
     const QJsonDocument document = QJsonDocument::fromJson(line.toByteArray());
     if (document.isObject())
-        Q_EMIT event(document.object());
+        Q_EMIT eventReceived(document.object());
     return true;
 }
 

@@ -27,7 +27,7 @@ class GenerationStream : public LineStreamJob
     Q_OBJECT
 
 public:
-    // Sends the request at once. The token is read now, when the request is built; the OpenRouter
+    // Sends the request at once. The token is the one known now, when the request is built; the OpenRouter
     // key goes along only when paying with it and one is stored. Without a token nothing is sent
     // and the stream ends, on the next turn of the event loop, with "Not signed in.".
     static GenerationStream *start(const GenerationRequest &request, QObject *owner);
@@ -36,7 +36,7 @@ public:
     static QJsonObject body(const GenerationRequest &request);
 
 Q_SIGNALS:
-    void event(const QJsonObject &event);
+    void eventReceived(const QJsonObject &event);
     void finished(const std::optional<QString> &errorDescription);
 
 protected:

@@ -2,250 +2,162 @@
 
 #include "base/logging.h"
 
-#include <QStringDecoder>
-
-#ifdef Q_OS_MACOS
-#include <CoreFoundation/CoreFoundation.h>
-#include <Security/Security.h>
-#else
+#include <QCoreApplication>
 #include <QFileInfo>
-#include <libsecret/secret.h>
-#endif
+#include <QPointer>
+#include <QStringDecoder>
+#include <QTimer>
 
-#include <memory>
+#include <qt6keychain/keychain.h>
 
-std::optional<QByteArray> InMemorySecretStore::get(const QString &item)
+void InMemorySecretStore::read(const QString &item, ReadDone done)
 {
-    const auto found = items.constFind(item);
-    if (found == items.constEnd())
-        return std::nullopt;
-    return *found;
+    // Looked up when it answers, as a real store's queue would.
+    QTimer::singleShot(0, this, [this, item, done = std::move(done)] {
+        const auto found = items.constFind(item);
+        done(found == items.constEnd() ? std::nullopt : std::optional<QByteArray>(*found));
+    });
 }
 
-bool InMemorySecretStore::add(const QString &item, const QByteArray &data)
+void InMemorySecretStore::write(const QString &item, const QByteArray &data, WriteDone done)
 {
-    if (failWrites)
-        return false;
-    items.insert(item, data);
-    return true;
+    QTimer::singleShot(0, this, [this, item, data, done = std::move(done)] {
+        if (!failWrites)
+            items.insert(item, data);
+        done(!failWrites);
+    });
 }
 
-bool InMemorySecretStore::remove(const QString &item)
+void InMemorySecretStore::remove(const QString &item, WriteDone done)
 {
-    items.remove(item);
-    return true;
+    QTimer::singleShot(0, this, [this, item, done = std::move(done)] {
+        items.remove(item);
+        done(true);
+    });
 }
 
 namespace {
 
-#ifdef Q_OS_MACOS
-
-// Releases a Core Foundation object it was handed (a "Create" or "Copy" result).
-template<typename T> class CFHolder
-{
-public:
-    explicit CFHolder(T ref = nullptr) : m_ref(ref) {}
-    ~CFHolder()
-    {
-        if (m_ref)
-            CFRelease(m_ref);
-    }
-    CFHolder(const CFHolder &) = delete;
-    CFHolder &operator=(const CFHolder &) = delete;
-
-    T get() const { return m_ref; }
-
-private:
-    T m_ref;
-};
-
-// Generic passwords matched by service and account only, so that an item is found whatever
-// else was recorded with it.
-class AppleKeychainStore final : public SecretStore
-{
-public:
-    std::optional<QByteArray> get(const QString &item) override
-    {
-        const CFHolder<CFMutableDictionaryRef> query(itemQuery(item));
-        if (!query.get())
-            return std::nullopt;
-        CFDictionarySetValue(query.get(), kSecReturnData, kCFBooleanTrue);
-        CFDictionarySetValue(query.get(), kSecMatchLimit, kSecMatchLimitOne);
-        CFTypeRef result = nullptr;
-        const OSStatus status = SecItemCopyMatching(query.get(), &result);
-        const CFHolder<CFTypeRef> owned(result);
-        if (status != errSecSuccess) {
-            if (status != errSecItemNotFound)
-                qCDebug(lcAccount) << "Keychain read failed with status" << int(status);
-            return std::nullopt;
-        }
-        if (!result || CFGetTypeID(result) != CFDataGetTypeID())
-            return std::nullopt;
-        return QByteArray::fromCFData(static_cast<CFDataRef>(result));
-    }
-
-    bool add(const QString &item, const QByteArray &data) override
-    {
-        const CFHolder<CFMutableDictionaryRef> query(itemQuery(item));
-        const CFHolder<CFDataRef> value(data.toCFData());
-        if (!query.get() || !value.get())
-            return false;
-        CFDictionarySetValue(query.get(), kSecValueData, value.get());
-        const OSStatus status = SecItemAdd(query.get(), nullptr);
-        if (status != errSecSuccess)
-            qCDebug(lcAccount) << "Keychain write failed with status" << int(status);
-        return status == errSecSuccess;
-    }
-
-    bool remove(const QString &item) override
-    {
-        const CFHolder<CFMutableDictionaryRef> query(itemQuery(item));
-        if (!query.get())
-            return false;
-        // Older keychains delete one match per call; a name must end up with no item at all.
-        for (int attempt = 0; attempt < 16; ++attempt) {
-            const OSStatus status = SecItemDelete(query.get());
-            if (status == errSecItemNotFound)
-                return true;
-            if (status != errSecSuccess) {
-                qCDebug(lcAccount) << "Keychain delete failed with status" << int(status);
-                return false;
-            }
-        }
-        return false;
-    }
-
-private:
-    static CFMutableDictionaryRef itemQuery(const QString &item)
-    {
-        CFMutableDictionaryRef query = CFDictionaryCreateMutable(
-            kCFAllocatorDefault, 0, &kCFTypeDictionaryKeyCallBacks, &kCFTypeDictionaryValueCallBacks);
-        const CFHolder<CFStringRef> serviceName(QString(Keychain::service).toCFString());
-        const CFHolder<CFStringRef> account(item.toCFString());
-        if (!query || !serviceName.get() || !account.get()) {
-            if (query)
-                CFRelease(query);
-            return nullptr;
-        }
-        CFDictionarySetValue(query, kSecClass, kSecClassGenericPassword);
-        CFDictionarySetValue(query, kSecAttrService, serviceName.get());
-        CFDictionarySetValue(query, kSecAttrAccount, account.get());
-        return query;
-    }
-};
-
-using PlatformSecretStore = AppleKeychainStore;
-
-#else
-
-const SecretSchema *dravlinSchema()
-{
-    static const SecretSchema schema = [] {
-        SecretSchema s{};
-        s.name = Keychain::service.data();
-        // Only the two attributes count when looking up or clearing, as on the Mac.
-        s.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
-        s.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        s.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
-        return s;
-    }();
-    return &schema;
-}
-
 // Without a configured session bus GLib would try to start one (dbus-launch), which can take long
 // and leaves a daemon behind. A store that cannot be reached simply holds nothing.
-bool sessionBusConfigured()
+bool storeReachable()
 {
+#ifdef Q_OS_MACOS
+    return true;
+#else
     if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"))
         return true;
     const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
     return !runtimeDir.isEmpty() && QFileInfo::exists(runtimeDir + QStringLiteral("/bus"));
+#endif
 }
 
-// Takes the error out of a libsecret call; true when there was one.
-bool consumeError(GError *&error, const char *what)
-{
-    if (!error)
-        return false;
-    qCDebug(lcAccount) << what << "failed:" << error->message;
-    g_error_free(error);
-    error = nullptr;
-    return true;
-}
-
-// The Secret Service through libsecret's blocking calls. They run a private GLib main context of
-// their own until the reply is in, so no Qt event is delivered meanwhile.
-class LibSecretStore final : public SecretStore
+// QtKeychain's jobs: generic passwords by service and account on the Mac, the Secret Service
+// elsewhere. Its jobs run one at a time in the order they were started, which is the order the
+// interface promises. A job whose store has gone reports to nobody.
+class PlatformSecretStore final : public SecretStore
 {
 public:
-    std::optional<QByteArray> get(const QString &item) override
+    using SecretStore::SecretStore;
+
+    void read(const QString &item, ReadDone done) override
     {
-        if (!sessionBusConfigured())
-            return std::nullopt;
-        const QByteArray account = item.toUtf8();
-        GError *error = nullptr;
-        gchar *password = secret_password_lookup_sync(dravlinSchema(), nullptr, &error, "service",
-                                                      serviceName(), "account", account.constData(), nullptr);
-        consumeError(error, "Secret lookup");
-        if (!password)
-            return std::nullopt;
-        const QByteArray data(password);
-        secret_password_free(password);
-        return data;
+        if (!storeReachable()) {
+            QTimer::singleShot(0, this, [done = std::move(done)] { done(std::nullopt); });
+            return;
+        }
+        auto *job = new QKeychain::ReadPasswordJob(QString(Keychain::service), this);
+        job->setKey(item);
+        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
+            if (job->error() == QKeychain::NoError) {
+                done(job->binaryData());
+                return;
+            }
+            if (job->error() != QKeychain::EntryNotFound)
+                qCDebug(lcAccount) << "Keychain read failed:" << job->errorString();
+            done(std::nullopt);
+        });
+        job->start();
     }
 
-    bool add(const QString &item, const QByteArray &data) override
+    void write(const QString &item, const QByteArray &data, WriteDone done) override
     {
-        // The text interface ends a value at its first NUL: storing a shortened value would be
-        // worse than storing none.
-        if (data.contains('\0') || !sessionBusConfigured())
-            return false;
-        const QByteArray account = item.toUtf8();
-        const QByteArray label = "Dravlin (" + account + ')';
-        GError *error = nullptr;
-        const gboolean stored = secret_password_store_sync(
-            dravlinSchema(), SECRET_COLLECTION_DEFAULT, label.constData(), data.constData(), nullptr, &error,
-            "service", serviceName(), "account", account.constData(), nullptr);
-        return !consumeError(error, "Secret store") && stored;
+        if (!storeReachable()) {
+            QTimer::singleShot(0, this, [done = std::move(done)] { done(false); });
+            return;
+        }
+        auto *job = new QKeychain::WritePasswordJob(QString(Keychain::service), this);
+        job->setKey(item);
+        // As text, so the keyring's own viewer shows it as it is.
+        job->setTextData(QString::fromUtf8(data));
+        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
+            if (job->error() != QKeychain::NoError)
+                qCDebug(lcAccount) << "Keychain write failed:" << job->errorString();
+            done(job->error() == QKeychain::NoError);
+        });
+        job->start();
     }
 
-    bool remove(const QString &item) override
+    void remove(const QString &item, WriteDone done) override
     {
-        if (!sessionBusConfigured())
-            return false;
-        const QByteArray account = item.toUtf8();
-        GError *error = nullptr;
-        // Clears every matching item; false with no error just means there was none.
-        secret_password_clear_sync(dravlinSchema(), nullptr, &error, "service", serviceName(), "account",
-                                   account.constData(), nullptr);
-        return !consumeError(error, "Secret removal");
+        if (!storeReachable()) {
+            QTimer::singleShot(0, this, [done = std::move(done)] { done(false); });
+            return;
+        }
+        auto *job = new QKeychain::DeletePasswordJob(QString(Keychain::service), this);
+        job->setKey(item);
+        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
+            const bool removed =
+                job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+            if (!removed)
+                qCDebug(lcAccount) << "Keychain delete failed:" << job->errorString();
+            done(removed);
+        });
+        job->start();
     }
-
-private:
-    static const char *serviceName() { return Keychain::service.data(); }
 };
 
-using PlatformSecretStore = LibSecretStore;
-
-#endif
-
-struct StoreSlot
+// What the process knows of one item, and how many of its writes the store has yet to answer:
+// while one is out, neither a read's answer nor an earlier write's failure speaks for the item.
+struct ItemState
 {
-    std::unique_ptr<SecretStore> store = std::make_unique<PlatformSecretStore>();
+    bool known = false;
+    std::optional<QString> value;
+    int writesOut = 0;
+};
+
+struct State
+{
+    // Owned by the application object, so it goes (and its jobs with it) before Qt is torn down.
+    QPointer<SecretStore> store;
     bool platform = true;
+    QHash<QString, ItemState> items;
 };
 
-StoreSlot &currentStore()
+State &state()
 {
-    static StoreSlot slot;
-    return slot;
+    static State shared;
+    return shared;
 }
 
-} // namespace
-
-std::optional<QString> Keychain::get(const QString &item)
+SecretStore *store()
 {
-    const std::optional<QByteArray> data = currentStore().store->get(item);
+    State &s = state();
+    if (!s.store) {
+        // The demo's secrets stay in the process: on the Mac there is no keychain of its own to give it.
+        if (qEnvironmentVariable("DRAVLIN_SECRET_STORE") == QLatin1String("memory")) {
+            s.store = new InMemorySecretStore;
+            s.platform = false;
+        } else {
+            s.store = new PlatformSecretStore;
+        }
+        s.store->setParent(QCoreApplication::instance());
+    }
+    return s.store;
+}
+
+std::optional<QString> decoded(const std::optional<QByteArray> &data)
+{
     if (!data)
         return std::nullopt;
     // Stateless: a sequence cut off at the end counts as invalid instead of waiting for more.
@@ -257,34 +169,87 @@ std::optional<QString> Keychain::get(const QString &item)
     return text;
 }
 
-bool Keychain::set(const QString &item, const std::optional<QString> &value)
+} // namespace
+
+bool Keychain::isKnown(const QString &item)
 {
-    SecretStore &store = *currentStore().store;
-    const bool removed = store.remove(item);
-    if (!value || value->isEmpty())
-        return removed;
-    if (store.add(item, value->toUtf8()))
-        return true;
-    // A write that failed half-way must not leave anything a later read could take for the value.
-    store.remove(item);
-    return false;
+    return state().items.value(item).known;
 }
 
-void Keychain::remove(const QString &item)
+std::optional<QString> Keychain::value(const QString &item)
 {
-    currentStore().store->remove(item);
+    return state().items.value(item).value;
+}
+
+void Keychain::read(const QString &item, QObject *context,
+                    std::function<void(const std::optional<QString> &)> done)
+{
+    const QPointer<QObject> guard(context);
+    store()->read(item, [item, guard, done = std::move(done)](const std::optional<QByteArray> &data) {
+        const std::optional<QString> text = decoded(data);
+        ItemState &known = state().items[item];
+        if (known.writesOut == 0) {
+            known.known = true;
+            known.value = text;
+        }
+        if (guard && done)
+            done(text);
+    });
+}
+
+void Keychain::write(const QString &item, const std::optional<QString> &value, QObject *context,
+                     std::function<void(bool)> done)
+{
+    const std::optional<QString> wanted = value && !value->isEmpty() ? value : std::nullopt;
+    ItemState &known = state().items[item];
+    known.known = true;
+    known.value = wanted;
+    ++known.writesOut;
+
+    const QPointer<QObject> guard(context);
+    const bool anyContext = context != nullptr;
+    auto answered = [item, guard, anyContext, done = std::move(done)](bool ok) {
+        ItemState &now = state().items[item];
+        --now.writesOut;
+        if (!ok && now.writesOut == 0)
+            now.value = std::nullopt;
+        if (done && (guard || !anyContext))
+            done(ok);
+    };
+    if (!wanted) {
+        store()->remove(item, std::move(answered));
+        return;
+    }
+    store()->write(item, wanted->toUtf8(), [item, answered = std::move(answered)](bool ok) mutable {
+        // A refused write may have left the old value in place; a later write still out decides
+        // what the item holds instead.
+        if (ok || state().items.value(item).writesOut > 1) {
+            answered(ok);
+            return;
+        }
+        store()->remove(item, [answered = std::move(answered)](bool) mutable { answered(false); });
+    });
+}
+
+void Keychain::remove(const QString &item, QObject *context, std::function<void(bool)> done)
+{
+    write(item, std::nullopt, context, std::move(done));
 }
 
 InMemorySecretStore *Keychain::useInMemoryStoreForTesting()
 {
-    auto fresh = std::make_unique<InMemorySecretStore>();
-    InMemorySecretStore *raw = fresh.get();
-    currentStore().store = std::move(fresh);
-    currentStore().platform = false;
-    return raw;
+    State &s = state();
+    delete s.store.data();
+    auto *fresh = new InMemorySecretStore;
+    fresh->setParent(QCoreApplication::instance());
+    s.store = fresh;
+    s.platform = false;
+    s.items.clear();
+    return fresh;
 }
 
 bool Keychain::usesPlatformStore()
 {
-    return currentStore().platform;
+    store();
+    return state().platform;
 }

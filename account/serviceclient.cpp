@@ -91,8 +91,8 @@ std::optional<QNetworkRequest> ServiceClient::request(const QString &path, Auth 
 {
     QNetworkRequest request(endpoint(path));
     if (auth == Auth::Required) {
-        // Read now, never remembered: signing out or in elsewhere takes effect on the next request.
-        const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+        // Taken now, never remembered here: signing out or in elsewhere takes effect on the next request.
+        const std::optional<QString> token = Keychain::value(Keychain::apiTokenItem);
         if (!token || token->isEmpty())
             return std::nullopt;
         request.setRawHeader("Authorization", "Bearer " + token->toUtf8());

@@ -1,5 +1,6 @@
 #include "app/dravlinapp.h"
 
+#include "app/macwindow.h"
 #include "app/updatealert.h"
 #include "base/logging.h"
 #include "base/settings.h"
@@ -7,6 +8,7 @@
 #include "ui/contentcontroller.h"
 
 #include <QCoreApplication>
+#include <QDesktopServices>
 #include <QFileInfo>
 #include <QFileOpenEvent>
 #include <QGuiApplication>
@@ -64,15 +66,21 @@ QByteArray DravlinApp::platformThemeFor(const QByteArray &requested, const QByte
 DravlinApp::DravlinApp(QObject *parent) : QObject(parent), m_before(s_running)
 {
     s_running = this;
-    // macOS delivers links of our scheme as file-open events.
+    // macOS delivers links of our scheme as file-open events, except Qt 6.8.1 and 6.8.2, which
+    // hand them to the scheme's QDesktopServices handler and drop them when there is none.
     if (QCoreApplication *application = QCoreApplication::instance())
         application->installEventFilter(this);
+    QDesktopServices::setUrlHandler(kScheme, this, "openURL");
 }
 
 DravlinApp::~DravlinApp()
 {
     if (s_running == this)
         s_running = m_before;
+    // Qt must not be left holding a handler that is going; the shell running now takes over.
+    QDesktopServices::unsetUrlHandler(kScheme);
+    if (s_running)
+        QDesktopServices::setUrlHandler(kScheme, s_running, "openURL");
     for (const QPointer<QQuickWindow> &window : std::as_const(m_windows))
         delete window.data();
 }
@@ -184,6 +192,7 @@ QQuickWindow *DravlinApp::openWindow()
     // The window's state lives exactly as long as the window.
     content->setParent(window);
     QQmlEngine::setObjectOwnership(window, QQmlEngine::CppOwnership);
+    extendContentUnderTitleBar(window);
     m_windows.prepend(window);
     // A closed window is gone for good: its drawing, its downloads' view and its web page with it.
     window->installEventFilter(this);

@@ -80,9 +80,6 @@ public:
     // Raises every open window, the frontmost last so it stays in front.
     Q_INVOKABLE void bringAllToFront();
 
-    // A link of the app's own scheme, from the platform or another launch. Only "draw" links do
-    // anything, in the frontmost window, and never start a download or a drawing by themselves.
-    void openURL(const QUrl &url);
     static bool isOwnLink(const QUrl &url);
 
     // Quits, but asks first while a download runs: quitting stops it.
@@ -92,6 +89,13 @@ public:
 
     static bool updateCheckInWindowMenu();
     static QString version();
+
+public Q_SLOTS:
+    // A link of the app's own scheme, from the platform or another launch. Only "draw" links do
+    // anything, in the frontmost window, and never start a download or a drawing by themselves.
+    // The platform hands links over as file-open events, or, on some Qt versions of the Mac,
+    // through QDesktopServices: the running shell is the scheme's handler there.
+    void openURL(const QUrl &url);
 
 Q_SIGNALS:
     // One of the application's alerts opened: an update check's answer or the question before

@@ -1,5 +1,7 @@
 #include "app/singleinstance.h"
 
+#include "base/settings.h"
+
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
@@ -30,7 +32,8 @@ SingleInstance::~SingleInstance() = default;
 
 QString SingleInstance::defaultName()
 {
-    const QString settings = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation);
+    // One app per settings: the demo's, with settings of its own, runs beside the user's.
+    const QString settings = Settings::fileName();
     const QByteArray digest = QCryptographicHash::hash(settings.toUtf8(), QCryptographicHash::Sha256).toHex();
 #ifdef Q_OS_MACOS
     // The per-user temporary folder ($TMPDIR, under /var/folders), which only its user may enter.

@@ -1,7 +1,11 @@
 #include "base/settings.h"
 
+#include <QDir>
 #include <QFileInfo>
 #include <QSettings>
+#include <QStandardPaths>
+
+#include <memory>
 
 namespace {
 // The stored names, as every earlier version wrote them.
@@ -19,9 +23,27 @@ const QString kBaseURL = QStringLiteral("DravlinBaseURL");
 
 const QString kDefaultPayWith = QStringLiteral("credits");
 
-QSettings open()
+constexpr bool isMac()
 {
-    return QSettings(QStringLiteral("Dravlin"), QStringLiteral("Dravlin"));
+#ifdef Q_OS_MACOS
+    return true;
+#else
+    return false;
+#endif
+}
+
+QString ownHome()
+{
+    return qEnvironmentVariable("DRAVLIN_HOME");
+}
+
+std::unique_ptr<QSettings> open()
+{
+    const QString home = ownHome();
+    if (!home.isEmpty())
+        return std::make_unique<QSettings>(QDir(home).filePath(QStringLiteral("Dravlin.conf")),
+                                           QSettings::IniFormat);
+    return std::make_unique<QSettings>(QStringLiteral("Dravlin"), QStringLiteral("Dravlin"));
 }
 
 std::optional<QString> text(const QVariant &value)
@@ -35,6 +57,19 @@ QVariant variant(const std::optional<QString> &value)
 }
 } // namespace
 
+QString Settings::fileName()
+{
+    return open()->fileName();
+}
+
+QString Settings::dataFolder()
+{
+    const QString home = ownHome();
+    if (!home.isEmpty())
+        return QDir(home).filePath(QStringLiteral("data"));
+    return QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+}
+
 Settings &Settings::shared()
 {
     static Settings settings;
@@ -43,23 +78,23 @@ Settings &Settings::shared()
 
 QVariant Settings::stored(const QString &key) const
 {
-    return open().value(key);
+    return open()->value(key);
 }
 
 void Settings::store(const QString &key, const QVariant &value, void (Settings::*changed)())
 {
-    QSettings settings = open();
-    const QVariant before = settings.value(key);
+    const std::unique_ptr<QSettings> settings = open();
+    const QVariant before = settings->value(key);
     if (value.isValid())
-        settings.setValue(key, value);
+        settings->setValue(key, value);
     else
-        settings.remove(key);
-#ifndef Q_OS_MACOS
-    // The Mac's defaults system keeps its own files private; elsewhere it is an ordinary file.
-    settings.sync();
-    keepPrivate(QFileInfo(settings.fileName()).path());
-    keepPrivate(settings.fileName());
-#endif
+        settings->remove(key);
+    // The Mac's defaults system keeps its own files private; a file of ours is an ordinary one.
+    if (settings->format() != QSettings::NativeFormat || !isMac()) {
+        settings->sync();
+        keepPrivate(QFileInfo(settings->fileName()).path());
+        keepPrivate(settings->fileName());
+    }
     // Compared as stored: a bool read back from an ini file is the text "true".
     if (before.isValid() != value.isValid() || before.toString() != value.toString())
         Q_EMIT(this->*changed)();
@@ -182,7 +217,7 @@ void Settings::setServiceBaseURL(const std::optional<QString> &url)
 
 void Settings::resetForTesting()
 {
-    open().clear();
+    open()->clear();
 }
 
 void Settings::keepPrivate(const QString &path)

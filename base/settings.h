@@ -10,7 +10,10 @@
 
 // Every stored preference of the process, one typed property each ("Dravlin"/"Dravlin": on macOS
 // the app's user-defaults domain). Reads go to the store each time, so every window sees the same
-// choice; a write that changes a value announces it once, to every window.
+// choice; a write that changes a value announces it once, to every window. With DRAVLIN_HOME set
+// (the demo, the tests) the preferences are the file Dravlin.conf in that folder and the app's
+// data lives in its data/ folder, on every platform: the Mac's defaults and Library folders
+// ignore HOME.
 //
 // The stored keys and formats are the ones earlier versions wrote: a user's file keeps working.
 class Settings : public QObject
@@ -29,6 +32,10 @@ class Settings : public QObject
 
 public:
     static Settings &shared();
+    // The settings file, or on macOS the defaults domain's property list.
+    static QString fileName();
+    // Where the app keeps its own data (the history).
+    static QString dataFolder();
 
     // How cloud drawings are paid: "credits" (the default) or "openrouter".
     QString payWith() const;

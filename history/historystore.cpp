@@ -9,7 +9,6 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QStandardPaths>
 #include <QVariant>
 
 namespace {
@@ -64,7 +63,7 @@ HistoryStore *HistoryStore::shared()
 {
     static QPointer<HistoryStore> store;
     if (!store) {
-        const QString folder = QStandardPaths::writableLocation(QStandardPaths::AppDataLocation);
+        const QString folder = Settings::dataFolder();
         QDir().mkpath(folder);
         store = new HistoryStore(QDir(folder).filePath(QStringLiteral("history.sqlite")), qApp);
     }

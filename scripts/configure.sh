@@ -10,4 +10,11 @@ shift
 if [ -f "$dir/CMakeCache.txt" ] && ! grep -qx 'CMAKE_GENERATOR:INTERNAL=Ninja' "$dir/CMakeCache.txt"; then
     rm -rf "$dir/CMakeCache.txt" "$dir/CMakeFiles"
 fi
+# shellcheck source=scripts/platform.sh
+. "$here/scripts/platform.sh"
+if [ "$dravlin_os" = mac ] && [ -z "${CMAKE_PREFIX_PATH:-}" ]; then
+    # Homebrew's Qt and QtKeychain, wherever Homebrew lives (Apple silicon and Intel Macs differ).
+    CMAKE_PREFIX_PATH="$(brew --prefix)"
+    export CMAKE_PREFIX_PATH
+fi
 cmake -S "$here" -B "$dir" -G Ninja "$@" >/dev/null

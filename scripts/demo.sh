@@ -3,16 +3,20 @@
 # servers: a stand-in local model server (unless a real one already answers on localhost:11434) and
 # a stand-in Dravlin service. Everything the demo keeps (settings, the secret store, the service's
 # accounts and drawings) lives in the build folder's demo/ directory: the user's own settings and
-# keyring are never touched. The stand-ins stop when the app exits. DRAVLIN_BUILD_DIR names another
-# build folder (one that is already configured is built as it is).
+# keyring are never touched (on a Mac the demo's secrets stay in the app's memory: a keychain of its
+# own would have to replace the user's default one meanwhile). The stand-ins stop when the app
+# exits. DRAVLIN_BUILD_DIR names another build folder (one that is already configured is built as
+# it is).
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+# shellcheck source=scripts/platform.sh
+. "$here/scripts/platform.sh"
 build="${DRAVLIN_BUILD_DIR:-$here/build}"
 "$here/scripts/setup-deps.sh"
 if [ ! -f "$build/CMakeCache.txt" ]; then
     "$here/scripts/configure.sh" "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo
 fi
-cmake --build "$build" -j"$(nproc)" --target dravlin dravlin-standin
+cmake --build "$build" -j"$(cpu_count)" --target dravlin dravlin-standin
 
 demo="$build/demo"
 mkdir -p "$demo/home" "$demo/run"
@@ -61,9 +65,11 @@ else
     export DRAVLIN_OLLAMA_URL="$address"
 fi
 
-# The app reads the service address from its settings; the demo's settings are its own.
-conf="$demo/home/.config/Dravlin/Dravlin.conf"
-mkdir -p "$(dirname "$conf")"
+# The app reads the service address from its settings; the demo's settings are its own, a file
+# the app is pointed at on every platform (the Mac's defaults would ignore a different HOME).
+export DRAVLIN_HOME="$demo/app"
+conf="$DRAVLIN_HOME/Dravlin.conf"
+mkdir -p "$DRAVLIN_HOME"
 touch "$conf"
 awk -v url="$service_url" '
     /^DravlinBaseURL=/ { next }
@@ -72,6 +78,17 @@ awk -v url="$service_url" '
     END { if (!done) { print "[General]"; print "DravlinBaseURL=" url } }
 ' "$conf" >"$conf.new"
 mv "$conf.new" "$conf"
+
+# Chromium refuses to start its sandbox as root (containers, CI machines).
+if [ "$(id -u)" -eq 0 ]; then
+    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --no-sandbox"
+fi
+app="$(app_binary "$build")"
+
+if [ "$dravlin_os" = mac ]; then
+    DRAVLIN_SECRET_STORE=memory "$app" "$@"
+    exit
+fi
 
 # A different home and runtime folder would cut the app off from the user's display: point at it.
 if [ -n "${WAYLAND_DISPLAY:-}" ] && [ "${WAYLAND_DISPLAY#/}" = "$WAYLAND_DISPLAY" ]; then
@@ -82,12 +99,7 @@ if [ -z "${XAUTHORITY:-}" ] && [ -f "$HOME/.Xauthority" ]; then
 fi
 export HOME="$demo/home" XDG_CONFIG_HOME="$demo/home/.config" XDG_DATA_HOME="$demo/home/.local/share" \
     XDG_CACHE_HOME="$demo/home/.cache" XDG_RUNTIME_DIR="$demo/run"
-
-# Chromium refuses to start its sandbox as root (containers, CI machines).
-if [ "$(id -u)" -eq 0 ]; then
-    export QTWEBENGINE_CHROMIUM_FLAGS="${QTWEBENGINE_CHROMIUM_FLAGS:-} --no-sandbox"
-fi
-launch=("$build/dravlin" "$@")
+launch=("$app" "$@")
 if [ -z "${DISPLAY:-}" ] && [ -z "${WAYLAND_DISPLAY:-}" ]; then
     launch=(xvfb-run -a -s "-screen 0 1280x800x24" "${launch[@]}")
 fi

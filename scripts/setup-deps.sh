@@ -1,7 +1,26 @@
 #!/usr/bin/env bash
-# Installs the Debian packages Dravlin builds, runs and tests with. Idempotent: packages already
-# present are skipped, and nothing is installed when all of them are there.
+# Installs what Dravlin builds, runs and tests with: Debian packages with apt, or on macOS Homebrew
+# formulae. Idempotent: what is already present is skipped, and nothing is installed when all of it
+# is there.
 set -euo pipefail
+# shellcheck source=scripts/platform.sh
+. "$(dirname "${BASH_SOURCE[0]}")/platform.sh"
+
+if [ "$dravlin_os" = mac ]; then
+    command -v brew >/dev/null || { echo "Homebrew is needed first: see https://brew.sh" >&2; exit 1; }
+    # Xcode's command line tools bring the compiler, iconutil and codesign.
+    xcode-select -p >/dev/null 2>&1 || { echo "Install Xcode's command line tools first: xcode-select --install" >&2; exit 1; }
+    formulae=(qt qtkeychain cmake ninja clang-format node)
+    missing=()
+    for f in "${formulae[@]}"; do
+        brew list --formula "$f" >/dev/null 2>&1 || missing+=("$f")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing: ${missing[*]}"
+        brew install "${missing[@]}"
+    fi
+    exit 0
+fi
 
 packages=(
     cmake ninja-build make g++ pkg-config clang-format
@@ -14,10 +33,15 @@ packages=(
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6 libqt6sql6-sqlite
     qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
-    libsecret-1-dev libsecret-1-0 gnome-keyring dbus
+    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libglib2.0-bin
     libgl-dev xvfb xauth
     dpkg-dev file desktop-file-utils
 )
+# The workflow check runs on Node.js; one installed another way (NodeSource's, with its own npm)
+# is used as it is.
+if ! command -v npm >/dev/null; then
+    packages+=(nodejs npm)
+fi
 
 missing=()
 for p in "${packages[@]}"; do

@@ -282,12 +282,12 @@ void DrawSession::runCloud(RunTask *task)
     if (!m_account || !m_account->signedIn())
         return end(task, tr("Sign in to draw with cloud models."));
     const QString payWith = this->payWith();
-    if (payWith == QLatin1String("key") && !Keychain::get(Keychain::openRouterKeyItem))
+    if (payWith == QLatin1String("key") && !Keychain::value(Keychain::openRouterKeyItem))
         return end(task, tr("No OpenRouter key — add one from the ⋯ menu, or switch to Dravlin Credit."));
 
     const GenerationRequest request{task->prompt, task->model, task->modelLabel, payWith, task->image};
     GenerationStream *stream = m_account->streamGeneration(request, task);
-    connect(stream, &GenerationStream::event, task, [this, task](const QJsonObject &event) {
+    connect(stream, &GenerationStream::eventReceived, task, [this, task](const QJsonObject &event) {
         if (!task->cancelled)
             handleCloudEvent(event);
     });

@@ -37,6 +37,7 @@ Item {
             ColumnLayout {
                 anchors.fill: parent
                 anchors.margins: 16
+                anchors.topMargin: 16 + Theme.titleBarInset
                 spacing: 14
                 visible: !historySheet.active
 
@@ -99,6 +100,7 @@ Item {
             Loader {
                 id: historySheet
                 anchors.fill: parent
+                anchors.topMargin: Theme.titleBarInset
                 active: false
                 sourceComponent: HistorySheet {
                     objectName: "historySheet"

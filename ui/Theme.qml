@@ -16,6 +16,9 @@ QtObject {
     readonly property string fontFamily: Qt.platform.os === "osx" ? Qt.application.font.family : "Inter"
     readonly property string emojiFamily: Qt.platform.os === "osx" ? "Apple Color Emoji" : "Noto Color Emoji"
     readonly property string monoFamily: Qt.platform.os === "osx" ? "Menlo" : "DejaVu Sans Mono"
+    // On macOS the window's content runs under its transparent title bar (app/macwindow.mm): the
+    // sidebar's controls start below that strip, which moves the window and holds the traffic lights.
+    readonly property int titleBarInset: Qt.platform.os === "osx" ? 28 : 0
 
     readonly property int caption2: 11
     readonly property int caption: 12

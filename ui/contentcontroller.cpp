@@ -327,6 +327,12 @@ void ContentController::appear()
 {
     if (m_appearing)
         return;
+    // Who is signed in comes first: the favourites and the balance are theirs.
+    if (!m_account->isLoaded()) {
+        connect(m_account, &DravlinAccount::loaded, this, &ContentController::appear,
+                Qt::SingleShotConnection);
+        return;
+    }
     m_appearing = true;
     m_session->setAccount(m_account);
     // Each step waits for the one before. The session and the account are ours, so a window that

@@ -112,8 +112,9 @@ public:
     // Asks quietly whether a newer release exists; the menu offers it when one does.
     void checkForUpdate();
 
-    // The loads a window does when it is first shown, one after the other: the installed models,
-    // the catalog, the favourites, the balance, then the update check. Once per window.
+    // The loads a window does when it is first shown, one after the other once the account has
+    // read the Keychain: the installed models, the catalog, the favourites, the balance, then the
+    // update check. Once per window.
     Q_INVOKABLE void appear();
 
     // What a menu entry does, by its id.

@@ -115,10 +115,10 @@ private Q_SLOTS:
     {
         QFETCH(FakeResponse, reply);
         QFETCH(QString, after);
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
+        Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-1"));
         DravlinAccount account;
         QVERIFY(refresh(account, json(R"({"credits": 7})")));
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-2")));
+        Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-2"));
         account.setCreditsTimeoutMs(300);
         QVERIFY(refresh(account, reply));
         const QString credits = account.credits() ? QString::number(*account.credits()) : QStringLiteral("-");
@@ -148,7 +148,7 @@ private Q_SLOTS:
         QFETCH(int, status);
         QFETCH(QString, meanwhile);
         QFETCH(QString, after);
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
+        Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-1"));
         Settings::shared().setUsername(QStringLiteral("ada"));
         auto account = std::make_unique<DravlinAccount>();
         m_server->route("GET", kApi + "me",
@@ -160,7 +160,7 @@ private Q_SLOTS:
         account->refreshCredits();
         QVERIFY(received.wait());
         if (meanwhile == QLatin1String("token replaced"))
-            QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-2")));
+            Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-2"));
         else if (meanwhile == QLatin1String("signed out"))
             account->signOut();
         else if (meanwhile == QLatin1String("signed in anew"))
@@ -176,7 +176,7 @@ private Q_SLOTS:
         QVERIFY(done.wait());
         const bool signedIn = after == QLatin1String("signed in");
         QCOMPARE(account->signedIn(), signedIn);
-        QCOMPARE(Keychain::get(Keychain::apiTokenItem).has_value(), signedIn);
+        QCOMPARE(Keychain::value(Keychain::apiTokenItem).has_value(), signedIn);
         QCOMPARE(account->username(), signedIn ? OptText("ada") : OptText());
         QCOMPARE(account->authError(),
                  signedIn ? OptText()
@@ -186,8 +186,8 @@ private Q_SLOTS:
     // Signed out, nothing about the account is shown or sent, its balance included; the key stays.
     void signingOutForgetsTheAccountAndKeepsTheKey()
     {
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-1")));
-        QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("secret-key")));
+        Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-1"));
+        Keychain::write(Keychain::openRouterKeyItem, QStringLiteral("secret-key"));
         Settings::shared().setUsername(QStringLiteral("ada"));
         Settings::shared().setEmail(QStringLiteral("ada@example.com"));
         DravlinAccount account;
@@ -198,9 +198,9 @@ private Q_SLOTS:
         QCOMPARE(account.credits(), std::optional<double>(9));
         account.signOut();
         QVERIFY(!account.signedIn() && !account.username() && !account.email() && !account.credits());
-        QCOMPARE(Keychain::get(Keychain::apiTokenItem), std::nullopt);
+        QCOMPARE(Keychain::value(Keychain::apiTokenItem), std::nullopt);
         QVERIFY(!Settings::shared().username() && !Settings::shared().email());
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-key"));
+        QCOMPARE(Keychain::value(Keychain::openRouterKeyItem), OptText("secret-key"));
         QVERIFY(account.hasOpenRouterKey());
         QVERIFY(refresh(account, json(R"({"credits": 3})")));
         QCOMPARE(account.credits(), std::nullopt);
@@ -208,12 +208,49 @@ private Q_SLOTS:
         // A name remembered without a token signs nobody in.
         Settings::shared().setUsername(QStringLiteral("ada"));
         QVERIFY(!DravlinAccount().signedIn() && !DravlinAccount().username());
-        // The key is kept trimmed, and the flag tells what the store really holds.
+        // The key is kept trimmed, and the flag tells what the store really holds once it answers.
+        QTRY_VERIFY(!m_store->items.contains(Keychain::apiTokenItem));
         account.saveOpenRouterKey(QStringLiteral(" secret-k1 \n"));
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), OptText("secret-k1"));
+        QCOMPARE(Keychain::value(Keychain::openRouterKeyItem), OptText("secret-k1"));
+        QTRY_COMPARE(m_store->items.value(Keychain::openRouterKeyItem), QByteArray("secret-k1"));
         m_store->failWrites = true;
+        QSignalSpy flag(&account, &DravlinAccount::hasOpenRouterKeyChanged);
         account.saveOpenRouterKey(QStringLiteral("secret-new"));
-        QVERIFY(!account.hasOpenRouterKey() && !Keychain::get(Keychain::openRouterKeyItem));
+        QVERIFY(account.hasOpenRouterKey() && flag.wait());
+        QVERIFY(!account.hasOpenRouterKey() && !Keychain::value(Keychain::openRouterKeyItem));
+        QVERIFY(!m_store->items.contains(Keychain::openRouterKeyItem));
+    }
+
+    // An account with nothing known yet reads the store and says so once it has answered; a value
+    // that is not UTF-8 is none. An account made after that knows at once.
+    void theAccountStartsFromTheStore_data()
+    {
+        columns<QByteArray, QByteArray, bool>("token", "key", "signedIn");
+        QTest::newRow("both") << QByteArray("secret-1") << QByteArray("secret-k") << true;
+        QTest::newRow("neither") << QByteArray() << QByteArray() << false;
+        QTest::newRow("not UTF-8") << QByteArray("secret-\xff") << QByteArray("\xc3") << false;
+    }
+    void theAccountStartsFromTheStore()
+    {
+        QFETCH(QByteArray, token);
+        QFETCH(QByteArray, key);
+        QFETCH(bool, signedIn);
+        if (!token.isNull())
+            m_store->items.insert(Keychain::apiTokenItem, token);
+        if (!key.isNull())
+            m_store->items.insert(Keychain::openRouterKeyItem, key);
+        Settings::shared().setUsername(QStringLiteral("ada"));
+        DravlinAccount account;
+        QSignalSpy loaded(&account, &DravlinAccount::loaded);
+        QVERIFY(!account.isLoaded() && !account.signedIn() && !account.hasOpenRouterKey());
+        QVERIFY(loaded.wait());
+        QCOMPARE(account.signedIn(), signedIn);
+        QCOMPARE(account.username(), signedIn ? OptText("ada") : OptText());
+        QCOMPARE(account.hasOpenRouterKey(), signedIn);
+        const DravlinAccount later;
+        QVERIFY(later.isLoaded());
+        QCOMPARE(later.signedIn(), signedIn);
+        QCOMPARE(later.hasOpenRouterKey(), signedIn);
     }
 
     // The first "code" of the address the sign-in page finished on is exchanged for a token; the
@@ -261,7 +298,7 @@ private Q_SLOTS:
         const QUrlQuery page(account.startSignIn());
         account.completeSignIn(QUrl(callback));
         QVERIFY(!finished.isEmpty() || finished.wait(20000));
-        const std::optional<QString> token = Keychain::get(Keychain::apiTokenItem);
+        const std::optional<QString> token = Keychain::value(Keychain::apiTokenItem);
         QCOMPARE(account.signedIn(), token.has_value());
         if (token) {
             QCOMPARE(*token + ' ' + account.username().value_or("-") + ' ' + account.email().value_or("-"),
@@ -326,7 +363,7 @@ private Q_SLOTS:
     {
         QFETCH(FakeResponse, reply);
         QFETCH(QString, result);
-        QVERIFY(Keychain::set(Keychain::apiTokenItem, QStringLiteral("secret-9")));
+        Keychain::write(Keychain::apiTokenItem, QStringLiteral("secret-9"));
         m_server->route("POST", kApi + "drawings", reply);
         DravlinAccount account;
         const QString label = QString::fromUtf16(u"claude \u00b7 credits");

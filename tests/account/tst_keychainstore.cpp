@@ -8,29 +8,39 @@
 
 namespace {
 
-// How many items the Secret Service itself files under our service and this name, asked over
-// D-Bus without going through libsecret; -1 when it could not be asked.
-int itemsInSecretService(const QString &item)
+// How many items the platform's store itself files under our service and this name, asked
+// without going through QtKeychain; -1 when it could not be asked.
+int itemsInStore(const QString &item)
 {
-    QProcess gdbus;
-    QSignalSpy finished(&gdbus, &QProcess::finished);
-    const QString attributes =
-        QStringLiteral("{'service': '%1', 'account': '%2'}").arg(Keychain::service, item);
-    gdbus.start(QStringLiteral("gdbus"),
-                QStringLiteral("call --session --dest org.freedesktop.secrets --object-path "
-                               "/org/freedesktop/secrets --method "
-                               "org.freedesktop.Secret.Service.SearchItems")
-                        .split(' ')
-                    << attributes);
-    if (!finished.wait(20000) || gdbus.exitStatus() != QProcess::NormalExit || gdbus.exitCode() != 0)
+    QProcess process;
+    QSignalSpy finished(&process, &QProcess::finished);
+#ifdef Q_OS_MACOS
+    // The search list is the throw-away keychain alone; security(1) exits with 44 for no item.
+    process.start(QStringLiteral("security"), {QStringLiteral("find-generic-password"), QStringLiteral("-s"),
+                                               QString(Keychain::service), QStringLiteral("-a"), item});
+    if (!finished.wait(20000) || process.exitStatus() != QProcess::NormalExit)
+        return -1;
+    return process.exitCode() == 0 ? 1 : process.exitCode() == 44 ? 0 : -1;
+#else
+    // QtKeychain files a secret by "server" (the service) and "user" (the item's name).
+    const QString attributes = QStringLiteral("{'server': '%1', 'user': '%2'}").arg(Keychain::service, item);
+    process.start(QStringLiteral("gdbus"),
+                  QStringLiteral("call --session --dest org.freedesktop.secrets --object-path "
+                                 "/org/freedesktop/secrets --method "
+                                 "org.freedesktop.Secret.Service.SearchItems")
+                          .split(' ')
+                      << attributes);
+    if (!finished.wait(20000) || process.exitStatus() != QProcess::NormalExit || process.exitCode() != 0)
         return -1;
     // "([objectpath '/org/freedesktop/secrets/collection/login/1'], @ao [])": unlocked, then locked.
-    return int(gdbus.readAllStandardOutput().count("/org/freedesktop/secrets/collection/"));
+    return int(process.readAllStandardOutput().count("/org/freedesktop/secrets/collection/"));
+#endif
 }
 
 } // namespace
 
-// Runs against the real Secret Service in the private session tests/with-keyring.sh sets up.
+// Runs against the platform's real store in the private one tests/with-keyring.sh sets up: a
+// Secret Service on a private session bus, or on the Mac a throw-away keychain.
 class TestKeychainStore : public QObject
 {
     Q_OBJECT
@@ -38,27 +48,56 @@ class TestKeychainStore : public QObject
 public:
     DRAVLIN_TEST_INIT_MAIN
 
+private:
+    QObject m_context;
+    int m_answers = 0;
+    QList<bool> m_results;
+
+    // Hands the write to the store without waiting; its answer is counted.
+    void write(const QString &item, const std::optional<QString> &value)
+    {
+        Keychain::write(item, value, &m_context, [this](bool ok) { m_results.append(ok); });
+        ++m_answers;
+    }
+    std::optional<QString> readBack(const QString &item)
+    {
+        std::optional<std::optional<QString>> read;
+        Keychain::read(item, &m_context, [&read](const std::optional<QString> &value) { read = value; });
+        if (!QTest::qWaitFor([&read] { return read.has_value(); }, 20000))
+            return QStringLiteral("(no answer)");
+        return *read;
+    }
+
 private Q_SLOTS:
     void initTestCase()
     {
-        // Never the developer's own keyring: only a session whose runtime folder is temporary.
-        const QString runtimeDir = qEnvironmentVariable("XDG_RUNTIME_DIR");
-        if (runtimeDir.isEmpty() || !runtimeDir.startsWith(QDir::tempPath()))
-            QSKIP("Needs the private keyring of tests/with-keyring.sh (run it through ctest).");
-        QVERIFY(!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"));
+        // Never the developer's own keyring or keychain: only the private one made for this run.
+#ifdef Q_OS_MACOS
+        const QString privateStore = qEnvironmentVariable("DRAVLIN_TEST_KEYCHAIN");
+#else
+        const QString privateStore = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        QVERIFY(privateStore.isEmpty() || !qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS"));
+#endif
+        if (privateStore.isEmpty() || !privateStore.startsWith(QDir::tempPath()))
+            QSKIP("Needs the private store of tests/with-keyring.sh (run it through ctest).");
         QVERIFY(Keychain::usesPlatformStore());
     }
 
     void init()
     {
-        Keychain::remove(Keychain::apiTokenItem);
-        Keychain::remove(Keychain::openRouterKeyItem);
+        m_results.clear();
+        m_answers = 0;
+        write(Keychain::apiTokenItem, std::nullopt);
+        write(Keychain::openRouterKeyItem, std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.size(), m_answers, 20000);
+        m_results.clear();
+        m_answers = 0;
     }
 
-    // Values set in turn (a null one: absent, as removing leaves it): the last one is what is read
-    // back, held by exactly one item of the store, or by none when it is empty or absent. The other
-    // item never changes.
-    void theLastValueSetIsTheOneKept_data()
+    // Values written in turn without waiting (a null one: absent, as removing leaves it): each is
+    // answered, in order, and the last one is what is known at once, read back, and held by exactly
+    // one item of the store, or by none when it is empty or absent. The other item never changes.
+    void theLastValueWrittenIsTheOneKept_data()
     {
         QTest::addColumn<QStringList>("values");
         QTest::newRow("saved again") << QStringList{"first", "second"};
@@ -66,22 +105,21 @@ private Q_SLOTS:
         QTest::newRow("emptied") << QStringList{"tok", QStringLiteral("")};
         QTest::newRow("removed, twice") << QStringList{"tok", QString(), QString()};
     }
-    void theLastValueSetIsTheOneKept()
+    void theLastValueWrittenIsTheOneKept()
     {
         QFETCH(QStringList, values);
-        QVERIFY(Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("key")));
-        for (const QString &value : values) {
-            if (value.isNull())
-                Keychain::remove(Keychain::apiTokenItem);
-            else
-                QVERIFY(Keychain::set(Keychain::apiTokenItem, value));
-        }
+        write(Keychain::openRouterKeyItem, QStringLiteral("key"));
+        for (const QString &value : values)
+            write(Keychain::apiTokenItem, value.isNull() ? std::nullopt : std::optional<QString>(value));
         const QString last = values.last();
-        QCOMPARE(Keychain::get(Keychain::apiTokenItem),
-                 last.isEmpty() ? std::nullopt : std::optional<QString>(last));
-        QCOMPARE(itemsInSecretService(Keychain::apiTokenItem), last.isEmpty() ? 0 : 1);
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem), std::optional<QString>("key"));
-        QCOMPARE(itemsInSecretService(Keychain::openRouterKeyItem), 1);
+        const std::optional<QString> kept = last.isEmpty() ? std::nullopt : std::optional<QString>(last);
+        QCOMPARE(Keychain::value(Keychain::apiTokenItem), kept);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.size(), m_answers, 20000);
+        QCOMPARE(m_results, QList<bool>(m_answers, true));
+        QCOMPARE(readBack(Keychain::apiTokenItem), kept);
+        QCOMPARE(itemsInStore(Keychain::apiTokenItem), kept ? 1 : 0);
+        QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("key"));
+        QCOMPARE(itemsInStore(Keychain::openRouterKeyItem), 1);
     }
 };
 

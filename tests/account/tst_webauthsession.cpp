@@ -223,7 +223,7 @@ private Q_SLOTS:
         QVERIFY(!finished.isEmpty() || finished.wait(30000));
         QTRY_VERIFY(!shown);
         QCOMPARE(finished.size(), 1);
-        QVERIFY(!account->authError() && !account->signedIn() && !Keychain::get(Keychain::apiTokenItem));
+        QVERIFY(!account->authError() && !account->signedIn() && !Keychain::value(Keychain::apiTokenItem));
 
         useService(QUrl(QStringLiteral("http://127.0.0.1:1")));
         account->signIn();

@@ -10,6 +10,9 @@
 #include "ui/contentcontroller.h"
 
 #include <QClipboard>
+#include <QDesktopServices>
+#include <QDir>
+#include <QFileOpenEvent>
 #include <QGuiApplication>
 #include <QQmlComponent>
 #include <QQmlEngine>
@@ -74,6 +77,40 @@ private Q_SLOTS:
 
         QVERIFY(goneAfter(second, [&] { second->close(); }));
         QCOMPARE(app.windows(), (QList<QQuickWindow *>{third, first}));
+    }
+
+    // A link reaches the frontmost window whichever way the platform hands it over: a file-open
+    // event (macOS), or the scheme's QDesktopServices handler (Qt 6.8.1 and 6.8.2 on the Mac). A
+    // file-open event of another kind is left to the application.
+    void aLinkArrivesEitherWay_data()
+    {
+        columns<QString, QString, QString>("path", "link", "selected");
+        QTest::newRow("file-open event") << "event"
+                                         << "dravlin-mac://draw?model=beta"
+                                         << "beta:4b";
+        QTest::newRow("file-open event, a file")
+            << "event" << QUrl::fromLocalFile(QDir::tempPath()).toString() << "alpha:8b";
+        QTest::newRow("desktop services") << "services"
+                                          << "dravlin-mac://draw?model=beta"
+                                          << "beta:4b";
+    }
+    void aLinkArrivesEitherWay()
+    {
+        QFETCH(QString, path);
+        QFETCH(QString, link);
+        QFETCH(QString, selected);
+        DravlinApp app;
+        QQuickWindow *window = app.openWindow();
+        QVERIFY(window);
+        ContentController *content = contentOf(window);
+        QTRY_COMPARE(content->session()->catalog()->installed().size(), 2);
+        if (path == QLatin1String("event")) {
+            QCoreApplication::postEvent(QCoreApplication::instance(), new QFileOpenEvent(QUrl(link)));
+            QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::FileOpen);
+        } else {
+            QVERIFY(QDesktopServices::openUrl(QUrl(link)));
+        }
+        QCOMPARE(content->session()->catalog()->selectedModel(), selected);
     }
 
     // A download belongs to the application: the window that started it closes and it goes on,
@@ -439,7 +476,7 @@ private Q_SLOTS:
         QFETCH(QByteArray, reply);
         QFETCH(QString, alert);
         QFETCH(QString, download);
-        Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok"));
+        Keychain::write(QStringLiteral("api_token"), QStringLiteral("tok"));
         if (reply.isNull())
             useService(QUrl(QStringLiteral("http://127.0.0.1:1")));
         m_server.route("GET", "/api/app_version", FakeResponse::json(200, reply));

@@ -13,7 +13,6 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QJsonArray>
-#include <QSettings>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -206,7 +205,7 @@ private Q_SLOTS:
                  {folder, path, path + QStringLiteral("-wal"), path + QStringLiteral("-shm")})
                 QVERIFY2(!open(kept), qPrintable(kept));
         }
-        const QString settings = QSettings(QStringLiteral("Dravlin"), QStringLiteral("Dravlin")).fileName();
+        const QString settings = Settings::fileName();
         Settings::shared().setUsername(QStringLiteral("ada"));
         QVERIFY(QFile::setPermissions(settings, shared));
         Settings::shared().setUsername(QStringLiteral("ada"));

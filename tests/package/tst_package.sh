@@ -31,7 +31,7 @@ fi
 
 fields="$(dpkg-deb -f "$deb" Package Version Depends)"
 grep -q '^Package: dravlin$' <<<"$fields" || fail "wrong package name"
-for needed in libqt6webenginequick6 libqt6sql6-sqlite qml6-module-qtwebengine qml6-module-qtquick-controls fonts-noto-color-emoji; do
+for needed in libqt6webenginequick6 libqt6sql6-sqlite libqt6keychain1 libsecret-1-0 qml6-module-qtwebengine qml6-module-qtquick-controls fonts-noto-color-emoji; do
     grep -q "$needed" <<<"$fields" || fail "the package does not depend on $needed"
 done
 grep -q "<release version=\"$(dpkg-deb -f "$deb" Version)\"" \

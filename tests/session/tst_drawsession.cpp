@@ -423,7 +423,7 @@ private Q_SLOTS:
         QFETCH(QString, payWith);
         QTemporaryDir dir;
         WindowSession h(true);
-        Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
+        Keychain::write(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
         if (!payWith.isEmpty())
             h.session->setPayWith(payWith);
         QCOMPARE(DrawSession().payWith(), payWith.isEmpty() ? QStringLiteral("credits") : payWith);
@@ -711,7 +711,7 @@ private Q_SLOTS:
         h.catalog(R"({"models":[],"featured_cloud":["f/eat"]})");
         QVERIFY(h.refreshRecommended());
         // As every version has stored it: the ids joined with ",".
-        QSettings("Dravlin", "Dravlin").setValue("DravlinEnabledCloud", enabled);
+        QSettings(Settings::fileName(), QSettings::IniFormat).setValue("DravlinEnabledCloud", enabled);
         h.session->catalog()->setSelectedModel(selected);
         h.server.route("GET", "/api/v1/favorites", FakeResponse::json(200, change));
         h.server.route("PUT", "/api/v1/favorites", FakeResponse::json(200, "{}"));
@@ -732,7 +732,9 @@ private Q_SLOTS:
             QVERIFY(sent.isNull() || h.server.waitForRequests("PUT", "/api/v1/favorites", 1));
         }
         QCOMPARE(h.session->catalog()->ollamaUp(), !down);
-        QCOMPARE(QSettings("Dravlin", "Dravlin").value("DravlinEnabledCloud").toString(), stored);
+        QCOMPARE(
+            QSettings(Settings::fileName(), QSettings::IniFormat).value("DravlinEnabledCloud").toString(),
+            stored);
         QTEST(h.session->catalog()->selectedModel(), "kept");
         QCOMPARE(changed.size(), stored == enabled ? 0 : 1);
         QCOMPARE(names(h.session->catalog()->cloudModels()),

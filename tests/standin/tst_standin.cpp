@@ -275,8 +275,8 @@ private Q_SLOTS:
         m_account->completeSignIn(QUrl::fromEncoded(location));
         QVERIFY(signedIn.wait(kWaitMs));
         QCOMPARE(balance(), 1.0);
-        Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
-        const QString token = Keychain::get(QStringLiteral("api_token")).value();
+        Keychain::write(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
+        const QString token = Keychain::value(QStringLiteral("api_token")).value();
 
         struct Case
         {
@@ -297,16 +297,16 @@ private Q_SLOTS:
             if (c.withImage)
                 request.image = kImage;
             if (c.token)
-                Keychain::set(QStringLiteral("api_token"), QString::fromLatin1(c.token));
+                Keychain::write(QStringLiteral("api_token"), QString::fromLatin1(c.token));
             GenerationStream *stream = m_account->streamGeneration(request, this);
             QHash<QString, QString> member; // every event's texts, joined by member
-            connect(stream, &GenerationStream::event, stream, [&](const QJsonObject &event) {
+            connect(stream, &GenerationStream::eventReceived, stream, [&](const QJsonObject &event) {
                 for (auto it = event.begin(); it != event.end(); ++it)
                     member[it.key()] += it.value().toString();
             });
             const QString error =
                 ending<std::optional<QString>>(stream, &GenerationStream::finished).value_or(member["error"]);
-            Keychain::set(QStringLiteral("api_token"), token);
+            Keychain::write(QStringLiteral("api_token"), token);
             if (c.error) {
                 QVERIFY2(error.contains(QLatin1String(c.error)), qPrintable(error));
             } else {

@@ -79,7 +79,7 @@ struct WindowSession
         session = new DrawSession(&downloads);
         session->client()->setBase(server.url());
         if (signedIn)
-            Keychain::set(Keychain::apiTokenItem, QStringLiteral("tok-1"));
+            Keychain::write(Keychain::apiTokenItem, QStringLiteral("tok-1"));
         account = new DravlinAccount;
         session->setAccount(account);
         recordCanvas(session, &view);

@@ -29,6 +29,8 @@ inline void isolateTestEnvironment()
         qputenv("XDG_CONFIG_HOME", dir + "/.config");
         qputenv("XDG_CACHE_HOME", dir + "/.cache");
         qputenv("XDG_DATA_HOME", dir + "/.local/share");
+        // The Mac's defaults and Library folders ignore HOME: the app's own override reaches them.
+        qputenv("DRAVLIN_HOME", dir + "/dravlin");
     }
     QStandardPaths::setTestModeEnabled(true);
     // The tests compare English texts, whatever the machine's own language: the application

@@ -56,9 +56,9 @@ struct Window
             settings.setEmail(setup.email);
         useService(server.url());
         if (setup.signedIn)
-            Keychain::set(QStringLiteral("api_token"), QStringLiteral("tok-1"));
+            Keychain::write(QStringLiteral("api_token"), QStringLiteral("tok-1"));
         if (setup.hasKey)
-            Keychain::set(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
+            Keychain::write(Keychain::openRouterKeyItem, QStringLiteral("sk-or-1"));
         server.route("GET", "/api/tags", FakeResponse::json(200, R"({"models":)" + setup.installed + "}"));
         server.route("GET", "/api/v1/recommended_models", FakeResponse::json(200, setup.catalog));
         server.route("GET", "/api/v1/favorites", FakeResponse::json(200, R"({"cloud_ids":[]})"));

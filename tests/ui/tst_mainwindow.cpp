@@ -425,7 +425,7 @@ private Q_SLOTS:
         QVERIFY(h.item("save")->isEnabled());
         QVERIFY(press(findAccessible(h.window, "Save")));
         QTRY_VERIFY(!h.content->showKeySheet());
-        QCOMPARE(Keychain::get(Keychain::openRouterKeyItem),
+        QCOMPARE(Keychain::value(Keychain::openRouterKeyItem),
                  std::optional<QString>("sk-or-v1-0123456789abcdef"));
 
         QTRY_VERIFY(!h.window->findChild<QObject *>(QStringLiteral("keySheet")));
@@ -445,7 +445,7 @@ private Q_SLOTS:
         h.screenshot(QStringLiteral("key-sheet"));
         QVERIFY(press(findAccessible(h.window, "Remove")));
         QTRY_VERIFY(!h.content->showKeySheet());
-        QVERIFY(!Keychain::get(Keychain::openRouterKeyItem));
+        QVERIFY(!Keychain::value(Keychain::openRouterKeyItem));
     }
 
     // The window speaks the first of the user's languages that has a catalogue, plural forms and
