@@ -17,7 +17,7 @@ Window {
     height: 640
     minimumWidth: 360
     minimumHeight: 420
-    color: "#1c1c1f"
+    color: Theme.signInBG
 
     // Which site the page comes from, always in view: the only address bar this window has.
     Rectangle {
@@ -32,8 +32,8 @@ Window {
             verticalAlignment: Text.AlignVCenter
             horizontalAlignment: Text.AlignHCenter
             elide: Text.ElideMiddle
-            color: "#c8c8cc"
-            font.pixelSize: 13
+            color: Theme.signInText
+            font.pixelSize: Theme.body
             text: {
                 const address = view.url.toString()
                 if (address === "")
@@ -54,7 +54,7 @@ Window {
         anchors { left: parent.left; right: parent.right; top: header.bottom; bottom: parent.bottom }
         anchors { leftMargin: 6; rightMargin: 6; bottomMargin: 6 }
         profile: root.profile
-        backgroundColor: "white"
+        backgroundColor: Theme.text
 
         // The engine hands an address in a scheme it doesn't know (the callback's) to the desktop
         // rather than loading it, and asks navigationRequested first only as far as this policy
@@ -101,15 +101,15 @@ Window {
             id: loadingText
             textFormat: Text.PlainText
             anchors.centerIn: parent
-            color: "#c8c8cc"
-            font.pixelSize: 13
+            color: Theme.signInText
+            font.pixelSize: Theme.body
             text: qsTr("Loading the sign-in page…")
         }
         Rectangle {
             anchors { left: parent.left; top: parent.top }
             height: 2
             width: parent.width * Math.max(0.05, view.loadProgress / 100)
-            color: "#ff2d78"
+            color: Theme.signInAccent
         }
     }
 }

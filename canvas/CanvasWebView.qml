@@ -11,7 +11,7 @@ WebEngineView {
     readonly property url pageUrl: controller ? controller.pageUrl : ""
 
     url: pageUrl
-    backgroundColor: "white"
+    backgroundColor: Theme.text
 
     settings.javascriptCanOpenWindows: false
     settings.javascriptCanAccessClipboard: false
@@ -89,7 +89,7 @@ WebEngineView {
         objectName: "canvasFailed"
         anchors.fill: parent
         visible: view.controller !== null && view.controller.pageFailed
-        color: "#f4f4f6"
+        color: Theme.canvasPaper
         Accessible.role: Accessible.AlertMessage
         Accessible.name: failedText.text
 
@@ -101,16 +101,16 @@ WebEngineView {
                 textFormat: Text.PlainText
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: qsTr("The canvas could not start.")
-                color: "#3a3a40"
-                font.pixelSize: 15
+                color: Theme.canvasHint
+                font.pixelSize: Theme.headline
             }
             Text {
                 textFormat: Text.PlainText
                 objectName: "canvasRetry"
                 anchors.horizontalCenter: parent.horizontalCenter
                 text: qsTr("Try again")
-                color: "#d81b60"
-                font.pixelSize: 13
+                color: Theme.canvasError
+                font.pixelSize: Theme.body
                 font.underline: retryHover.hovered
                 HoverHandler {
                     id: retryHover

@@ -34,7 +34,7 @@ Rectangle {
 
     // Escape closes the panel, unless a question over it is open: that closes first.
     Shortcut {
-        sequences: [StandardKey.Cancel]
+        sequences: [StandardKey.Cancel] // qmllint disable
         enabled: !confirmAll.visible
         onActivated: sheet.hide()
     }
@@ -67,8 +67,8 @@ Rectangle {
                 textFormat: Text.PlainText
                 visible: !sheet.history.viewing
                 text: qsTr("History")
-                color: "white"
-                font.pixelSize: 20
+                color: Theme.text
+                font.pixelSize: Theme.title
                 font.weight: Font.Bold
                 Accessible.role: Accessible.Heading
                 Accessible.name: text
@@ -141,7 +141,7 @@ Rectangle {
             visible: !sheet.history.viewing && sheet.history.available
             Layout.fillWidth: true
             placeholderText: qsTr("Search prompts")
-            color: "white"
+            color: Theme.text
             font.pixelSize: Theme.body
             selectionColor: Theme.accent
             leftPadding: 10
@@ -206,7 +206,7 @@ Rectangle {
                         Layout.preferredWidth: 64
                         Layout.preferredHeight: 48
                         radius: 5
-                        color: "white"
+                        color: Theme.text
                         clip: true
                         Image {
                             anchors.fill: parent
@@ -225,7 +225,7 @@ Rectangle {
                             textFormat: Text.PlainText
                             Layout.fillWidth: true
                             text: row.prompt
-                            color: "white"
+                            color: Theme.text
                             font.pixelSize: Theme.body
                             elide: Text.ElideRight
                             maximumLineCount: 2
@@ -312,8 +312,8 @@ Rectangle {
                     textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: sheet.history.entry.prompt || ""
-                    color: "white"
-                    font.pixelSize: 13
+                    color: Theme.text
+                    font.pixelSize: Theme.body
                     wrapMode: Text.Wrap
                     leftPadding: 10
                     rightPadding: 10
@@ -339,7 +339,7 @@ Rectangle {
                         textFormat: Text.PlainText
                         text: sheet.history.entry.model || ""
                         color: Theme.modelName
-                        font.pixelSize: 11
+                        font.pixelSize: Theme.caption2
                         font.weight: Font.DemiBold
                         elide: Text.ElideRight
                         Layout.maximumWidth: detailColumn.width - 90
@@ -351,14 +351,14 @@ Rectangle {
                         visible: (sheet.history.entry.duration || "") !== ""
                         text: "· " + (sheet.history.entry.duration || "")
                         color: Theme.secondary
-                        font.pixelSize: 11
+                        font.pixelSize: Theme.caption2
                     }
                     Label {
                         textFormat: Text.PlainText
                         visible: sheet.history.entry.mode === "recreate"
                         text: "· " + qsTr("recreated")
                         color: Theme.secondary
-                        font.pixelSize: 11
+                        font.pixelSize: Theme.caption2
                     }
                 }
                 TextEdit {
@@ -370,9 +370,9 @@ Rectangle {
                     wrapMode: TextEdit.Wrap
                     color: Theme.white(0.82)
                     selectionColor: Theme.accent
-                    selectedTextColor: "white"
+                    selectedTextColor: Theme.text
                     font.family: Theme.fontFamily
-                    font.pixelSize: 13
+                    font.pixelSize: Theme.body
                     Accessible.role: Accessible.StaticText
                     Accessible.name: qsTr("Narration")
                 }
@@ -383,7 +383,7 @@ Rectangle {
                     text: sheet.history.entry.publishedText || ""
                     color: Theme.accent
                     font.family: Theme.monoFamily
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                     elide: Text.ElideMiddle
                     Layout.fillWidth: true
                     HoverHandler {
@@ -437,7 +437,7 @@ Rectangle {
         visible: sheet.history.undoText !== ""
         height: 38
         radius: 8
-        color: "#2e2c33"
+        color: Theme.controlBG
         border.width: 1
         border.color: Theme.white(0.12)
         RowLayout {
@@ -448,7 +448,7 @@ Rectangle {
             Label {
                 textFormat: Text.PlainText
                 text: sheet.history.undoText
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.caption
                 elide: Text.ElideRight
                 Layout.fillWidth: true
@@ -474,7 +474,7 @@ Rectangle {
         padding: 14
         background: Rectangle {
             radius: 10
-            color: "#232127"
+            color: Theme.popupBG
             border.width: 1
             border.color: Theme.white(0.12)
         }
@@ -483,7 +483,7 @@ Rectangle {
             Label {
                 textFormat: Text.PlainText
                 text: qsTr("Delete all kept drawings?")
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.body
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading

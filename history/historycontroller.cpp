@@ -169,27 +169,28 @@ void HistoryController::removeAll()
         m_store->removeAll();
 }
 
-QVariantMap HistoryController::entryForView() const
+QVariant HistoryController::entryForView() const
 {
     if (!m_viewing)
         return {};
     const HistoryEntry &e = *m_viewing;
-    return {{QStringLiteral("id"), e.id},
-            {QStringLiteral("prompt"), e.prompt},
-            {QStringLiteral("mode"), e.mode},
-            {QStringLiteral("model"), e.model},
-            {QStringLiteral("narration"), VisibleNarration::of(e.narration)},
-            {QStringLiteral("svg"), e.svg},
-            {QStringLiteral("duration"),
-             e.durationMs > 0 ? DrawSession::formatDuration(double(e.durationMs) / 1000.0) : QString()},
-            {QStringLiteral("publishedURL"), e.publishedURL},
-            // As the transcript words a fresh drawing's link.
-            {QStringLiteral("publishedText"),
-             e.publishedURL.isEmpty()
-                 ? QString()
-                 : tr("published → %1")
-                       .arg((e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
-                                                             : e.publishedURL.host()) +
-                            e.publishedURL.path())},
-            {QStringLiteral("date"), e.createdAt.toLocalTime()}};
+    return QVariantMap{
+        {QStringLiteral("id"), e.id},
+        {QStringLiteral("prompt"), e.prompt},
+        {QStringLiteral("mode"), e.mode},
+        {QStringLiteral("model"), e.model},
+        {QStringLiteral("narration"), VisibleNarration::of(e.narration)},
+        {QStringLiteral("svg"), e.svg},
+        {QStringLiteral("duration"),
+         e.durationMs > 0 ? DrawSession::formatDuration(double(e.durationMs) / 1000.0) : QString()},
+        {QStringLiteral("publishedURL"), e.publishedURL},
+        // As the transcript words a fresh drawing's link.
+        {QStringLiteral("publishedText"),
+         e.publishedURL.isEmpty()
+             ? QString()
+             : tr("published → %1")
+                   .arg((e.publishedURL.host().isEmpty() ? ContentController::serviceHost()
+                                                         : e.publishedURL.host()) +
+                        e.publishedURL.path())},
+        {QStringLiteral("date"), e.createdAt.toLocalTime()}};
 }

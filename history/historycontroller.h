@@ -26,7 +26,8 @@ class HistoryController : public QObject
     Q_PROPERTY(bool viewing READ viewing NOTIFY viewingChanged)
     // The entry on show: id, prompt, mode, model, narration (the part before the drawing), svg,
     // duration, publishedURL and its link text (publishedText), date.
-    Q_PROPERTY(QVariantMap entry READ entryForView NOTIFY viewingChanged)
+    // A map to the view (QVariant, so its fields are read by name, not checked against a type).
+    Q_PROPERTY(QVariant entry READ entryForView NOTIFY viewingChanged)
     // After a deletion, for a few seconds: what was deleted ("Deleted “a fox”."), with undo.
     Q_PROPERTY(QString undoText READ undoText NOTIFY undoChanged)
 
@@ -73,7 +74,7 @@ private:
     void runStarted();
     void runEnded();
     void save(HistoryEntry entry);
-    QVariantMap entryForView() const;
+    QVariant entryForView() const;
 
     QPointer<DrawSession> m_session;
     QPointer<HistoryStore> m_store;

@@ -29,7 +29,7 @@ packages=(
     qml6-module-qtquick qml6-module-qtquick-window qml6-module-qtquick-controls
     qml6-module-qtquick-templates qml6-module-qtquick-layouts qml6-module-qtquick-dialogs
     qml6-module-qt-labs-folderlistmodel qml6-module-qt-labs-platform qml6-module-qtqml-workerscript
-    qml6-module-qtwebengine
+    qml6-module-qtwebengine qml6-module-qtqml qml6-module-qtqml-models
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6 libqt6sql6-sqlite
     qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core

@@ -16,7 +16,7 @@ Window {
     title: "Dravlin"
     flags: Qt.Dialog
     modality: Qt.ApplicationModal
-    color: "#232127"
+    color: Theme.popupBG
     width: 400
     height: body.implicitHeight + 40
     minimumWidth: width
@@ -71,7 +71,7 @@ Window {
             Label {
                 textFormat: Text.PlainText
                 text: alert.message
-                color: "white"
+                color: Theme.text
                 font.family: Theme.fontFamily
                 font.pixelSize: Theme.headline - 1
                 font.weight: Font.Bold

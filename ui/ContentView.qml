@@ -115,7 +115,7 @@ Item {
         Rectangle {
             Layout.preferredWidth: 1
             Layout.fillHeight: true
-            color: "black"
+            color: Theme.canvasBackdrop
         }
 
         // The web engine takes longer to start than all the rest of the window, so the canvas's
@@ -136,7 +136,7 @@ Item {
             Rectangle {
                 anchors.fill: parent
                 visible: !canvasHost.item
-                color: "white"
+                color: Theme.text
             }
         }
     }
@@ -154,7 +154,7 @@ Item {
         sequence: root.content.historyKeys
         onActivated: {
             if (historySheet.item)
-                historySheet.item.hide()
+                historySheet.item.hide() // qmllint disable
             else
                 historySheet.active = true
         }
@@ -165,7 +165,7 @@ Item {
     readonly property bool overlayOpen: root.getModelsSheet !== null || root.keySheet !== null
                                         || historySheet.active
     Shortcut {
-        sequences: [StandardKey.Cancel]
+        sequences: [StandardKey.Cancel] // qmllint disable
         enabled: root.session.running && !root.overlayOpen
         onActivated: root.session.stop()
     }
@@ -189,15 +189,15 @@ Item {
                 if (!root.overlayOpen)
                     controls.focusStop()
             } else {
-                Qt.callLater(root.focusPrompt)
+                Qt.callLater(root.focusPrompt) // qmllint disable
             }
         }
     }
     Connections {
         target: root.content
-        function onCanDrawChanged() { Qt.callLater(root.focusPrompt) }
+        function onCanDrawChanged() { Qt.callLater(root.focusPrompt) } // qmllint disable
     }
-    onOverlayOpenChanged: if (!overlayOpen) Qt.callLater(root.focusPrompt)
+    onOverlayOpenChanged: if (!overlayOpen) Qt.callLater(root.focusPrompt) // qmllint disable
 
     // Each sheet is made afresh whenever it opens and destroyed once it has closed; setting the
     // flag back closes it too.
@@ -281,7 +281,7 @@ Item {
             if (root.syncsBeforeCanvas <= 0)
                 return
             if (--root.syncsBeforeCanvas === 0)
-                Qt.callLater(root.makeCanvas)
+                Qt.callLater(root.makeCanvas) // qmllint disable
             else
                 root.Window.window.update()
         }
@@ -299,7 +299,7 @@ Item {
     Loader {
         id: warmUp
         property bool done: false
-        active: !done && canvasHost.item !== null && canvasHost.item.loadProgress === 100
+        active: !done && canvasHost.item !== null && canvasHost.item.loadProgress === 100 // qmllint disable
         sourceComponent: WarmUp {}
     }
     Connections {
@@ -310,6 +310,6 @@ Item {
 
     Component.onCompleted: {
         content.appear()
-        Qt.callLater(root.focusPrompt)
+        Qt.callLater(root.focusPrompt) // qmllint disable
     }
 }

@@ -10,7 +10,7 @@ Button {
     property color tint: Theme.accent
     // A bordered button may take its tint for its text and a faint fill of it.
     property bool tinted: false
-    property color textColor: kind === "plain" ? Theme.white(0.5) : tinted ? tint : "white"
+    property color textColor: kind === "plain" ? Theme.white(0.5) : tinted ? tint : Theme.text
     property bool small: true
 
     font.family: Theme.fontFamily

@@ -87,7 +87,7 @@ ColumnLayout {
             text: qsTr("What should it draw?")
             color: Theme.white(0.55)
             font.family: Theme.fontFamily
-            font.pixelSize: 13
+            font.pixelSize: Theme.body
         }
         TextField {
             id: field
@@ -100,11 +100,11 @@ ColumnLayout {
             topPadding: 7
             bottomPadding: 7
             background: null
-            color: "white"
+            color: Theme.text
             font.family: Theme.fontFamily
-            font.pixelSize: 13
+            font.pixelSize: Theme.body
             selectionColor: Theme.accent
-            selectedTextColor: "white"
+            selectedTextColor: Theme.text
             cursorDelegate: Rectangle {
                 width: 1.5
                 color: Theme.accent
@@ -268,7 +268,7 @@ ColumnLayout {
         active: false
         function open() {
             active = true
-            item.open()
+            item.open() // qmllint disable
             // Qt's own dialog, where the desktop has none, takes the window's colours.
             DialogLook.fitWhenShown(controls)
         }
@@ -292,7 +292,7 @@ ColumnLayout {
             kind: "prominent"
             small: false
             text: qsTr("Draw")
-            font.pixelSize: 13
+            font.pixelSize: Theme.body
             font.weight: Font.DemiBold
             enabled: Formats.drawEnabled(controls.prompt, controls.session.catalog.selectedModel)
             onClicked: controls.session.start(controls.prompt)
@@ -309,7 +309,7 @@ ColumnLayout {
                 ToolTip.visible: hovered
                 ToolTip.delay: 500
                 ToolTip.text: qsTr("Stop (Esc)")
-                font.pixelSize: 13
+                font.pixelSize: Theme.body
                 onClicked: controls.session.stop()
             }
             Spinner {

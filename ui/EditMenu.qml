@@ -8,7 +8,8 @@ import Dravlin
 Menu {
     id: menu
 
-    required property Item target
+    // A TextInput or a TextEdit: they share these members, not a type.
+    required property var target
     readonly property bool editable: !target.readOnly
     readonly property bool secret: target.echoMode !== undefined && target.echoMode !== TextInput.Normal
     readonly property bool selection: target.selectedText !== ""
@@ -16,11 +17,11 @@ Menu {
     width: 170
     padding: 5
     font.family: Theme.fontFamily
-    font.pixelSize: 13
+    font.pixelSize: Theme.body
     background: Rectangle {
         implicitWidth: 170
         radius: 8
-        color: "#232127"
+        color: Theme.popupBG
         border.width: 1
         border.color: Theme.white(0.12)
     }
@@ -35,7 +36,7 @@ Menu {
             textFormat: Text.PlainText
             text: item.text
             font: item.font
-            color: item.enabled ? "white" : Theme.white(0.35)
+            color: item.enabled ? Theme.text : Theme.white(0.35)
             leftPadding: 4
             verticalAlignment: Text.AlignVCenter
         }

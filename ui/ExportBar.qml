@@ -27,7 +27,7 @@ ColumnLayout {
 
     // The platform's shortcuts, for whichever bar is on screen.
     Shortcut {
-        sequence: StandardKey.Save
+        sequence: StandardKey.Save // qmllint disable
         enabled: bar.visible
         onActivated: bar.saveSvg()
     }
@@ -102,7 +102,7 @@ ColumnLayout {
         focus: true
         background: Rectangle {
             radius: 8
-            color: "#232127"
+            color: Theme.popupBG
             border.width: 1
             border.color: Theme.white(0.12)
         }
@@ -111,7 +111,7 @@ ColumnLayout {
             Label {
                 textFormat: Text.PlainText
                 text: qsTr("Export PNG")
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.body
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading

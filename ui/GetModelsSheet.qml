@@ -25,7 +25,7 @@ Sheet {
             Label {
                 textFormat: Text.PlainText
                 text: sheet.title
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.headline
                 font.weight: Font.DemiBold
                 Accessible.role: Accessible.Heading
@@ -100,7 +100,7 @@ Sheet {
                             textFormat: Text.PlainText
                             text: qsTr("INSTALLED")
                             color: Theme.tertiary
-                            font.pixelSize: 10
+                            font.pixelSize: Theme.caption3
                             font.weight: Font.Bold
                             font.letterSpacing: 1
                             Accessible.role: Accessible.Heading
@@ -134,14 +134,14 @@ Sheet {
                             SymbolIcon {
                                 symbol: "checkmark.circle.fill"
                                 size: 11
-                                color: Qt.rgba(0.2, 0.84, 0.29, 0.7)
+                                color: Theme.installedMark
                             }
                             Label {
                                 textFormat: Text.PlainText
                                 text: installedRow.name
-                                color: "white"
+                                color: Theme.text
                                 font.family: Theme.monoFamily
-                                font.pixelSize: 12
+                                font.pixelSize: Theme.caption
                                 elide: Text.ElideRight
                                 Layout.maximumWidth: 220
                             }
@@ -149,7 +149,7 @@ Sheet {
                                 textFormat: Text.PlainText
                                 visible: !installedRow.tools
                                 text: qsTr("no tools")
-                                color: Qt.rgba(1, 0.62, 0.04, 0.8)
+                                color: Theme.warningText
                                 font.pixelSize: Theme.caption2
                             }
                             Label {
@@ -212,7 +212,7 @@ Sheet {
                 text: sheet.state.search
                 onTextEdited: sheet.state.search = text
                 placeholderText: sheet.state.searchPlaceholder
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.body
                 leftPadding: 8
                 Layout.fillWidth: true
@@ -277,8 +277,8 @@ Sheet {
                             Label {
                                 textFormat: Text.PlainText
                                 text: cloudRow.name
-                                color: "white"
-                                font.pixelSize: 12
+                                color: Theme.text
+                                font.pixelSize: Theme.caption
                                 font.weight: Font.DemiBold
                                 elide: Text.ElideRight
                                 Layout.maximumWidth: 300
@@ -294,7 +294,7 @@ Sheet {
                             text: cloudRow.modelId
                             color: Theme.tertiary
                             font.family: Theme.monoFamily
-                            font.pixelSize: 10
+                            font.pixelSize: Theme.caption3
                             elide: Text.ElideRight
                             Layout.fillWidth: true
                         }
@@ -337,7 +337,7 @@ Sheet {
             Accessible.role: Accessible.AlertMessage
             Accessible.name: sheet.state.removalTitle
             radius: 10
-            color: "#2a282e"
+            color: Theme.alternateBG
             border.width: 1
             border.color: Theme.white(0.14)
         }
@@ -346,7 +346,7 @@ Sheet {
             Label {
                 textFormat: Text.PlainText
                 text: sheet.state.removalTitle
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.body
                 font.weight: Font.DemiBold
                 wrapMode: Text.Wrap

@@ -9,7 +9,8 @@ import Dravlin
 Platform.MenuBar {
     id: bar
 
-    readonly property Item text: {
+    // A TextInput or a TextEdit: they share these members, not a type.
+    readonly property var text: {
         const item = bar.window ? bar.window.activeFocusItem : null
         return item && item.selectAll !== undefined ? item : null
     }
@@ -35,12 +36,12 @@ Platform.MenuBar {
         title: qsTr("File")
         Platform.MenuItem {
             text: qsTr("New Window")
-            shortcut: StandardKey.New
+            shortcut: StandardKey.New // qmllint disable
             onTriggered: DravlinApp.openWindow()
         }
         Platform.MenuItem {
             text: qsTr("Close Window")
-            shortcut: StandardKey.Close
+            shortcut: StandardKey.Close // qmllint disable
             onTriggered: bar.window.close()
         }
     }
@@ -48,38 +49,38 @@ Platform.MenuBar {
         title: qsTr("Edit")
         Platform.MenuItem {
             text: qsTr("Undo")
-            shortcut: StandardKey.Undo
+            shortcut: StandardKey.Undo // qmllint disable
             enabled: bar.editable && bar.text.canUndo === true
             onTriggered: bar.text.undo()
         }
         Platform.MenuItem {
             text: qsTr("Redo")
-            shortcut: StandardKey.Redo
+            shortcut: StandardKey.Redo // qmllint disable
             enabled: bar.editable && bar.text.canRedo === true
             onTriggered: bar.text.redo()
         }
         Platform.MenuSeparator {}
         Platform.MenuItem {
             text: qsTr("Cut")
-            shortcut: StandardKey.Cut
+            shortcut: StandardKey.Cut // qmllint disable
             enabled: bar.editable && bar.selection && !bar.secret
             onTriggered: bar.text.cut()
         }
         Platform.MenuItem {
             text: qsTr("Copy")
-            shortcut: StandardKey.Copy
+            shortcut: StandardKey.Copy // qmllint disable
             enabled: bar.selection && !bar.secret
             onTriggered: bar.text.copy()
         }
         Platform.MenuItem {
             text: qsTr("Paste")
-            shortcut: StandardKey.Paste
+            shortcut: StandardKey.Paste // qmllint disable
             enabled: bar.editable && bar.text.canPaste === true
             onTriggered: bar.text.paste()
         }
         Platform.MenuItem {
             text: qsTr("Select All")
-            shortcut: StandardKey.SelectAll
+            shortcut: StandardKey.SelectAll // qmllint disable
             enabled: bar.text !== null
             onTriggered: bar.text.selectAll()
         }

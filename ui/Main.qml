@@ -14,23 +14,23 @@ ApplicationWindow {
     font.family: Theme.fontFamily
 
     // Always dark, whatever the desktop's own setting.
-    palette.window: "#232127"
-    palette.windowText: "white"
-    palette.base: "#232127"
-    palette.alternateBase: "#2a282e"
-    palette.text: "white"
-    palette.button: "#2e2c33"
-    palette.buttonText: "white"
+    palette.window: Theme.popupBG
+    palette.windowText: Theme.text
+    palette.base: Theme.popupBG
+    palette.alternateBase: Theme.alternateBG
+    palette.text: Theme.text
+    palette.button: Theme.controlBG
+    palette.buttonText: Theme.text
     palette.highlight: Theme.accent
-    palette.highlightedText: "white"
-    palette.light: "#3a3840"
-    palette.midlight: "#34323a"
-    palette.mid: "#2a282e"
-    palette.dark: "#1a191d"
-    palette.shadow: "black"
-    palette.toolTipBase: "#2e2c33"
-    palette.toolTipText: "white"
-    palette.placeholderText: Qt.rgba(1, 1, 1, 0.55)
+    palette.highlightedText: Theme.text
+    palette.light: Theme.paletteLight
+    palette.midlight: Theme.paletteMidlight
+    palette.mid: Theme.alternateBG
+    palette.dark: Theme.paletteDark
+    palette.shadow: Theme.shadow
+    palette.toolTipBase: Theme.controlBG
+    palette.toolTipText: Theme.text
+    palette.placeholderText: Theme.secondary
 
     // The window's state and rules, made by the application with the window.
     required property ContentController content
@@ -59,14 +59,14 @@ ApplicationWindow {
 
     // Quitting asks first while a download runs.
     Shortcut {
-        sequences: [StandardKey.Quit]
+        sequences: [StandardKey.Quit] // qmllint disable
         context: Qt.ApplicationShortcut
         onActivated: DravlinApp.quit()
     }
 
     // Another window with a drawing, a model choice and an account of its own.
     Shortcut {
-        sequences: [StandardKey.New]
+        sequences: [StandardKey.New] // qmllint disable
         context: Qt.WindowShortcut
         onActivated: DravlinApp.openWindow()
     }

@@ -21,9 +21,9 @@ AbstractButton {
         Text {
             textFormat: Text.PlainText
             text: picker.session.catalog.selectedModel ? picker.session.catalog.selectedModelLabel : qsTr("Choose a model")
-            color: picker.session.catalog.selectedModel ? "white" : Theme.secondary
+            color: picker.session.catalog.selectedModel ? Theme.text : Theme.secondary
             font.family: Theme.fontFamily
-            font.pixelSize: 13
+            font.pixelSize: Theme.body
             elide: Text.ElideRight
             Layout.fillWidth: true
         }
@@ -64,7 +64,7 @@ AbstractButton {
         modal: false
         focus: true
         background: Rectangle {
-            color: "#232127"
+            color: Theme.popupBG
             radius: 8
             border.width: 1
             border.color: Theme.white(0.12)
@@ -132,7 +132,7 @@ AbstractButton {
                     Text {
                         textFormat: Text.PlainText
                         text: row.label
-                        color: row.section ? Theme.secondary : "white"
+                        color: row.section ? Theme.secondary : Theme.text
                         font.family: Theme.fontFamily
                         font.pixelSize: row.section ? Theme.caption2 : 13
                         font.weight: row.section ? Font.DemiBold : Font.Normal
@@ -144,7 +144,7 @@ AbstractButton {
                         visible: row.chosen
                         text: "✓"
                         color: Theme.accent
-                        font.pixelSize: 13
+                        font.pixelSize: Theme.body
                     }
                 }
                 background: Rectangle {

@@ -14,7 +14,7 @@ ColumnLayout {
     Label {
         textFormat: Text.PlainText
         text: qsTr("Two ways to draw")
-        color: "white"
+        color: Theme.text
         font.pixelSize: Theme.headline
         font.weight: Font.DemiBold
         topPadding: 8
@@ -32,13 +32,13 @@ ColumnLayout {
                 textFormat: Text.PlainText
                 text: "☁️"
                 font.family: Theme.emojiFamily
-                font.pixelSize: 15
+                font.pixelSize: Theme.headline
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {
                 textFormat: Text.PlainText
                 text: qsTr("Cloud models")
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.subheadline + 1
                 font.weight: Font.DemiBold
                 anchors.verticalCenter: parent.verticalCenter
@@ -84,13 +84,13 @@ ColumnLayout {
                 textFormat: Text.PlainText
                 text: "🖥️"
                 font.family: Theme.emojiFamily
-                font.pixelSize: 15
+                font.pixelSize: Theme.headline
                 anchors.verticalCenter: parent.verticalCenter
             }
             Label {
                 textFormat: Text.PlainText
                 text: qsTr("Local models")
-                color: "white"
+                color: Theme.text
                 font.pixelSize: Theme.subheadline + 1
                 font.weight: Font.DemiBold
                 anchors.verticalCenter: parent.verticalCenter

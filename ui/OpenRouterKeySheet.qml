@@ -20,7 +20,7 @@ Sheet {
         Label {
             textFormat: Text.PlainText
             text: sheet.title
-            color: "white"
+            color: Theme.text
             font.pixelSize: Theme.headline
             font.weight: Font.DemiBold
             Accessible.role: Accessible.Heading
@@ -53,7 +53,7 @@ Sheet {
             echoMode: TextInput.Password
             passwordCharacter: "•"
             placeholderText: "sk-or-…"
-            color: "white"
+            color: Theme.text
             font.pixelSize: Theme.body
             leftPadding: 8
             focus: true

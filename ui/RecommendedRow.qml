@@ -35,8 +35,8 @@ RowLayout {
             Label {
                 textFormat: Text.PlainText
                 text: recommended.title
-                color: "white"
-                font.pixelSize: 12
+                color: Theme.text
+                font.pixelSize: Theme.caption
                 font.weight: Font.DemiBold
                 elide: Text.ElideRight
                 Layout.maximumWidth: 220
@@ -65,7 +65,7 @@ RowLayout {
             text: recommended.name
             color: Theme.tertiary
             font.family: Theme.monoFamily
-            font.pixelSize: 10
+            font.pixelSize: Theme.caption3
             elide: Text.ElideRight
             Layout.fillWidth: true
         }

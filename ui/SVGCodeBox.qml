@@ -47,14 +47,14 @@ Rectangle {
                     textFormat: Text.PlainText
                     text: qsTr("SVG code")
                     font.family: Theme.fontFamily
-                    font.pixelSize: 12
+                    font.pixelSize: Theme.caption
                     color: Theme.accent
                 }
                 Text {
                     textFormat: Text.PlainText
                     text: "· " + Formats.sizeLabel(box.svg)
                     font.family: Theme.fontFamily
-                    font.pixelSize: 12
+                    font.pixelSize: Theme.caption
                     color: Theme.secondary
                 }
             }
@@ -90,10 +90,10 @@ Rectangle {
                     selectByMouse: true
                     wrapMode: TextEdit.WrapAtWordBoundaryOrAnywhere
                     font.family: Theme.monoFamily
-                    font.pixelSize: 10
+                    font.pixelSize: Theme.caption3
                     color: Theme.white(0.7)
                     selectionColor: Theme.accent
-                    selectedTextColor: "white"
+                    selectedTextColor: Theme.text
                     Accessible.role: Accessible.EditableText
                     Accessible.name: qsTr("SVG source")
                     TapHandler {

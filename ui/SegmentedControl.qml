@@ -37,9 +37,9 @@ Rectangle {
                 contentItem: Text {
                     textFormat: Text.PlainText
                     text: segment.modelData.text
-                    color: segment.selected ? "white" : Theme.white(0.7)
+                    color: segment.selected ? Theme.text : Theme.white(0.7)
                     font.family: Theme.fontFamily
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                     font.weight: segment.selected ? Font.DemiBold : Font.Normal
                     verticalAlignment: Text.AlignVCenter
                 }

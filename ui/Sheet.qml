@@ -19,13 +19,13 @@ Popup {
     font.family: Theme.fontFamily
 
     Overlay.modal: Rectangle {
-        color: Qt.rgba(0, 0, 0, 0.45)
+        color: Theme.sheetScrim
     }
     background: Rectangle {
         Accessible.role: Accessible.Dialog
         Accessible.name: sheet.title
         radius: 12
-        color: "#232127"
+        color: Theme.popupBG
         border.width: 1
         border.color: Theme.white(0.12)
     }

@@ -15,7 +15,7 @@ Item {
     readonly property real dotSize: Math.max(2, Math.round(spinner.size / 4.5))
     // Which dot is brightest; only ever an integer, so the dots change a few times a second
     // rather than on every frame.
-    property int step: 0
+    property int step
 
     implicitWidth: size
     implicitHeight: size

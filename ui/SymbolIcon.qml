@@ -12,6 +12,6 @@ IconImage {
     sourceSize.height: size
     width: size
     height: size
-    color: "white"
+    color: Theme.text
     Accessible.ignored: true
 }

@@ -102,7 +102,7 @@ Item {
                     textFormat: Text.PlainText
                     text: transcript.content.promptHeader
                     color: Theme.secondary
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                     font.weight: Font.DemiBold
                 }
                 Label {
@@ -110,8 +110,8 @@ Item {
                     textFormat: Text.PlainText
                     Layout.fillWidth: true
                     text: transcript.session.activePrompt
-                    color: "white"
-                    font.pixelSize: 13
+                    color: Theme.text
+                    font.pixelSize: Theme.body
                     wrapMode: Text.Wrap
                     leftPadding: 10
                     rightPadding: 10
@@ -152,7 +152,7 @@ Item {
                     objectName: "runModel"
                     text: transcript.session.runModelLabel
                     color: Theme.modelName
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                     font.weight: Font.DemiBold
                     elide: Text.ElideRight
                     Layout.maximumWidth: column.width - 80
@@ -163,7 +163,7 @@ Item {
                     visible: transcript.session.durationText !== ""
                     text: "· " + transcript.session.durationText
                     color: Theme.secondary
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                 }
                 Spinner {
                     visible: transcript.session.durationText === "" && transcript.session.running
@@ -174,7 +174,7 @@ Item {
                     visible: transcript.session.loadingModel
                     text: qsTr("Loading the model…")
                     color: Theme.secondary
-                    font.pixelSize: 11
+                    font.pixelSize: Theme.caption2
                 }
             }
 
@@ -198,9 +198,9 @@ Item {
                     wrapMode: TextEdit.Wrap
                     color: Theme.white(0.5)
                     selectionColor: Theme.accent
-                    selectedTextColor: "white"
+                    selectedTextColor: Theme.text
                     font.family: Theme.fontFamily
-                    font.pixelSize: 12
+                    font.pixelSize: Theme.caption
                     font.italic: true
                     Accessible.role: Accessible.StaticText
                     Accessible.name: qsTr("Thinking")
@@ -217,7 +217,7 @@ Item {
                         id: thinkingNarration
                         thinking: true
                         session: transcript.session
-                        target: thinkingText.textDocument
+                        target: thinkingText.textDocument // qmllint disable
                     }
                 }
             }
@@ -233,9 +233,9 @@ Item {
                 wrapMode: TextEdit.Wrap
                 color: Theme.white(0.82)
                 selectionColor: Theme.accent
-                selectedTextColor: "white"
+                selectedTextColor: Theme.text
                 font.family: Theme.fontFamily
-                font.pixelSize: 13
+                font.pixelSize: Theme.body
                 Accessible.role: Accessible.StaticText
                 Accessible.name: qsTr("Narration")
                 TapHandler {
@@ -250,7 +250,7 @@ Item {
                 VisibleNarration {
                     id: narration
                     session: transcript.session
-                    target: narrationText.textDocument
+                    target: narrationText.textDocument // qmllint disable
                 }
             }
 
@@ -288,7 +288,7 @@ Item {
                     objectName: "done"
                     text: qsTr("Done in %1").arg(transcript.session.durationText)
                     color: Theme.green
-                    font.pixelSize: 12
+                    font.pixelSize: Theme.caption
                     font.weight: Font.DemiBold
                 }
             }
@@ -300,7 +300,7 @@ Item {
                 text: transcript.content.publishedLinkText
                 color: Theme.accent
                 font.family: Theme.monoFamily
-                font.pixelSize: 11
+                font.pixelSize: Theme.caption2
                 font.underline: linkHover.hovered
                 elide: Text.ElideMiddle
                 Layout.fillWidth: true
@@ -322,7 +322,7 @@ Item {
                 text: transcript.session.statusNote
                 color: Theme.red
                 font.family: Theme.monoFamily
-                font.pixelSize: 11
+                font.pixelSize: Theme.caption2
                 wrapMode: Text.Wrap
                 Layout.fillWidth: true
             }

@@ -21,11 +21,11 @@ Item {
     }
 
     Column {
-        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: 13 }
-        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: 12; font.italic: true }
-        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: 11; font.weight: Font.DemiBold }
+        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: Theme.body }
+        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: Theme.caption; font.italic: true }
+        Text { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: Theme.caption2; font.weight: Font.DemiBold }
         Text { text: "0123456789:"; font.family: "DejaVu Sans"; font.pixelSize: Theme.caption2 }
-        TextEdit { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: 13; readOnly: true }
+        TextEdit { text: warmUp.sample; font.family: Theme.fontFamily; font.pixelSize: Theme.body; readOnly: true }
         Spinner { size: 13 }
     }
 }

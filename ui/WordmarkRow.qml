@@ -31,9 +31,9 @@ RowLayout {
     Label {
         textFormat: Text.PlainText
         text: "DRAVLIN"
-        color: "white"
+        color: Theme.text
         font.family: Theme.fontFamily
-        font.pixelSize: 24
+        font.pixelSize: Theme.wordmark
         font.weight: Font.Black
         font.letterSpacing: 1.5
         Accessible.role: Accessible.Heading
@@ -81,11 +81,11 @@ RowLayout {
         width: 230
         padding: 5
         font.family: Theme.fontFamily
-        font.pixelSize: 13
+        font.pixelSize: Theme.body
         background: Rectangle {
             implicitWidth: 230
             radius: 8
-            color: "#232127"
+            color: Theme.popupBG
             border.width: 1
             border.color: Theme.white(0.12)
         }
@@ -139,7 +139,7 @@ RowLayout {
                         anchors.verticalCenter: parent.verticalCenter
                         text: item.text
                         font: item.font
-                        color: "white"
+                        color: Theme.text
                         leftPadding: 4
                     }
                     // The item's key, as the platform writes it.
@@ -151,8 +151,8 @@ RowLayout {
                         anchors.verticalCenter: parent.verticalCenter
                         text: item.checked ? "✓" : item.shortcut
                         font.family: item.font.family
-                        font.pixelSize: 11
-                        color: item.highlighted || item.checked ? "white" : Theme.white(0.45)
+                        font.pixelSize: Theme.caption2
+                        color: item.highlighted || item.checked ? Theme.text : Theme.white(0.45)
                     }
                 }
                 Accessible.role: divider ? Accessible.Separator : Accessible.MenuItem
