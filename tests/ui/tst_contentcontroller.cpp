@@ -6,6 +6,7 @@
 #include "ui/contentcontroller.h"
 #include "ui/formats.h"
 #include "ui/modelssheetcontroller.h"
+#include "ui/rowsmodel.h"
 #include "ui/visiblenarration.h"
 
 #include <QFile>
@@ -393,6 +394,61 @@ private Q_SLOTS:
                 QCOMPARE(thinking.text(), narration.trimmed());
             }
         }
+    }
+
+    // A list told its new rows says only what moved: a row changed in place is one dataChanged, rows
+    // that came or went are inserted or removed around those that stayed. Rows are "key=value",
+    // what the view hears is "+at-last" (inserted), "-at-last" (removed), "~at" (changed).
+    void aListTellsOnlyWhatMoved_data()
+    {
+        columns<QString, QString, QString>("before", "after", "heard");
+        QTest::newRow("a progress tick") << "a=0 b=0 c=0"
+                                         << "a=0 b=0.4 c=0"
+                                         << "~1";
+        QTest::newRow("nothing changed") << "a=0 b=0"
+                                         << "a=0 b=0"
+                                         << "";
+        QTest::newRow("one ends") << "a=0 b=0 c=0"
+                                  << "a=0 c=0"
+                                  << "-1-1";
+        QTest::newRow("one starts") << "a=0 c=0"
+                                    << "a=0 b=1 c=0"
+                                    << "+1-1";
+        QTest::newRow("from none") << ""
+                                   << "a=0 b=0"
+                                   << "+0-1";
+        QTest::newRow("to none") << "a=0 b=0"
+                                 << ""
+                                 << "-0-1";
+        QTest::newRow("replaced between, one changed") << "a=0 b=0 c=0 d=0"
+                                                       << "a=1 x=0 d=0"
+                                                       << "-1-2 +1-1 ~0";
+    }
+    void aListTellsOnlyWhatMoved()
+    {
+        const auto rowsOf = [](const QString &text) {
+            QList<QVariantList> rows;
+            for (const QString &row : text.split(' ', Qt::SkipEmptyParts))
+                rows.append({row.section('=', 0, 0), row.section('=', 1)});
+            return rows;
+        };
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        RowsModel model({"key", "value"}, nullptr);
+        model.setRows(rowsOf(before));
+        QStringList heard;
+        connect(&model, &RowsModel::rowsInserted, this, [&](const QModelIndex &, int first, int last) {
+            heard << QString("+%1-%2").arg(first).arg(last);
+        });
+        connect(&model, &RowsModel::rowsRemoved, this, [&](const QModelIndex &, int first, int last) {
+            heard << QString("-%1-%2").arg(first).arg(last);
+        });
+        connect(&model, &RowsModel::dataChanged, this, [&](const QModelIndex &from, const QModelIndex &to) {
+            heard << (from == to ? QString("~%1").arg(from.row()) : QStringLiteral("~many"));
+        });
+        model.setRows(rowsOf(after));
+        QTEST(heard.join(' '), "heard");
+        QCOMPARE(model.rows(), rowsOf(after));
     }
 
     // The get-models sheet: recommended models by update date (undated last, ties in catalog
