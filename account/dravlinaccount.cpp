@@ -3,6 +3,7 @@
 #include "account/keychain.h"
 #include "account/serviceclient.h"
 #include "account/webauthsession.h"
+#include "base/logging.h"
 #include "base/settings.h"
 
 #include <QCryptographicHash>
@@ -61,6 +62,8 @@ void DravlinAccount::setAuthError(const std::optional<QString> &error)
     if (m_authError == error)
         return;
     m_authError = error;
+    if (error)
+        qCWarning(lcAccount).noquote() << *error;
     Q_EMIT authErrorChanged();
 }
 

@@ -10,6 +10,10 @@
 
 #include <qt6keychain/keychain.h>
 
+#ifndef Q_OS_MACOS
+#include <libsecret/secret.h>
+#endif
+
 void InMemorySecretStore::read(const QString &item, ReadDone done)
 {
     // Looked up when it answers, as a real store's queue would.
@@ -52,6 +56,54 @@ bool storeReachable()
 #endif
 }
 
+#ifndef Q_OS_MACOS
+// Earlier versions filed their items with libsecret directly, under a schema of their own that
+// QtKeychain does not look in. Such an item is read once, moved into the store QtKeychain reads,
+// and cleared, so an update keeps the user signed in and their key saved.
+const SecretSchema *legacySchema()
+{
+    static const SecretSchema schema = [] {
+        SecretSchema s{};
+        s.name = Keychain::service.data();
+        s.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+        s.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        s.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+        return s;
+    }();
+    return &schema;
+}
+
+std::optional<QByteArray> legacyItem(const QString &item)
+{
+    const QByteArray service(Keychain::service.data(), Keychain::service.size());
+    const QByteArray account = item.toUtf8();
+    GError *error = nullptr;
+    gchar *password =
+        secret_password_lookup_sync(legacySchema(), nullptr, &error, "service", service.constData(),
+                                    "account", account.constData(), nullptr);
+    if (error) {
+        qCDebug(lcAccount) << "Looking for an earlier version's item failed:" << error->message;
+        g_error_free(error);
+    }
+    if (!password)
+        return std::nullopt;
+    const QByteArray data(password);
+    secret_password_free(password);
+    return data;
+}
+
+void clearLegacyItem(const QString &item)
+{
+    const QByteArray service(Keychain::service.data(), Keychain::service.size());
+    const QByteArray account = item.toUtf8();
+    GError *error = nullptr;
+    secret_password_clear_sync(legacySchema(), nullptr, &error, "service", service.constData(), "account",
+                               account.constData(), nullptr);
+    if (error)
+        g_error_free(error);
+}
+#endif
+
 // QtKeychain's jobs: generic passwords by service and account on the Mac, the Secret Service
 // elsewhere. Its jobs run one at a time in the order they were started, which is the order the
 // interface promises. A job whose store has gone reports to nobody.
@@ -68,13 +120,25 @@ public:
         }
         auto *job = new QKeychain::ReadPasswordJob(QString(Keychain::service), this);
         job->setKey(item);
-        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
+        connect(job, &QKeychain::Job::finished, this, [this, item, job, done = std::move(done)] {
             if (job->error() == QKeychain::NoError) {
                 done(job->binaryData());
                 return;
             }
             if (job->error() != QKeychain::EntryNotFound)
                 qCDebug(lcAccount) << "Keychain read failed:" << job->errorString();
+#ifndef Q_OS_MACOS
+            if (job->error() == QKeychain::EntryNotFound) {
+                if (const std::optional<QByteArray> earlier = legacyItem(item)) {
+                    write(item, *earlier, [item](bool moved) {
+                        if (moved)
+                            clearLegacyItem(item);
+                    });
+                    done(earlier);
+                    return;
+                }
+            }
+#endif
             done(std::nullopt);
         });
         job->start();

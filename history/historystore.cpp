@@ -1,5 +1,6 @@
 #include "history/historystore.h"
 
+#include "base/logging.h"
 #include "base/settings.h"
 
 #include <QCoreApplication>
@@ -74,6 +75,8 @@ void HistoryStore::turnOff(const QString &notice)
 {
     m_on = false;
     m_notice = notice;
+    if (!notice.isEmpty())
+        qCWarning(lcHistory).noquote() << notice;
     QSqlDatabase::database(m_connection, false).close();
 }
 

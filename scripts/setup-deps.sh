@@ -33,7 +33,7 @@ packages=(
     qml6-module-qttest qt6-image-formats-plugins libqt6svg6 libqt6sql6-sqlite
     qt6-xdgdesktopportal-platformtheme qt6-gtk-platformtheme
     fonts-inter fonts-noto-color-emoji fonts-dejavu-core
-    qtkeychain-qt6-dev libsecret-1-0 gnome-keyring dbus libglib2.0-bin
+    qtkeychain-qt6-dev libsecret-1-dev libsecret-1-0 gnome-keyring dbus libglib2.0-bin
     libgl-dev xvfb xauth
     dpkg-dev file desktop-file-utils
 )

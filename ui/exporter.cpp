@@ -1,5 +1,6 @@
 #include "ui/exporter.h"
 
+#include "base/logging.h"
 #include "base/settings.h"
 
 #include <QClipboard>
@@ -118,6 +119,8 @@ void Exporter::end(bool ok, const QString &message)
     }
     m_failed = !ok;
     m_message = message;
+    if (!ok)
+        qCWarning(lcUi).noquote() << message;
     Q_EMIT messageChanged();
     Q_EMIT finished(ok);
 }

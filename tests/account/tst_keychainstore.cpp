@@ -6,6 +6,10 @@
 #include <QSignalSpy>
 #include <QTest>
 
+#ifndef Q_OS_MACOS
+#include <libsecret/secret.h>
+#endif
+
 namespace {
 
 // How many items the platform's store itself files under our service and this name, asked
@@ -121,6 +125,37 @@ private Q_SLOTS:
         QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("key"));
         QCOMPARE(itemsInStore(Keychain::openRouterKeyItem), 1);
     }
+
+#ifndef Q_OS_MACOS
+    // An item an earlier version filed with libsecret under its own schema is read as the item,
+    // then lives where QtKeychain keeps it and nowhere else: an update signs nobody out.
+    void anEarlierVersionsItemIsMovedOnce()
+    {
+        static const SecretSchema earlier = [] {
+            SecretSchema s{};
+            s.name = "app.dravlin.mac";
+            s.flags = SECRET_SCHEMA_DONT_MATCH_NAME;
+            s.attributes[0] = {"service", SECRET_SCHEMA_ATTRIBUTE_STRING};
+            s.attributes[1] = {"account", SECRET_SCHEMA_ATTRIBUTE_STRING};
+            return s;
+        }();
+        const auto lookUp = [] {
+            gchar *found =
+                secret_password_lookup_sync(&earlier, nullptr, nullptr, "service", "app.dravlin.mac",
+                                            "account", "openrouter_key", nullptr);
+            const QString value = QString::fromUtf8(found);
+            secret_password_free(found);
+            return value;
+        };
+        QVERIFY(secret_password_store_sync(&earlier, SECRET_COLLECTION_DEFAULT, "Dravlin", "sk-or-earlier",
+                                           nullptr, nullptr, "service", "app.dravlin.mac", "account",
+                                           "openrouter_key", nullptr));
+        QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("sk-or-earlier"));
+        QTRY_COMPARE_WITH_TIMEOUT(itemsInStore(Keychain::openRouterKeyItem), 1, 20000);
+        QTRY_VERIFY_WITH_TIMEOUT(lookUp().isEmpty(), 20000);
+        QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("sk-or-earlier"));
+    }
+#endif
 };
 
 QTEST_GUILESS_MAIN(TestKeychainStore)
