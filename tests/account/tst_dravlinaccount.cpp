@@ -43,6 +43,8 @@ public:
 private:
     InMemorySecretStore *m_store = nullptr;
     std::unique_ptr<FakeHttpServer> m_server;
+    // Another host, where the service's replies may try to send the token.
+    FakeHttpServer m_elsewhere;
 
     // Answers the balance request with response and runs one refresh to its end.
     bool refresh(DravlinAccount &account, const FakeResponse &response)
@@ -110,6 +112,13 @@ private Q_SLOTS:
             << "7 -";
         QTest::newRow("stalls mid-body")
             << FakeResponse(200, Framing::ContentLength).write(R"({"credits": 1)").hold().write("}") << "7 -";
+        // The token must never follow a redirect to another host, whatever waits there.
+        m_elsewhere.route("GET", kApi + "me", json(R"({"credits": 99})"));
+        for (const int status : {301, 307, 308})
+            QTest::newRow(qPrintable(QStringLiteral("%1 to another host").arg(status)))
+                << FakeResponse(status, Framing::ContentLength)
+                       .header("Location", m_elsewhere.url().toEncoded() + kApi + "me")
+                << "7 -";
     }
     void theBalanceFollowsUsableReplies()
     {
@@ -127,6 +136,7 @@ private Q_SLOTS:
         // Each with the token stored when it was built.
         QCOMPARE(m_server->requests().first().header("Authorization"), QByteArray("Bearer secret-1"));
         QCOMPARE(m_server->requests().last().header("Authorization"), QByteArray("Bearer secret-2"));
+        QVERIFY(m_elsewhere.requests().isEmpty());
     }
 
     // While the balance is being asked: a 401 ends the sign-in here too, unless the token was

@@ -396,6 +396,21 @@ private Q_SLOTS:
         QVERIFY(later.forwardToRunning({}));
         QVERIFY(launched.wait());
         QVERIFY(launched.takeFirst().first().value<QList<QUrl>>().isEmpty());
+        // A message of 64 KiB, its newline included, is a link; a byte more is not one of ours and
+        // is dropped, while the next launch's arrives as usual.
+        const auto link = [](qsizetype bytes) {
+            const QByteArray head = "dravlin-mac://draw?model=";
+            return QUrl::fromEncoded(head + QByteArray(bytes - head.size(), 'a'));
+        };
+        const QUrl atTheCap = link(SingleInstance::maxMessageBytes - 1);
+        QVERIFY(later.forwardToRunning({atTheCap}));
+        QVERIFY(launched.wait());
+        QCOMPARE(launched.takeFirst().first().value<QList<QUrl>>(), QList<QUrl>{atTheCap});
+        later.forwardToRunning({link(SingleInstance::maxMessageBytes)});
+        QVERIFY(later.forwardToRunning({}));
+        QVERIFY(launched.wait());
+        QVERIFY(launched.takeFirst().first().value<QList<QUrl>>().isEmpty());
+        QVERIFY(launched.isEmpty());
     }
 
     // The socket lives only in a folder that is the user's alone; anywhere else another user

@@ -648,6 +648,16 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget_data()
                      kBlue + QStringLiteral("</marker>"),
                  "marker", 1, 3, markedPath(10), markedPath(1000))
         << "[marker-mid]" << 1 << 4;
+    // Copies of one long path: cheap to count as elements, dear to draw; its length is what weighs.
+    QString points;
+    for (int i = 0; i < 800; ++i)
+        points += QStringLiteral(" L%1 %2").arg(i % 97).arg((i * 7) % 89);
+    QTest::newRow("a thousand copies of a 6 KB path")
+        << heavy(QStringLiteral("<g id=\"l0\">") + kBlue +
+                 QStringLiteral("<path d=\"M0 0%1\" fill=\"none\" stroke=\"#0f0\" stroke-width=\"0.1\"/></g>")
+                     .arg(points) +
+                 QStringLiteral("<use href=\"#l0\"/>").repeated(1000))
+        << "use" << 10 << 200;
     QTest::newRow("a thousand animations")
         << heavy(kBlue + QStringLiteral("<rect width=\"9\" height=\"9\"><animate attributeName=\"x\" "
                                         "values=\"0;50\" dur=\"1s\" repeatCount=\"indefinite\"/></rect>")
