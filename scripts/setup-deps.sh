@@ -36,6 +36,7 @@ packages=(
     qtkeychain-qt6-dev libsecret-1-dev libsecret-1-0 gnome-keyring dbus libglib2.0-bin
     libgl-dev xvfb xauth
     dpkg-dev file desktop-file-utils
+    clang libfuzzer-14-dev
 )
 # The workflow check runs on Node.js; one installed another way (NodeSource's, with its own npm)
 # is used as it is.

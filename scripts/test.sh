@@ -50,6 +50,20 @@ run_suite "$here/build"
 echo "== QML lint =="
 # Warnings fail the run; what the linter is told to show only (.qmllint.ini) is printed and passes.
 cmake --build "$here/build" --target dravlincore_qmllint
+if [ "$dravlin_os" != mac ]; then
+    echo "== fuzzing =="
+    # Each parser's target for a short, fixed time from its seeds; scripts/fuzz.sh runs one longer.
+    for target in linesplitter catalog modellist svgextract; do
+        log="$(mktemp)"
+        if ! DRAVLIN_FUZZ_DIR="$here/build-fuzz" "$here/scripts/fuzz.sh" "$target" 25 >"$log" 2>&1; then
+            tail -n 60 "$log"
+            echo "fuzz_$target found a fault: its input is in build-fuzz/" >&2
+            exit 1
+        fi
+        echo "fuzz_$target: $(grep -E '^#[0-9]+ +DONE' "$log")"
+        rm -f "$log"
+    done
+fi
 echo "== tests under AddressSanitizer + UndefinedBehaviorSanitizer =="
 # Apple's AddressSanitizer has no leak checker: asking for one there is an error.
 if [ "$dravlin_os" = mac ]; then

@@ -1,0 +1,75 @@
+// Arbitrary bytes in arbitrary chunks: the lines handed out are exactly the lines of the whole
+// body (LF, CR LF and lone CR ends, wherever the chunks split them), and a line over the cap ends
+// the stream instead of growing.
+#include "fuzzcheck.h"
+#include "net/linesplitter.h"
+
+#include <QByteArrayList>
+
+#include <cstdint>
+
+namespace {
+// The whole body split at once, the simple way.
+QByteArrayList reference(const QByteArray &body)
+{
+    QByteArrayList lines;
+    QByteArray line;
+    for (qsizetype i = 0; i < body.size(); ++i) {
+        const char c = body[i];
+        if (c == '\r' || c == '\n') {
+            lines.append(line);
+            line.clear();
+            if (c == '\r' && i + 1 < body.size() && body[i + 1] == '\n')
+                ++i;
+        } else {
+            line.append(c);
+        }
+    }
+    if (!line.isEmpty())
+        lines.append(line);
+    return lines;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
+{
+    if (size < 2)
+        return 0;
+    // The first byte chooses the chunk sizes, the second the cap (or none).
+    const unsigned seed = data[0];
+    const qsizetype cap = data[1] < 128 ? qsizetype(data[1]) + 1 : LineSplitter::DefaultMaxLineBytes;
+    const QByteArray body(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
+
+    LineSplitter splitter(cap);
+    QByteArrayList lines;
+    const auto take = [&lines](QByteArrayView line) {
+        lines.append(line.toByteArray());
+        return true;
+    };
+    bool going = true;
+    unsigned state = seed * 2654435761u + 1;
+    for (qsizetype at = 0; at < body.size() && going;) {
+        state = state * 1103515245u + 12345u;
+        const qsizetype chunk = qsizetype(1 + (state >> 16) % 17);
+        going = splitter.feed(QByteArrayView(body).sliced(at, qMin(chunk, body.size() - at)), take);
+        at += chunk;
+    }
+    if (going)
+        going = splitter.finish(take);
+
+    const QByteArrayList whole = reference(body);
+    qsizetype longest = 0;
+    for (const QByteArray &line : whole)
+        longest = qMax(longest, line.size());
+    if (longest <= cap) {
+        FUZZ_CHECK(going && !splitter.overflowed());
+        FUZZ_CHECK(lines == whole);
+    } else {
+        // Everything handed out before the long line is the body's own, in order, and none too long.
+        FUZZ_CHECK(splitter.overflowed() && !going);
+        FUZZ_CHECK(lines.size() <= whole.size());
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            FUZZ_CHECK(lines[i] == whole[i] && lines[i].size() <= cap);
+    }
+    return 0;
+}

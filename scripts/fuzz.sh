@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Runs one fuzz target for a while: fuzz.sh TARGET [SECONDS] (linesplitter, catalog, modellist,
+# svgextract; 60 seconds unless told). Built with clang in build-fuzz/, under AddressSanitizer and
+# UndefinedBehaviorSanitizer. It starts from the committed seeds in fuzz/corpus/TARGET and keeps what
+# it finds in build-fuzz/corpus/TARGET; a crash or a broken invariant stops it and leaves the input
+# in build-fuzz/ (crash-…), to be fixed and kept as a seed.
+set -euo pipefail
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+target="$1"
+seconds="${2:-60}"
+dir="${DRAVLIN_FUZZ_DIR:-$here/build-fuzz}"
+if [ ! -f "$dir/build.ninja" ]; then
+    CC=clang CXX=clang++ "$here/scripts/configure.sh" "$dir" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DDRAVLIN_FUZZ=ON -DDRAVLIN_BUILD_TESTS=OFF
+fi
+cmake --build "$dir" --target "fuzz_$target"
+mkdir -p "$dir/corpus/$target"
+cd "$dir"
+# Leaks are left to the sanitizer suite: a fuzz run reports each input's faults, not Qt's caches.
+ASAN_OPTIONS="detect_leaks=0:abort_on_error=1" UBSAN_OPTIONS="print_stacktrace=1:halt_on_error=1" \
+    "$dir/fuzz/fuzz_$target" -max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 "$dir/corpus/$target" "$here/fuzz/corpus/$target"
