@@ -53,7 +53,7 @@ cmake --build "$here/build" --target dravlincore_qmllint
 if [ "$dravlin_os" != mac ]; then
     echo "== fuzzing =="
     # Each parser's target for a short, fixed time from its seeds; scripts/fuzz.sh runs one longer.
-    for target in linesplitter catalog modellist svgextract; do
+    for target in linesplitter catalog modellist svgextract addresses; do
         log="$(mktemp)"
         if ! DRAVLIN_FUZZ_DIR="$here/build-fuzz" "$here/scripts/fuzz.sh" "$target" 25 >"$log" 2>&1; then
             tail -n 60 "$log"
