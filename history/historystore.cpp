@@ -115,6 +115,13 @@ void HistoryStore::open()
     }
     const int version = query.value(0).toInt();
     query.finish();
+    // Versions only ever count up from 0: a negative one is not ours, whatever the file holds.
+    if (version < 0) {
+        turnOff(tr("History is off: its database is damaged (%1).")
+                    .arg(QStringLiteral("user_version %1").arg(version)) +
+                where);
+        return;
+    }
     if (version > kSchemaVersion) {
         turnOff(tr("History is off: it was saved by a newer version of Dravlin.") + where);
         return;

@@ -53,9 +53,9 @@ cmake --build "$here/build" --target dravlincore_qmllint
 if [ "$dravlin_os" != mac ]; then
     echo "== fuzzing =="
     # Each parser's target for a short, fixed time from its seeds; scripts/fuzz.sh runs one longer.
-    for target in linesplitter catalog modellist svgextract addresses; do
+    for target in linesplitter catalog modellist svgextract addresses history; do
         log="$(mktemp)"
-        if ! DRAVLIN_FUZZ_DIR="$here/build-fuzz" "$here/scripts/fuzz.sh" "$target" 25 >"$log" 2>&1; then
+        if ! DRAVLIN_FUZZ_DIR="$here/build-fuzz" "$here/scripts/fuzz.sh" "$target" 20 >"$log" 2>&1; then
             tail -n 60 "$log"
             echo "fuzz_$target found a fault: its input is in build-fuzz/" >&2
             exit 1
