@@ -63,7 +63,7 @@ if [ "$dravlin_os" != mac ]; then
             echo "fuzz_$target found a fault: its input is in build-fuzz/" >&2
             exit 1
         fi
-        echo "fuzz_$target: $(grep -E '^#[0-9]+ +DONE' "$log")"
+        echo "fuzz_$target: $(grep -E '^#[0-9]+[[:space:]]+DONE' "$log")"
         rm -f "$log"
     done
 fi
