@@ -126,13 +126,15 @@ void HistoryStore::open()
         turnOff(tr("History is off: it was saved by a newer version of Dravlin.") + where);
         return;
     }
+    // Brought up to date before the journal changes: a step that fails rolls back to the file as it
+    // was, while turning on the write-ahead log rewrites the file's header for good.
+    if (!migrate(version))
+        return;
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")) ||
         !query.exec(QStringLiteral("PRAGMA foreign_keys=ON"))) {
         turnOff(tr("History is off: its database is in use by another program.") + where);
         return;
     }
-    if (!migrate(version))
-        return;
     m_on = true;
 }
 

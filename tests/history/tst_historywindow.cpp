@@ -127,6 +127,7 @@ private Q_SLOTS:
         QTest::addColumn<QString>("noticeSays");
         QTest::newRow("damaged") << QStringLiteral("damaged");
         QTest::newRow("a version below zero") << QStringLiteral("damaged (user_version -1)");
+        QTest::newRow("a version its tables contradict") << QStringLiteral("could not be updated");
         QTest::newRow("from a newer version") << QStringLiteral("newer version");
         QTest::newRow("locked by another program") << QStringLiteral("in use");
     }
@@ -141,9 +142,13 @@ private Q_SLOTS:
             QVERIFY(file.open(QIODevice::WriteOnly));
             file.write(QByteArray("SQLite format 3").append(4000, '\x5a'));
         } else {
-            writeDatabase(path, {QStringLiteral("CREATE TABLE t (x)"),
+            const bool contradicted = noticeSays.startsWith(QLatin1String("could"));
+            writeDatabase(path, {contradicted ? QStringLiteral("CREATE TABLE drawings (x)")
+                                              : QStringLiteral("CREATE TABLE t (x)"),
                                  QStringLiteral("PRAGMA user_version = %1")
-                                     .arg(noticeSays.contains(QLatin1String("-1")) ? -1 : 99)});
+                                     .arg(contradicted                               ? 0
+                                          : noticeSays.contains(QLatin1String("-1")) ? -1
+                                                                                     : 99)});
         }
         QSqlDatabase holder = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("holder"));
         if (noticeSays == QLatin1String("in use")) {
