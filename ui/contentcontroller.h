@@ -107,8 +107,6 @@ public:
     bool showKeyWarning() const;
     QString publishedLinkText() const;
 
-    // The newer release's version once an update check has found one.
-    std::optional<QString> updateVersion() const { return m_updateVersion; }
     // Asks quietly whether a newer release exists; the menu offers it when one does.
     void checkForUpdate();
 
