@@ -205,7 +205,9 @@ private Q_SLOTS:
         QTRY_COMPARE(prompt->property("selectedText").toString(), QStringLiteral("a fox"));
         // A menu still closing would take the next key.
         QTRY_VERIFY(!findAccessible(h.window, "Paste", QAccessible::MenuItem));
+        // The closed menu hands focus back on a later turn: the key goes once the prompt has it.
         prompt->forceActiveFocus();
+        QTRY_VERIFY(prompt->hasActiveFocus() && h.window->activeFocusItem() == prompt);
 
         QTest::keyClick(h.window, Qt::Key_Backtab, Qt::ShiftModifier);
         QQuickItem *picker = h.item("picker");
