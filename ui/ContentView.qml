@@ -193,9 +193,18 @@ Item {
             }
         }
     }
+    // Models that arrive (or come back) bring the prompt, but a user who has already tabbed to a
+    // control keeps it: only a keyboard left nowhere in particular is taken.
+    function keyboardIdle(holder: Item): bool {
+        return holder === null || !holder.activeFocusOnTab || !holder.visible
+    }
+    function focusPromptIfIdle() {
+        if (root.keyboardIdle(root.Window.activeFocusItem))
+            root.focusPrompt()
+    }
     Connections {
         target: root.content
-        function onCanDrawChanged() { Qt.callLater(root.focusPrompt) } // qmllint disable
+        function onCanDrawChanged() { Qt.callLater(root.focusPromptIfIdle) } // qmllint disable
     }
     onOverlayOpenChanged: if (!overlayOpen) Qt.callLater(root.focusPrompt) // qmllint disable
 

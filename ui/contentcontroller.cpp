@@ -54,9 +54,16 @@ ContentController::ContentController(QObject *parent)
     DrawSession *s = m_session;
     ModelCatalog *catalog = s->catalog();
     DravlinAccount *a = m_account;
+    // Only a real change is told: the window moves the keyboard to the prompt on it, and a list
+    // refreshed under a user who has tabbed elsewhere must leave their focus where it is.
+    const auto updateCanDraw = [this] {
+        const bool now = canDraw();
+        if (std::exchange(m_canDraw, now) != now)
+            Q_EMIT canDrawChanged();
+    };
     for (auto signal : {&ModelCatalog::installedChanged, &ModelCatalog::cloudModelsChanged})
-        connect(catalog, signal, this, &ContentController::canDrawChanged);
-    connect(a, &DravlinAccount::signedInChanged, this, &ContentController::canDrawChanged);
+        connect(catalog, signal, this, updateCanDraw);
+    connect(a, &DravlinAccount::signedInChanged, this, updateCanDraw);
 
     connect(s, &DrawSession::publishLocalChanged, this, &ContentController::menuEntriesChanged);
     connect(s->canvas(), &CanvasController::animationsPausedChanged, this,

@@ -174,6 +174,7 @@ private:
     bool m_showKeySheet = false;
     bool m_appearing = false;
     bool m_modelsKnown = false;
+    bool m_canDraw = false;
     QUrl m_pendingURL;
     std::optional<QString> m_updateVersion;
     RowsModel *m_menu;
