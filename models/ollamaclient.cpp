@@ -8,6 +8,7 @@
 #include <QStringDecoder>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 const QString kError = QStringLiteral("error");
@@ -302,8 +303,10 @@ bool PullStream::handleResponseStart(int httpStatus)
 bool PullStream::handleLine(QByteArrayView line)
 {
     if (m_refusedStatus != 0) {
-        // A refusal is read whole and judged at the end.
-        m_refusedBody += line;
+        // A refusal is judged at the end, from as much of it as an error object needs: a server
+        // that keeps sending is not kept in memory.
+        m_refusedBody +=
+            line.first(qMin(line.size(), qMax<qsizetype>(0, refusalKeptBytes - m_refusedBody.size())));
         return true;
     }
     const std::optional<QJsonObject> parsed = lineObject(line);
@@ -317,8 +320,12 @@ bool PullStream::handleLine(QByteArrayView line)
     const QJsonObject &object = *parsed;
     const QJsonValue total = object.value(QStringLiteral("total"));
     const QJsonValue completed = object.value(QStringLiteral("completed"));
-    if (total.isDouble() && total.toDouble() > 0 && completed.isDouble())
-        Q_EMIT progress(completed.toDouble() / total.toDouble());
+    // A fraction too large to be a number (a huge count over a tiny total) is no progress at all.
+    if (total.isDouble() && total.toDouble() > 0 && completed.isDouble()) {
+        const double fraction = completed.toDouble() / total.toDouble();
+        if (std::isfinite(fraction))
+            Q_EMIT progress(fraction);
+    }
     return true;
 }
 
@@ -333,7 +340,7 @@ void PullStream::onBodyEnded()
         Q_EMIT finished(OllamaError::badResponse(*error));
         return;
     }
-    const QString text = QString::fromUtf8(m_refusedBody).trimmed();
+    const QString text = bodyStart(m_refusedBody).trimmed();
     if (!text.isEmpty()) {
         Q_EMIT finished(OllamaError::badResponse(text));
         return;

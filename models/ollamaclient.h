@@ -99,6 +99,8 @@ protected:
     void onFailure(const StreamFailure &failure) override;
 
 private:
+    // Enough for any error object the server writes.
+    static constexpr qsizetype refusalKeptBytes = 64 * 1024;
     int m_refusedStatus = 0; // non-zero once the server answered with another status than 200
     QByteArray m_refusedBody;
 };

@@ -77,8 +77,9 @@ QVariant Downloads::data(const QModelIndex &index, int role) const
     case FractionRole:
         return row.fraction;
     case PercentRole:
-        // Whole percent, never 100 before the download has really ended.
-        return QStringLiteral("%1%").arg(qBound(0, int(row.fraction * 100), 99));
+        // Whole percent, never 100 before the download has really ended (the server's own counts
+        // may say more, or less than nothing).
+        return QStringLiteral("%1%").arg(qBound(0, int(qBound(0.0, row.fraction, 1.0) * 100), 99));
     default:
         return {};
     }

@@ -233,7 +233,7 @@ private Q_SLOTS:
                           "15}\n")
                    .write(
                        "{\"total\":0,\"completed\":0}\n{\"total\":\"10\",\"completed\":1}\n{\"total\":10}\n")
-                   .write("not json\n\n{\"status\":\"success\"}\n")
+                   .write("{\"total\":1e-300,\"completed\":1e300}\nnot json\n\n{\"status\":\"success\"}\n")
             << "0.25; 0.75; 0.1; 1.5" << QString();
         // A refusal's body may come over several lines.
         QTest::newRow("refused with an error object")
@@ -241,6 +241,9 @@ private Q_SLOTS:
             << QString() << bad("bad name");
         QTest::newRow("refused, empty body") << FakeResponse(500, FakeResponse::Framing::ContentLength)
                                              << QString() << bad("pull failed (HTTP 500)");
+        QTest::newRow("refused with an endless page: its start")
+            << FakeResponse(502).writeEach(QList<QByteArray>(2000, QByteArray(1000, 'x') + '\n')) << QString()
+            << bad(QString(200, 'x'));
         const QByteArray progress = "{\"total\":10,\"completed\":1}\n";
         FakeResponse busy;
         for (int i = 0; i < 10; ++i)

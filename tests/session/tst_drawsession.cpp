@@ -27,7 +27,7 @@ QByteArray line(const QJsonObject &object)
     return QJsonDocument(object).toJson(QJsonDocument::Compact) + '\n';
 }
 
-QByteArray progress(int completed)
+QByteArray progress(double completed)
 {
     return line({{"status", "pulling 26bd"}, {"total", 100}, {"completed", completed}});
 }
@@ -766,7 +766,8 @@ private Q_SLOTS:
                     .writeEach({progress(50), "{\"status\":\"success\"}\n"});
             if (model == QLatin1String("delta:1b"))
                 return FakeResponse().writeEach({progress(10), "{\"error\":\"file does not exist\"}\n"});
-            return FakeResponse().write(progress(5)).hold().hold();
+            // The server's own count, far past its total: the percent shown stays below 100.
+            return FakeResponse().write(progress(1e12)).hold().hold();
         });
         h.server.route("DELETE", "/api/delete", FakeResponse::json(404, R"({"error":"model not found"})"));
         QSignalSpy disconnected(&h.server, &FakeHttpServer::clientDisconnected);
@@ -774,11 +775,15 @@ private Q_SLOTS:
         for (const char *name : {"alpha:4b", "beta:4b", "beta:4b", "gamma:1b", "delta:1b"})
             h.downloads.pull(QString::fromLatin1(name));
         QCOMPARE(h.downloads.pulling().keys(), (QStringList{"alpha:4b", "beta:4b", "delta:1b", "gamma:1b"}));
-        const QMap<QString, double> going{{"alpha:4b", 0.2}, {"beta:4b", 0.25}, {"gamma:1b", 0.05}};
+        const QMap<QString, double> going{{"alpha:4b", 0.2}, {"beta:4b", 0.25}, {"gamma:1b", 1e10}};
         const OptionalText failed(
             QStringLiteral("Couldn't get delta:1b: Unexpected Ollama response: file does not exist"));
         QTRY_VERIFY_WITH_TIMEOUT(h.downloads.pulling() == going && h.downloads.pullError() == failed, 20000);
         QCOMPARE(h.server.requestsTo("POST", "/api/pull"), 4);
+        QStringList percents;
+        for (int row = 0; row < h.downloads.rowCount(); ++row)
+            percents << h.downloads.index(row).data(Downloads::PercentRole).toString();
+        QCOMPARE(percents, (QStringList{"20%", "25%", "99%"}));
 
         h.downloads.cancelPull(QStringLiteral("alpha:4b"));
         QCOMPARE(h.downloads.pulling().keys(), (QStringList{"beta:4b", "gamma:1b"}));
