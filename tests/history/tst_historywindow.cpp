@@ -18,6 +18,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <csignal>
+#include <string_view>
+
+#include <sys/resource.h>
+
 namespace {
 // Controls whose names begin with the given text, shown or not.
 QAccessibleInterface *findStartingWith(QAccessibleInterface *root, const QString &name,
@@ -256,7 +261,8 @@ private Q_SLOTS:
 
     // An export is named after its prompt. A failed one says why and leaves nothing behind, not even
     // its half-written file; a missing folder and a folder in the way stand for every refusal (a
-    // read-only folder does not stop the superuser CI runs as).
+    // read-only folder does not stop the superuser CI runs as), and a file the process may not
+    // grow past 1 KiB for a disk that fills halfway through.
     void anExportIsNamedAfterItsPromptAndAFailedOneLeavesNothing()
     {
         for (const auto &[prompt, slug] : {std::pair{"A lighthouse, at sunset!", "a-lighthouse-at-sunset"},
@@ -269,10 +275,20 @@ private Q_SLOTS:
 
         QTemporaryDir dir;
         QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("taken")));
-        for (const char *target : {"missing/drawing.png", "taken"}) {
+        for (const char *target : {"missing/drawing.png", "taken", "full.png"}) {
+            const bool full = target == std::string_view("full.png");
+            rlimit was{};
+            QVERIFY(::getrlimit(RLIMIT_FSIZE, &was) == 0);
+            if (full) {
+                std::signal(SIGXFSZ, SIG_IGN);
+                rlimit disk = was;
+                disk.rlim_cur = 1024;
+                QVERIFY(::setrlimit(RLIMIT_FSIZE, &disk) == 0);
+            }
             const std::optional<QString> error =
-                Exporter::writeAtomically(dir.filePath(QLatin1String(target)), QByteArray(4096, 'x'));
-            QVERIFY(error && !error->isEmpty());
+                Exporter::writeAtomically(dir.filePath(QLatin1String(target)), QByteArray(64 * 1024, 'x'));
+            QVERIFY(::setrlimit(RLIMIT_FSIZE, &was) == 0);
+            QVERIFY2(error && !error->isEmpty(), target);
             QCOMPARE(QDir(dir.path()).entryList(QDir::AllEntries | QDir::Hidden | QDir::NoDotAndDotDot),
                      QStringList{QStringLiteral("taken")});
             QVERIFY(QDir(dir.filePath(QStringLiteral("taken")))
