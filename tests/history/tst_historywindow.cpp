@@ -13,6 +13,7 @@
 #include <QClipboard>
 #include <QGuiApplication>
 #include <QJsonArray>
+#include <QProcess>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -257,6 +258,56 @@ private Q_SLOTS:
         QVERIFY(store.removeAll());
         QCOMPARE(model.rowCount(), 0);
         QVERIFY(!model.canFetchMore({}));
+    }
+
+    // A process killed at any moment, most likely mid-write, leaves a history that opens, passes
+    // SQLite's own check, and holds every drawing it had reported kept, each one whole; the next
+    // process goes on adding to it.
+    void aKilledProcessLosesNothingItKept()
+    {
+        QTemporaryDir dir;
+        const QString path = dir.filePath(QStringLiteral("history.sqlite"));
+        QMap<QString, qint64> kept; // per writer, the last drawing it reported
+        // Six kills: a write cut between its two tables is met in more than half of them.
+        for (int round = 1; round <= 6; ++round) {
+            const QString tag = QStringLiteral("w%1").arg(round);
+            QProcess writer;
+            writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/historywriter"),
+                         {path, tag});
+            while (kept.value(tag) < 12) {
+                QVERIFY2(writer.waitForReadyRead(20000), qPrintable(writer.readAllStandardError()));
+                while (writer.canReadLine())
+                    kept[tag] = writer.readLine().trimmed().toLongLong();
+            }
+            writer.kill();
+            QVERIFY(writer.waitForFinished(20000));
+
+            HistoryStore store(path);
+            QVERIFY(store.isOn());
+            QMap<QString, qint64> found;
+            for (const HistoryEntry &summary : store.page({}, 0, 10000)) {
+                const std::optional<HistoryEntry> entry = store.entry(summary.id);
+                QVERIFY(entry);
+                const QStringList words = entry->prompt.split(' ');
+                const qint64 n = words.value(1).toLongLong();
+                QCOMPARE(entry->svg, QStringLiteral("<svg>%1</svg>").arg(entry->prompt.repeated(400)));
+                QCOMPARE(entry->durationMs, n);
+                QCOMPARE(entry->thumbnail, QByteArray(256 * 1024, char(n)));
+                found[words.value(0)] = qMax(found.value(words.value(0)), n);
+            }
+            for (auto it = kept.cbegin(); it != kept.cend(); ++it)
+                QVERIFY(found.value(it.key()) >= it.value() && found.value(it.key()) <= it.value() + 1);
+            QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("check"));
+            db.setDatabaseName(path);
+            QVERIFY(db.open());
+            QSqlQuery check(db);
+            QVERIFY(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+            QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
+            check = QSqlQuery();
+            db.close();
+            db = QSqlDatabase();
+            QSqlDatabase::removeDatabase(QStringLiteral("check"));
+        }
     }
 
     // An export is named after its prompt. A failed one says why and leaves nothing behind, not even
