@@ -13,7 +13,8 @@
 //   bench_window memory drawings   PSS over 50 drawings in one window
 //
 // Run a Release build under Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" build-release/bench/bench_window
-// stream. BENCH_TRACE=1 adds when each stall happened and a start-up timeline.
+// stream. BENCH_TRACE=1 adds when each stall happened and a start-up timeline; BENCH_IDLE_MS=N
+// lets the window sit idle for N ms before the first drawing.
 #include "canvas/canvascontroller.h"
 #include "fakehttpserver.h"
 #include "testenvironment.h"
@@ -287,6 +288,8 @@ int benchStream()
     if (!openWindow(h, server))
         return 1;
 
+    if (qEnvironmentVariableIsSet("BENCH_IDLE_MS"))
+        QTest::qWait(qEnvironmentVariableIntValue("BENCH_IDLE_MS"));
     const QString reply20 = replyOfSize(20 * 1024);
     const QString reply100 = replyOfSize(100 * 1024);
     // The session's first drawing shows the running state for the first time, and a software
