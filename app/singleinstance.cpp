@@ -134,19 +134,22 @@ void SingleInstance::accept()
         });
         connect(socket, &QLocalSocket::disconnected, this, [this, socket, buffer] {
             buffer->append(socket->readAll());
-            const bool whole = buffer->endsWith('\n') && buffer->size() <= maxMessageBytes;
-            QList<QUrl> urls;
-            if (whole) {
-                const QList<QByteArray> lines = buffer->split('\n');
-                for (const QByteArray &line : lines) {
-                    const QUrl url = QUrl::fromEncoded(line.trimmed(), QUrl::StrictMode);
-                    if (!line.trimmed().isEmpty() && url.isValid())
-                        urls.append(url);
-                }
-            }
             socket->deleteLater();
-            if (whole)
-                Q_EMIT launched(urls);
+            if (const std::optional<QList<QUrl>> urls = decode(*buffer))
+                Q_EMIT launched(*urls);
         });
     }
+}
+
+std::optional<QList<QUrl>> SingleInstance::decode(const QByteArray &message)
+{
+    if (!message.endsWith('\n') || message.size() > maxMessageBytes)
+        return std::nullopt;
+    QList<QUrl> urls;
+    for (const QByteArray &line : message.split('\n')) {
+        const QUrl url = QUrl::fromEncoded(line.trimmed(), QUrl::StrictMode);
+        if (!line.trimmed().isEmpty() && url.isValid())
+            urls.append(url);
+    }
+    return urls;
 }

@@ -5,6 +5,8 @@
 #include <QObject>
 #include <QUrl>
 
+#include <optional>
+
 // One running app per user and settings folder. A later launch hands its links (or, without any,
 // its wish for a window) to the running one over a local socket and exits, so a link opened from
 // the browser reaches the windows the user already has.
@@ -39,6 +41,9 @@ public:
 
     // A link is at most this long; anything longer is not one of ours.
     static constexpr qsizetype maxMessageBytes = 64 * 1024;
+    // A launch's message: its links, one a line, each line ended; nothing when it is cut short or
+    // longer than a link may be. Lines that are not links are passed over.
+    static std::optional<QList<QUrl>> decode(const QByteArray &message);
 
 Q_SIGNALS:
     // Another launch's links, in order; empty when it only asked for a window.
