@@ -180,6 +180,53 @@ private Q_SLOTS:
         QCOMPARE(m_server.requestsTo("DELETE", "/api/delete"), 0);
     }
 
+    // A long session: twenty windows opened and closed leave no window behind, and a hundred
+    // drawings in one window leave its page, its narration and its window list as they were after
+    // the first. (Under the sanitizers, the leak check at exit covers the memory.)
+    void aLongSessionDoesNotGrow()
+    {
+        const QByteArray reply =
+            "{\"message\":{\"content\":\"A dot. <svg viewBox=\\\"0 0 9 9\\\">\"}}\n"
+            "{\"message\":{\"content\":\"<circle cx=\\\"4\\\" cy=\\\"4\\\" r=\\\"3\\\"/></svg>\"}}\n"
+            "{\"done\":true}\n";
+        m_server.route("POST", "/api/chat", FakeResponse().write(reply));
+        DravlinApp app;
+        const qsizetype windows = QGuiApplication::allWindows().size();
+        for (int i = 0; i < 20; ++i) {
+            QQuickWindow *window = app.openWindow();
+            QVERIFY(window);
+            QTRY_COMPARE(contentOf(window)->session()->catalog()->installed().size(), 2);
+            QVERIFY(goneAfter(window, [&] { window->close(); }));
+        }
+        QCOMPARE(QGuiApplication::allWindows().size(), windows);
+
+        QQuickWindow *window = app.openWindow();
+        DrawSession *session = contentOf(window)->session();
+        QTRY_COMPARE(session->catalog()->installed().size(), 2);
+        QString first;
+        for (int run = 1; run <= 100; ++run) {
+            session->start(QStringLiteral("a dot"));
+            QTRY_VERIFY_WITH_TIMEOUT(!session->running(), 20000);
+            QCOMPARE(session->statusNote(), std::nullopt);
+            if (run != 1 && run != 100)
+                continue;
+            const auto shown = std::make_shared<QString>();
+            QTRY_VERIFY_WITH_TIMEOUT(
+                [&] {
+                    session->canvas()->requestDrawingSvg(window,
+                                                         [shown](const QString &svg) { *shown = svg; });
+                    return shown->contains(QLatin1String("<circle"));
+                }(),
+                20000);
+            if (run == 1)
+                first = *shown + session->narration();
+            else
+                QCOMPARE(*shown + session->narration(), first);
+        }
+        QCOMPARE(QGuiApplication::allWindows().size(), windows + 1);
+        QVERIFY(goneAfter(window, [&] { window->close(); }));
+    }
+
     // The Mac's menu bar, built here as the Mac builds it for each window: About first and the
     // update check right after it, the usual File, Edit and Window menus with their keys; its
     // items act on the running shell, on their own window and on the focused text, and never copy
