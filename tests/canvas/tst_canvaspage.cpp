@@ -810,9 +810,10 @@ void TestCanvasPage::aDrawingTooHeavyToShowIsCutToItsBudget()
         if (!kCheckPaint)
             continue;
         QVERIFY(m_page.waitUntilStill());
-        const QImage shot = m_page.grab();
-        QVERIFY2(near(shot, {60, 60}, Qt::blue), "the part within the budget");
-        QVERIFY2(near(shot, {300, 300}, Qt::red), "what follows it");
+        // The page's frame reaches the window a little later, the later the busier the machine:
+        // the part within the budget shows, and so does what follows it.
+        QTRY_VERIFY_WITH_TIMEOUT(
+            near(m_page.grab(), {60, 60}, Qt::blue) && near(m_page.grab(), {300, 300}, Qt::red), 10000);
     }
 
     m_page.controller.resetCanvas();
