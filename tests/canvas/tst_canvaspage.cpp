@@ -607,15 +607,17 @@ void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender()
         "href=\"#r\" "
         "x=\"70\" y=\"30\"/><rect x=\"120\" width=\"80\" height=\"100\" clip-path=\"url(#c)\"/></svg>"));
     QVERIFY(m_page.waitUntilStill() && m_page.settle(2));
-    const QImage shot = m_page.grab();
-    const QPoint ink[] = {{12, 200}, {30, 110}, {30, 290}, {181, 200}, {315, 200}, {365, 200}};
-    const QPoint paper[] = {{200, 90}, {200, 310}, {133, 200}, {248, 114}};
-    for (const QPoint at : ink)
-        QVERIFY2(near(shot, at, Qt::black),
-                 qPrintable(QStringLiteral("ink at %1,%2").arg(at.x()).arg(at.y())));
-    for (const QPoint at : paper)
-        QVERIFY2(near(shot, at, Qt::white),
-                 qPrintable(QStringLiteral("paper at %1,%2").arg(at.x()).arg(at.y())));
+    // Ink and paper where each should be, once the page's frame has reached the window.
+    const auto drawn = [this] {
+        const QImage shot = m_page.grab();
+        const QPoint ink[] = {{12, 200}, {30, 110}, {30, 290}, {181, 200}, {315, 200}, {365, 200}};
+        const QPoint paper[] = {{200, 90}, {200, 310}, {133, 200}, {248, 114}};
+        return std::all_of(std::begin(ink), std::end(ink),
+                           [&](QPoint at) { return near(shot, at, Qt::black); }) &&
+               std::all_of(std::begin(paper), std::end(paper),
+                           [&](QPoint at) { return near(shot, at, Qt::white); });
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(drawn(), 10000);
 }
 
 // A bar turning about the middle, flat at its beginning, and a red dot that is hidden 50 ms in:
