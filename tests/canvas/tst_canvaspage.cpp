@@ -530,17 +530,22 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
     QCOMPARE(server.requests().size(), 0);
 }
 
-// The hostile reply cut up at random, the way a model's output or an attacker's could be: lines
-// shuffled, pieces dropped, doubled, re-cased, and stray markup, entities and escapes put in, then
-// streamed in pieces of every size. Whatever the sanitizer makes of each, nothing in it may act,
-// reach out or run. DRAVLIN_PAGE_FUZZ_RUNS sets how many (a fixed sequence of 30 otherwise).
+// The hostile reply and an ordinary one cut up at random, the way a model's output or an
+// attacker's could be: lines shuffled, pieces dropped, doubled, re-cased, and stray markup,
+// entities and escapes put in, then streamed in pieces of every size. Whatever the sanitizer makes
+// of each, nothing in it may act, reach out or run. DRAVLIN_PAGE_FUZZ_RUNS sets how many (a fixed
+// sequence of 30 otherwise).
 void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
 {
     FakeHttpServer server;
     QString hostile = kHostile;
     hostile.replace(QLatin1String("REMOTE"), server.url().toString());
     hostile.replace(QLatin1String("PORT"), QString::number(server.port()));
-    const QStringList lines = hostile.split('\n');
+    // Lines of a real drawing's reply go in among them, so the hostile ones also land inside
+    // ordinary markup.
+    QFile ordinary(QStringLiteral(DRAVLIN_TEST_DATA "/lighthouse-reply.txt"));
+    QVERIFY(ordinary.open(QIODevice::ReadOnly));
+    const QStringList lines = hostile.split('\n') + QString::fromUtf8(ordinary.readAll()).split('\n');
     const QStringList stray{"<",           ">",      "/>",       "\"",     "'",     "=",
                             " ",           "\t",     "\n",       "&#106;", "&amp;", "&lt;",
                             "<![CDATA[",   "]]>",    "<!--",     "-->",    "\\",    "url(",
