@@ -8,6 +8,23 @@
 #include <QNetworkAccessManager>
 #include <QTimer>
 
+GenerationEvent GenerationEvent::from(const QJsonObject &event)
+{
+    const auto text = [&event](const char *name) -> std::optional<QString> {
+        const QJsonValue value = event.value(QLatin1String(name));
+        return value.isString() ? std::optional<QString>(value.toString()) : std::nullopt;
+    };
+    GenerationEvent read;
+    if (const std::optional<QString> url = text("url"))
+        read.published = ServiceClient::webAddress(*url);
+    read.thinking = text("r");
+    read.answer = text("c");
+    read.error = text("error");
+    read.done = event.contains(QLatin1String("done"));
+    read.svg = text("svg");
+    return read;
+}
+
 GenerationStream::GenerationStream(QNetworkReply *reply, QObject *parent) : LineStreamJob(reply, 0, parent) {}
 
 QJsonObject GenerationStream::body(const GenerationRequest &request)

@@ -5,6 +5,7 @@
 
 #include <QJsonObject>
 #include <QObject>
+#include <QUrl>
 
 #include <optional>
 
@@ -16,6 +17,19 @@ struct GenerationRequest
     QString modelLabel;
     QString payWith;
     std::optional<ReferenceData> image;
+};
+
+// One of the service's events as a run reads it. A member of the wrong type counts as absent.
+struct GenerationEvent
+{
+    std::optional<QUrl> published;   // "url": the drawing's page; empty unless it is an http or https address
+    std::optional<QString> thinking; // "r": the model's reasoning
+    std::optional<QString> answer;   // "c": the next piece of its answer
+    std::optional<QString> error;    // "error": the service's message, which does not end the run
+    bool done = false;               // "done" is present, whatever its value
+    std::optional<QString> svg;      // "svg": the service's own cut of the drawing
+
+    static GenerationEvent from(const QJsonObject &event);
 };
 
 // The service's streamed reply to one generation: event() for every line that is a JSON object,
@@ -45,6 +59,6 @@ protected:
     void onBodyEnded() override;
     void onFailure(const StreamFailure &failure) override;
 
-private:
+    // A null reply makes a stream that is driven only through the handlers above.
     GenerationStream(QNetworkReply *reply, QObject *parent);
 };

@@ -300,31 +300,25 @@ void DrawSession::runCloud(RunTask *task)
     };
 }
 
-void DrawSession::handleCloudEvent(const QJsonObject &event)
+void DrawSession::handleCloudEvent(const QJsonObject &json)
 {
-    const QJsonValue url = event.value(QStringLiteral("url"));
-    if (url.isString())
-        setPublishedURL(ServiceClient::webAddress(url.toString()));
-    const QJsonValue reasoning = event.value(QStringLiteral("r"));
-    if (reasoning.isString())
-        appendThinking(reasoning.toString());
-    const QJsonValue answer = event.value(QStringLiteral("c"));
-    if (answer.isString()) {
-        const QString piece = answer.toString();
-        appendAnswer(piece);
-        m_canvas->applyDelta(piece);
+    const GenerationEvent event = GenerationEvent::from(json);
+    if (event.published)
+        setPublishedURL(*event.published);
+    if (event.thinking)
+        appendThinking(*event.thinking);
+    if (event.answer) {
+        appendAnswer(*event.answer);
+        m_canvas->applyDelta(*event.answer);
     }
-    const QJsonValue error = event.value(QStringLiteral("error"));
-    if (error.isString()) {
-        qCWarning(lcSession).noquote() << "the service reported:" << error.toString();
-        setStatusNote(error.toString());
+    if (event.error) {
+        qCWarning(lcSession).noquote() << "the service reported:" << *event.error;
+        setStatusNote(*event.error);
     }
-    if (!event.contains(QStringLiteral("done")))
+    if (!event.done)
         return;
-    const QJsonValue svg = event.value(QStringLiteral("svg"));
     // The service's own cut wins; otherwise only a closed drawing counts (no open-ended fallback).
-    const std::optional<QString> result =
-        svg.isString() ? std::optional<QString>(svg.toString()) : SvgExtract::cloudRun(m_answer);
+    const std::optional<QString> result = event.svg ? event.svg : SvgExtract::cloudRun(m_answer);
     m_canvas->finish(result);
     if (result)
         finish(*result);
