@@ -107,6 +107,31 @@ const QString kHarmful = QStringLiteral(R"JS((() => {
 })())JS")
                              .replace(QLatin1String("DRAWING"), kDrawing);
 
+// What the drawing's tree holds beyond the page's budgets, counted from the tree itself: elements,
+// levels, animations, and elements that filter or mask (each at least one pass over pixels).
+const QString kOverBudget = QStringLiteral(R"JS((() => {
+    let elements = 0, deepest = 0, animations = 0, layers = 0;
+    for (const el of DRAWING.querySelectorAll('*')) {
+        ++elements;
+        let depth = 0;
+        for (let up = el; up && up !== DRAWING; up = up.parentNode)
+            ++depth;
+        deepest = Math.max(deepest, depth);
+        if (/^(set|animate|animatetransform|animatemotion|animatecolor)$/i.test(el.localName))
+            ++animations;
+        if (el.hasAttribute('filter') || el.hasAttribute('mask'))
+            ++layers;
+    }
+    // The page's own style sheet and the drawing's root sit above what the budget counts.
+    const over = [];
+    if (elements > 20000 + 2) over.push(elements + ' elements');
+    if (deepest > 256 + 2) over.push(deepest + ' levels');
+    if (animations > 200) over.push(animations + ' animations');
+    if (layers > 32) over.push(layers + ' filtered or masked elements');
+    return over.join(', ');
+})())JS")
+                                .replace(QLatin1String("DRAWING"), kDrawing);
+
 // Heavy drawings: a blue square near the top left, drawn by the part within the budget, and after
 // the heavy part a red disc near the bottom right.
 const QString kBlue = QStringLiteral("<rect width=\"40\" height=\"40\" fill=\"#00f\"/>");
@@ -533,8 +558,8 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 // The hostile reply and an ordinary one cut up at random, the way a model's output or an
 // attacker's could be: lines shuffled, pieces dropped, doubled, re-cased, and stray markup,
 // entities and escapes put in, then streamed in pieces of every size. Whatever the sanitizer makes
-// of each, nothing in it may act, reach out or run. DRAVLIN_PAGE_FUZZ_RUNS sets how many (a fixed
-// sequence of 30 otherwise).
+// of each, nothing in it may act, reach out or run, and it stays within the page's budgets.
+// DRAVLIN_PAGE_FUZZ_RUNS sets how many (a fixed sequence of 30 otherwise).
 void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
 {
     FakeHttpServer server;
@@ -545,7 +570,19 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
     // ordinary markup.
     QFile ordinary(QStringLiteral(DRAVLIN_TEST_DATA "/lighthouse-reply.txt"));
     QVERIFY(ordinary.open(QIODevice::ReadOnly));
-    const QStringList lines = hostile.split('\n') + QString::fromUtf8(ordinary.readAll()).split('\n');
+    // And heavy lines, so that the budgets are met and gone over.
+    const QStringList heavyLines{
+        QStringLiteral("<g>").repeated(300) + kBlue,
+        QStringLiteral("<rect width=\"9\" height=\"9\"><animate attributeName=\"x\" dur=\"1s\" "
+                       "values=\"0;9\"/></rect>")
+            .repeated(210),
+        QStringLiteral("<filter id=\"f\"><feGaussianBlur stdDeviation=\"1\"/></filter>") +
+            QStringLiteral("<rect width=\"9\" height=\"9\" filter=\"url(#f)\" mask=\"url(#f)\"/>")
+                .repeated(40),
+    };
+    QStringList lines = hostile.split('\n') + QString::fromUtf8(ordinary.readAll()).split('\n');
+    for (int copies = 0; copies < 8; ++copies) // about one line in five
+        lines += heavyLines;
     const QStringList stray{"<",           ">",      "/>",       "\"",     "'",     "=",
                             " ",           "\t",     "\n",       "&#106;", "&amp;", "&lt;",
                             "<![CDATA[",   "]]>",    "<!--",     "-->",    "\\",    "url(",
@@ -589,7 +626,7 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
         }
         m_page.controller.finish(reply);
         QVERIFY(m_page.settle(2));
-        const QString found = m_page.eval(kHarmful).toString();
+        const QString found = m_page.eval(kHarmful + QStringLiteral(" + ") + kOverBudget).toString();
         QVERIFY2(found.isEmpty(),
                  qPrintable(QStringLiteral("run %1 left:\n%2\nof:\n%3").arg(run).arg(found, reply)));
     }
