@@ -14,6 +14,7 @@
 #include <QGuiApplication>
 #include <QJsonArray>
 #include <QProcess>
+#include <QRandomGenerator>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTemporaryDir>
@@ -268,19 +269,24 @@ private Q_SLOTS:
         QTemporaryDir dir;
         const QString path = dir.filePath(QStringLiteral("history.sqlite"));
         QMap<QString, qint64> kept; // per writer, the last drawing it reported
-        // Six kills: a write cut between its two tables is met in more than half of them.
-        for (int round = 1; round <= 6; ++round) {
+        // Kills after 8 to 32 saves, at the same moments every run, until 200 saves are behind: a
+        // write cut between its two tables is met in more than half of them.
+        QRandomGenerator random(11);
+        qint64 saves = 0;
+        for (int round = 1; saves < 200; ++round) {
             const QString tag = QStringLiteral("w%1").arg(round);
+            const qint64 killAfter = 8 + random.bounded(25);
             QProcess writer;
             writer.start(QCoreApplication::applicationDirPath() + QStringLiteral("/historywriter"),
                          {path, tag});
-            while (kept.value(tag) < 12) {
+            while (kept.value(tag) < killAfter) {
                 QVERIFY2(writer.waitForReadyRead(20000), qPrintable(writer.readAllStandardError()));
                 while (writer.canReadLine())
                     kept[tag] = writer.readLine().trimmed().toLongLong();
             }
             writer.kill();
             QVERIFY(writer.waitForFinished(20000));
+            saves += kept.value(tag);
 
             HistoryStore store(path);
             QVERIFY(store.isOn());
