@@ -10,6 +10,9 @@
 
 #include <qt6keychain/keychain.h>
 
+#include <deque>
+#include <memory>
+
 #ifndef Q_OS_MACOS
 #include <libsecret/secret.h>
 #endif
@@ -73,112 +76,203 @@ const SecretSchema *legacySchema()
     return &schema;
 }
 
-std::optional<QByteArray> legacyItem(const QString &item)
+// The libsecret calls below are asynchronous: a lookup can wait on the keyring's service, or on
+// its unlock prompt, and the window must not wait with it. They answer on GLib's main context,
+// which Qt's event loop runs here.
+struct LegacyLookup
+{
+    std::function<void(const std::optional<QByteArray> &)> done;
+};
+
+void lookUpLegacyItem(const QString &item, GCancellable *cancellable,
+                      std::function<void(const std::optional<QByteArray> &)> done)
 {
     const QByteArray service(Keychain::service.data(), Keychain::service.size());
     const QByteArray account = item.toUtf8();
-    GError *error = nullptr;
-    gchar *password =
-        secret_password_lookup_sync(legacySchema(), nullptr, &error, "service", service.constData(),
-                                    "account", account.constData(), nullptr);
-    if (error) {
-        qCDebug(lcAccount) << "Looking for an earlier version's item failed:" << error->message;
-        g_error_free(error);
-    }
-    if (!password)
-        return std::nullopt;
-    const QByteArray data(password);
-    secret_password_free(password);
-    return data;
+    secret_password_lookup(
+        legacySchema(), cancellable,
+        [](GObject *, GAsyncResult *result, gpointer data) {
+            const std::unique_ptr<LegacyLookup> lookup(static_cast<LegacyLookup *>(data));
+            GError *error = nullptr;
+            gchar *password = secret_password_lookup_finish(result, &error);
+            if (error) {
+                const bool cancelled = g_error_matches(error, G_IO_ERROR, G_IO_ERROR_CANCELLED);
+                if (!cancelled)
+                    qCDebug(lcAccount) << "Looking for an earlier version's item failed:" << error->message;
+                g_error_free(error);
+                // The store that asked has gone: nobody is left to tell.
+                if (cancelled)
+                    return;
+            }
+            std::optional<QByteArray> found;
+            if (password) {
+                found = QByteArray(password);
+                secret_password_free(password);
+            }
+            lookup->done(found);
+        },
+        new LegacyLookup{std::move(done)}, "service", service.constData(), "account", account.constData(),
+        nullptr);
 }
 
 void clearLegacyItem(const QString &item)
 {
     const QByteArray service(Keychain::service.data(), Keychain::service.size());
     const QByteArray account = item.toUtf8();
-    GError *error = nullptr;
-    secret_password_clear_sync(legacySchema(), nullptr, &error, "service", service.constData(), "account",
-                               account.constData(), nullptr);
-    if (error)
-        g_error_free(error);
+    secret_password_clear(
+        legacySchema(), nullptr,
+        [](GObject *, GAsyncResult *result, gpointer) {
+            GError *error = nullptr;
+            secret_password_clear_finish(result, &error);
+            if (error)
+                g_error_free(error);
+        },
+        nullptr, "service", service.constData(), "account", account.constData(), nullptr);
 }
 #endif
 
 // QtKeychain's jobs: generic passwords by service and account on the Mac, the Secret Service
-// elsewhere. Its jobs run one at a time in the order they were started, which is the order the
-// interface promises. A job whose store has gone reports to nobody.
+// elsewhere. One operation runs at a time and the next starts once it has answered, which keeps the
+// order the interface promises even when a read goes on to look for an earlier version's item. A job
+// whose store has gone reports to nobody.
 class PlatformSecretStore final : public SecretStore
 {
 public:
-    using SecretStore::SecretStore;
+    PlatformSecretStore()
+    {
+#ifndef Q_OS_MACOS
+        m_cancellable = g_cancellable_new();
+#endif
+    }
+    ~PlatformSecretStore() override
+    {
+#ifndef Q_OS_MACOS
+        g_cancellable_cancel(m_cancellable);
+        g_object_unref(m_cancellable);
+#endif
+    }
 
     void read(const QString &item, ReadDone done) override
     {
-        if (!storeReachable()) {
-            QTimer::singleShot(0, this, [done = std::move(done)] { done(std::nullopt); });
-            return;
-        }
-        auto *job = new QKeychain::ReadPasswordJob(QString(Keychain::service), this);
-        job->setKey(item);
-        connect(job, &QKeychain::Job::finished, this, [this, item, job, done = std::move(done)] {
-            if (job->error() == QKeychain::NoError) {
-                done(job->binaryData());
-                return;
-            }
-            if (job->error() != QKeychain::EntryNotFound)
-                qCDebug(lcAccount) << "Keychain read failed:" << job->errorString();
-#ifndef Q_OS_MACOS
-            if (job->error() == QKeychain::EntryNotFound) {
-                if (const std::optional<QByteArray> earlier = legacyItem(item)) {
-                    write(item, *earlier, [item](bool moved) {
-                        if (moved)
-                            clearLegacyItem(item);
-                    });
-                    done(earlier);
-                    return;
-                }
-            }
+        enqueue([this, item, done = std::move(done)]() mutable {
+            if (!storeReachable())
+                return answerLater(std::move(done), std::nullopt);
+            auto *job = new QKeychain::ReadPasswordJob(QString(Keychain::service), this);
+            job->setKey(item);
+            connect(job, &QKeychain::Job::finished, this,
+                    [this, item, job, done = std::move(done)]() mutable {
+                        if (job->error() == QKeychain::NoError)
+                            return answer(done, job->binaryData());
+                        if (job->error() != QKeychain::EntryNotFound) {
+                            qCDebug(lcAccount) << "Keychain read failed:" << job->errorString();
+                            return answer(done, std::nullopt);
+                        }
+#ifdef Q_OS_MACOS
+                        answer(done, std::nullopt);
+#else
+                const QPointer<PlatformSecretStore> alive(this);
+                lookUpLegacyItem(item, m_cancellable,
+                                 [this, alive, item, done = std::move(done)](const std::optional<QByteArray> &earlier) {
+                                     if (!alive)
+                                         return;
+                                     if (!earlier)
+                                         return answer(done, std::nullopt);
+                                     done(earlier);
+                                     if (!alive)
+                                         return;
+                                     // Moved before anything asked later runs, so that nothing asked
+                                     // later is undone by it.
+                                     startWrite(item, *earlier, [this, item](bool moved) {
+                                         if (moved)
+                                             clearLegacyItem(item);
+                                         next();
+                                     });
+                                 });
 #endif
-            done(std::nullopt);
+                    });
+            job->start();
         });
-        job->start();
     }
 
     void write(const QString &item, const QByteArray &data, WriteDone done) override
     {
-        if (!storeReachable()) {
-            QTimer::singleShot(0, this, [done = std::move(done)] { done(false); });
-            return;
-        }
-        auto *job = new QKeychain::WritePasswordJob(QString(Keychain::service), this);
-        job->setKey(item);
-        // As text, so the keyring's own viewer shows it as it is.
-        job->setTextData(QString::fromUtf8(data));
-        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
-            if (job->error() != QKeychain::NoError)
-                qCDebug(lcAccount) << "Keychain write failed:" << job->errorString();
-            done(job->error() == QKeychain::NoError);
+        enqueue([this, item, data, done = std::move(done)]() mutable {
+            if (!storeReachable())
+                return answerLater(std::move(done), false);
+            startWrite(item, data, [this, done = std::move(done)](bool ok) { answer(done, ok); });
         });
-        job->start();
     }
 
     void remove(const QString &item, WriteDone done) override
     {
-        if (!storeReachable()) {
-            QTimer::singleShot(0, this, [done = std::move(done)] { done(false); });
+        enqueue([this, item, done = std::move(done)]() mutable {
+            if (!storeReachable())
+                return answerLater(std::move(done), false);
+            auto *job = new QKeychain::DeletePasswordJob(QString(Keychain::service), this);
+            job->setKey(item);
+            connect(job, &QKeychain::Job::finished, this, [this, job, done = std::move(done)] {
+                const bool removed =
+                    job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
+                if (!removed)
+                    qCDebug(lcAccount) << "Keychain delete failed:" << job->errorString();
+                answer(done, removed);
+            });
+            job->start();
+        });
+    }
+
+private:
+    using Operation = std::function<void()>;
+
+    void enqueue(Operation operation)
+    {
+        m_waiting.push_back(std::move(operation));
+        if (!m_running)
+            next();
+    }
+    void next()
+    {
+        if (m_waiting.empty()) {
+            m_running = false;
             return;
         }
-        auto *job = new QKeychain::DeletePasswordJob(QString(Keychain::service), this);
+        m_running = true;
+        Operation operation = std::move(m_waiting.front());
+        m_waiting.pop_front();
+        operation();
+    }
+    // Tells the caller, then starts the next operation, unless the caller's answer took the store away.
+    template<typename Done, typename Value> void answer(Done &done, const Value &value)
+    {
+        const QPointer<PlatformSecretStore> alive(this);
+        done(value);
+        if (alive)
+            next();
+    }
+    // A store that cannot be reached answers failed or empty, never from inside the call.
+    template<typename Done, typename Value> void answerLater(Done done, const Value &value)
+    {
+        QTimer::singleShot(0, this, [this, done = std::move(done), value]() mutable { answer(done, value); });
+    }
+    void startWrite(const QString &item, const QByteArray &data, std::function<void(bool)> written)
+    {
+        auto *job = new QKeychain::WritePasswordJob(QString(Keychain::service), this);
         job->setKey(item);
-        connect(job, &QKeychain::Job::finished, this, [job, done = std::move(done)] {
-            const bool removed =
-                job->error() == QKeychain::NoError || job->error() == QKeychain::EntryNotFound;
-            if (!removed)
-                qCDebug(lcAccount) << "Keychain delete failed:" << job->errorString();
-            done(removed);
+        // As text, so the keyring's own viewer shows it as it is.
+        job->setTextData(QString::fromUtf8(data));
+        connect(job, &QKeychain::Job::finished, this, [job, written = std::move(written)] {
+            if (job->error() != QKeychain::NoError)
+                qCDebug(lcAccount) << "Keychain write failed:" << job->errorString();
+            written(job->error() == QKeychain::NoError);
         });
         job->start();
     }
+
+    std::deque<Operation> m_waiting;
+    bool m_running = false;
+#ifndef Q_OS_MACOS
+    GCancellable *m_cancellable = nullptr;
+#endif
 };
 
 // What the process knows of one item, and how many of its writes the store has yet to answer:

@@ -128,7 +128,9 @@ private Q_SLOTS:
 
 #ifndef Q_OS_MACOS
     // An item an earlier version filed with libsecret under its own schema is read as the item,
-    // then lives where QtKeychain keeps it and nowhere else: an update signs nobody out.
+    // then lives where QtKeychain keeps it and nowhere else: an update signs nobody out. Asking
+    // for it does not hold up what was asked after it, which is answered in turn and not undone by
+    // the move: a removal right after the read that found it leaves it removed.
     void anEarlierVersionsItemIsMovedOnce()
     {
         static const SecretSchema earlier = [] {
@@ -147,13 +149,35 @@ private Q_SLOTS:
             secret_password_free(found);
             return value;
         };
-        QVERIFY(secret_password_store_sync(&earlier, SECRET_COLLECTION_DEFAULT, "Dravlin", "sk-or-earlier",
-                                           nullptr, nullptr, "service", "app.dravlin.mac", "account",
-                                           "openrouter_key", nullptr));
+        const auto storeEarlier = [] {
+            return secret_password_store_sync(&earlier, SECRET_COLLECTION_DEFAULT, "Dravlin", "sk-or-earlier",
+                                              nullptr, nullptr, "service", "app.dravlin.mac", "account",
+                                              "openrouter_key", nullptr);
+        };
+        QVERIFY(storeEarlier());
         QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("sk-or-earlier"));
         QTRY_COMPARE_WITH_TIMEOUT(itemsInStore(Keychain::openRouterKeyItem), 1, 20000);
         QTRY_VERIFY_WITH_TIMEOUT(lookUp().isEmpty(), 20000);
         QCOMPARE(readBack(Keychain::openRouterKeyItem), std::optional<QString>("sk-or-earlier"));
+
+        write(Keychain::openRouterKeyItem, std::nullopt);
+        QTRY_COMPARE_WITH_TIMEOUT(m_results.size(), m_answers, 20000);
+        QVERIFY(storeEarlier());
+        QStringList answers;
+        const auto answer = [&answers](const char *what) {
+            return [&answers, what](const std::optional<QString> &value) {
+                answers << QLatin1String(what) + ' ' + value.value_or(QStringLiteral("none"));
+            };
+        };
+        Keychain::read(Keychain::openRouterKeyItem, &m_context, answer("key"));
+        Keychain::remove(Keychain::openRouterKeyItem, &m_context,
+                         [&answers](bool ok) { answers << (ok ? "removed" : "not removed"); });
+        Keychain::read(Keychain::apiTokenItem, &m_context, answer("token"));
+        QTRY_COMPARE_WITH_TIMEOUT(answers.size(), 3, 20000);
+        QCOMPARE(answers, (QStringList{"key sk-or-earlier", "removed", "token none"}));
+        QCOMPARE(readBack(Keychain::openRouterKeyItem), std::nullopt);
+        QCOMPARE(itemsInStore(Keychain::openRouterKeyItem), 0);
+        QVERIFY(lookUp().isEmpty());
     }
 #endif
 };
