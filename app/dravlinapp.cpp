@@ -4,6 +4,7 @@
 #include "app/updatealert.h"
 #include "base/logging.h"
 #include "base/settings.h"
+#include "canvas/canvascontroller.h"
 #include "session/downloads.h"
 #include "ui/contentcontroller.h"
 
@@ -51,6 +52,7 @@ void DravlinApp::prepareProcess()
     if (!theme.isEmpty())
         qputenv("QT_QPA_PLATFORMTHEME", theme);
 #endif
+    CanvasController::prepareEngine();
     QtWebEngineQuick::initialize();
 }
 

@@ -622,6 +622,7 @@ int main(int argc, char *argv[])
     } else {
         isolateTestEnvironment();
     }
+    CanvasController::prepareEngine();
     QtWebEngineQuick::initialize();
     QGuiApplication application(argc, argv);
     if (qEnvironmentVariableIsSet("BENCH_TRACE"))

@@ -41,6 +41,9 @@ public:
     // The canvas page shipped with the program (a local file), or an empty URL when it is missing.
     static QUrl pageUrl();
 
+    // Sets the web engine's switches the page relies on. Must run before the engine starts.
+    static void prepareEngine();
+
     // Where the page's console messages go: the log, in debug builds only.
     Q_INVOKABLE void logConsoleMessage(int level, const QString &message, int line, const QString &source);
 

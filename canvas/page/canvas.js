@@ -1168,6 +1168,10 @@
         arrivals = [];
         arrived = 0;
         pausedRoot = null;
+        // The drawing just let go of is collected now, while the next run waits for its model,
+        // instead of piling up with the ones before it (the app makes the collector reachable).
+        if (typeof gc === 'function')
+            gc();
     };
 
     window.applyDelta = function (text) {

@@ -3,6 +3,7 @@
 #include "account/serviceclient.h"
 #include "app/translations.h"
 #include "base/settings.h"
+#include "canvas/canvascontroller.h"
 
 #include <QByteArray>
 #include <QCoreApplication>
@@ -55,6 +56,7 @@ inline void prepareWebEngineForTests()
         if (!flags.contains("--no-sandbox"))
             qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags + " --no-sandbox");
     }
+    CanvasController::prepareEngine();
     QtWebEngineQuick::initialize();
 }
 
