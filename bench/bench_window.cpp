@@ -10,6 +10,7 @@
 //   bench_window memory            PSS of every process, before and after one finished drawing
 //   bench_window memory canvas     the same for a bare window holding only the canvas view
 //   bench_window memory windows    what a second and a third window add, a drawing in each
+//   bench_window memory windows canvas   the same for bare windows holding only the canvas view
 //   bench_window memory drawings   PSS over 50 drawings in one window
 //
 // Run a Release build under Xvfb: xvfb-run -a -s "-screen 0 1280x800x24" build-release/bench/bench_window
@@ -41,6 +42,7 @@
 #include <cstdio>
 #include <ctime>
 #include <memory>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -327,6 +329,56 @@ int benchStream()
 // One window, one finished 100 KB drawing streamed at the paced rate, nothing else: the memory a
 // person's session holds. With `canvas`, the floor under it: a bare window holding only the canvas
 // view, fed the same drawing at the same pace.
+// A bare window holding only the canvas view, its page loaded.
+QObject *bareCanvasWindow(QQmlApplicationEngine &engine, CanvasController &controller)
+{
+    engine.loadData("import QtQuick\nimport Dravlin\n"
+                    "Window { visible: true; width: 1180; height: 760\n"
+                    "  CanvasWebView { objectName: \"canvas\"; anchors.fill: parent } }\n");
+    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(engine.rootObjects().size() - 1));
+    QObject *view = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
+    if (!view)
+        return nullptr;
+    view->setProperty("controller", QVariant::fromValue(&controller));
+    while (!pageLoaded(view))
+        QTest::qWait(20);
+    return view;
+}
+
+// The floor under `memory windows`: what a second and a third bare canvas window add, each given
+// the same drawing all at once.
+int benchBareWindows()
+{
+    const QString reply = replyOfSize(100 * 1024);
+    const qsizetype open = reply.indexOf(QLatin1String("<svg"));
+    const qsizetype close = reply.lastIndexOf(QLatin1String("</svg>")) + 6;
+    QQmlApplicationEngine engine;
+    engine.addImportPath(QStringLiteral("qrc:/"));
+    std::vector<std::unique_ptr<CanvasController>> controllers;
+    double before = 0;
+    for (int n = 1; n <= 3; ++n) {
+        controllers.push_back(std::make_unique<CanvasController>());
+        CanvasController &controller = *controllers.back();
+        if (!bareCanvasWindow(engine, controller))
+            return 1;
+        QTest::qWait(1000);
+        const double empty = pssMiB();
+        controller.resetCanvas();
+        for (qsizetype at = 0; at < reply.size(); at += 4)
+            controller.applyDelta(reply.mid(at, 4));
+        controller.finish(reply.mid(open, close - open));
+        QTest::qWait(2000);
+        const double drawn = pssMiB(true);
+        std::printf(
+            "bare window %d: PSS %.0f MiB before its drawing (+%.0f), %.0f MiB after (+%.0f MiB for the "
+            "window and its drawing)\n",
+            n, empty, empty - before, drawn, drawn - before);
+        std::fflush(stdout);
+        before = drawn;
+    }
+    return 0;
+}
+
 int benchMemory(bool app)
 {
     const QString reply = replyOfSize(100 * 1024);
@@ -345,17 +397,9 @@ int benchMemory(bool app)
 
     QQmlApplicationEngine engine;
     engine.addImportPath(QStringLiteral("qrc:/"));
-    engine.loadData("import QtQuick\nimport Dravlin\n"
-                    "Window { visible: true; width: 1180; height: 760\n"
-                    "  CanvasWebView { objectName: \"canvas\"; anchors.fill: parent } }\n");
-    auto *window = qobject_cast<QQuickWindow *>(engine.rootObjects().value(0));
-    QObject *view = window ? window->findChild<QObject *>(QStringLiteral("canvas")) : nullptr;
-    if (!view)
-        return 1;
     CanvasController controller;
-    view->setProperty("controller", QVariant::fromValue(&controller));
-    while (!pageLoaded(view))
-        QTest::qWait(20);
+    if (!bareCanvasWindow(engine, controller))
+        return 1;
     QTest::qWait(1000);
     std::printf("PSS before drawing: %.0f MiB\n", pssMiB(true));
     controller.resetCanvas();
@@ -628,6 +672,9 @@ int main(int argc, char *argv[])
     if (qEnvironmentVariableIsSet("BENCH_TRACE"))
         std::printf("application at %.0f ms; ", msSinceProcessStart());
     const QStringList args = application.arguments();
+    if (args.value(1) == QLatin1String("memory") && args.value(2) == QLatin1String("windows") &&
+        args.value(3) == QLatin1String("canvas"))
+        return benchBareWindows();
     if (args.value(1) == QLatin1String("memory") &&
         (args.value(2) == QLatin1String("windows") || args.value(2) == QLatin1String("drawings")))
         return benchMemoryGrowth(args.value(2) == QLatin1String("windows"));
