@@ -41,9 +41,10 @@
 #include <cmath>
 #include <cstdio>
 #include <ctime>
+#include <functional>
 #include <memory>
-#include <vector>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -329,6 +330,23 @@ int benchStream()
 // One window, one finished 100 KB drawing streamed at the paced rate, nothing else: the memory a
 // person's session holds. With `canvas`, the floor under it: a bare window holding only the canvas
 // view, fed the same drawing at the same pace.
+// What the newest window added, from before (the PSS before it opened) to after draw() has drawn in
+// it, printed; returns the PSS after.
+double addedWindow(const char *kind, int n, double before, const std::function<void()> &draw)
+{
+    QTest::qWait(1000);
+    const double empty = pssMiB();
+    draw();
+    QTest::qWait(2000);
+    const double drawn = pssMiB(true);
+    std::printf(
+        "%s %d: PSS %.0f MiB before its drawing (+%.0f), %.0f MiB after (+%.0f MiB for the window and "
+        "its drawing)\n",
+        kind, n, empty, empty - before, drawn, drawn - before);
+    std::fflush(stdout);
+    return drawn;
+}
+
 // A bare window holding only the canvas view, its page loaded.
 QObject *bareCanvasWindow(QQmlApplicationEngine &engine, CanvasController &controller)
 {
@@ -361,20 +379,12 @@ int benchBareWindows()
         CanvasController &controller = *controllers.back();
         if (!bareCanvasWindow(engine, controller))
             return 1;
-        QTest::qWait(1000);
-        const double empty = pssMiB();
-        controller.resetCanvas();
-        for (qsizetype at = 0; at < reply.size(); at += 4)
-            controller.applyDelta(reply.mid(at, 4));
-        controller.finish(reply.mid(open, close - open));
-        QTest::qWait(2000);
-        const double drawn = pssMiB(true);
-        std::printf(
-            "bare window %d: PSS %.0f MiB before its drawing (+%.0f), %.0f MiB after (+%.0f MiB for the "
-            "window and its drawing)\n",
-            n, empty, empty - before, drawn, drawn - before);
-        std::fflush(stdout);
-        before = drawn;
+        before = addedWindow("bare window", n, before, [&] {
+            controller.resetCanvas();
+            for (qsizetype at = 0; at < reply.size(); at += 4)
+                controller.applyDelta(reply.mid(at, 4));
+            controller.finish(reply.mid(open, close - open));
+        });
     }
     return 0;
 }
@@ -459,17 +469,9 @@ int benchMemoryGrowth(bool windows)
             content->session()->catalog()->refreshModels();
             refreshed.wait(10000);
             content->session()->catalog()->setSelectedModel(QStringLiteral("bench:1b"));
-            QTest::qWait(1000);
-            const double empty = pssMiB();
-            report("100 KB as fast as loopback sends", stream(content->session(), server, reply, 0, 0));
-            QTest::qWait(2000);
-            const double drawn = pssMiB(true);
-            std::printf(
-                "window %d: PSS %.0f MiB before its drawing (+%.0f), %.0f MiB after (+%.0f MiB for the "
-                "window and its drawing)\n",
-                n, empty, empty - before, drawn, drawn - before);
-            std::fflush(stdout);
-            before = drawn;
+            before = addedWindow("window", n, before, [&] {
+                report("100 KB as fast as loopback sends", stream(content->session(), server, reply, 0, 0));
+            });
         }
         return 0;
     }
