@@ -23,6 +23,11 @@ qint64 pieceValue(const QString &piece)
     return ok ? value : 0; // beyond 64 bits
 }
 
+QString notUnderstood()
+{
+    return QCoreApplication::translate("AppUpdater", "The reply was not understood.");
+}
+
 QList<qint64> versionPieces(const QString &version)
 {
     QList<qint64> pieces;
@@ -67,35 +72,30 @@ void AppUpdater::latestIfNewer(const QString &running, QObject *context,
     });
 }
 
+UpdateCheck AppUpdater::read(const JsonReply &reply, const QString &running)
+{
+    if (!reply.received)
+        return UpdateCheck{UpdateCheck::Failed, {}, reply.errorDescription};
+    const QJsonValue version = reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
+    if (!version.isString())
+        return UpdateCheck{UpdateCheck::Failed, {}, notUnderstood()};
+    if (!isNewer(version.toString(), running))
+        return UpdateCheck{UpdateCheck::UpToDate, {}, {}};
+    const QJsonValue address = reply.object->value(QStringLiteral("url"));
+    QUrl url = address.isString() ? ServiceClient::webAddress(address.toString()) : QUrl();
+    if (url.isEmpty())
+        url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::download));
+    return UpdateCheck{UpdateCheck::Newer, AppUpdate{version.toString(), url}, {}};
+}
+
 void AppUpdater::check(const QString &running, QObject *context,
                        std::function<void(const UpdateCheck &)> done)
 {
-    const QString notUnderstood = QCoreApplication::translate("AppUpdater", "The reply was not understood.");
     JsonReplyJob *job = JsonReplyJob::send(ServiceCalls::latestAppVersion, context);
     if (!job) {
-        done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood});
+        done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood()});
         return;
     }
-    QObject::connect(
-        job, &JsonReplyJob::finished, context, [running, done, notUnderstood](const JsonReply &reply) {
-            if (!reply.received) {
-                done(UpdateCheck{UpdateCheck::Failed, {}, reply.errorDescription});
-                return;
-            }
-            const QJsonValue version =
-                reply.object ? reply.object->value(QStringLiteral("version")) : QJsonValue();
-            if (!version.isString()) {
-                done(UpdateCheck{UpdateCheck::Failed, {}, notUnderstood});
-                return;
-            }
-            if (!isNewer(version.toString(), running)) {
-                done(UpdateCheck{UpdateCheck::UpToDate, {}, {}});
-                return;
-            }
-            const QJsonValue address = reply.object->value(QStringLiteral("url"));
-            QUrl url = address.isString() ? ServiceClient::webAddress(address.toString()) : QUrl();
-            if (url.isEmpty())
-                url = ServiceClient::endpoint(QString::fromLatin1(ServicePages::download));
-            done(UpdateCheck{UpdateCheck::Newer, AppUpdate{version.toString(), url}, {}});
-        });
+    QObject::connect(job, &JsonReplyJob::finished, context,
+                     [running, done](const JsonReply &reply) { done(read(reply, running)); });
 }

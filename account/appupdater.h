@@ -7,6 +7,8 @@
 #include <functional>
 #include <optional>
 
+struct JsonReply;
+
 // A newer release the service told us about, and where to get it.
 struct AppUpdate
 {
@@ -41,6 +43,10 @@ void latestIfNewer(QObject *context, std::function<void(const std::optional<AppU
 // The same against a given running version (tests).
 void latestIfNewer(const QString &running, QObject *context,
                    std::function<void(const std::optional<AppUpdate> &)> done);
+
+// What one answer of the service says against the running version: a release is newer only by
+// isNewer, and its address is a web address of the answer's or else the service's download page.
+UpdateCheck read(const JsonReply &reply, const QString &running);
 
 // Asks the service and tells apart a failed query from an up-to-date app; done runs exactly once
 // unless context goes first.

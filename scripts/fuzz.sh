@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs one fuzz target for a while: fuzz.sh TARGET [SECONDS] (linesplitter, catalog, modellist,
-# svgextract, addresses, history, streams, generation, launchmessage; 60 seconds unless told).
-# Built with clang in build-fuzz/, under AddressSanitizer and UndefinedBehaviorSanitizer. It starts
-# from the committed seeds in fuzz/corpus/TARGET and keeps what it finds in build-fuzz/corpus/TARGET;
-# a crash or a broken invariant stops it and leaves the input in build-fuzz/ (crash-…), to be fixed
-# and kept as a seed.
+# svgextract, addresses, update, history, streams, generation, launchmessage; 60 seconds unless
+# told). Built with clang in build-fuzz/, under AddressSanitizer and UndefinedBehaviorSanitizer. It
+# starts from the committed seeds in fuzz/corpus/TARGET and keeps what it finds in
+# build-fuzz/corpus/TARGET; a crash or a broken invariant stops it and leaves the input in
+# build-fuzz/ (crash-…), to be fixed and kept as a seed.
 set -euo pipefail
 here="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 target="$1"

@@ -54,7 +54,7 @@ if [ "$dravlin_os" != mac ]; then
     echo "== fuzzing =="
     # Each parser's target from its seeds for a fixed number of inputs from a fixed seed (about 20 s
     # each here); scripts/fuzz.sh runs one longer, and freely.
-    for run in linesplitter:200000 catalog:400000 modellist:300000 svgextract:200000 addresses:250000 history:4000 streams:200000 generation:200000 launchmessage:200000; do
+    for run in linesplitter:200000 catalog:400000 modellist:300000 svgextract:200000 addresses:250000 update:200000 history:4000 streams:200000 generation:200000 launchmessage:200000; do
         target="${run%%:*}"
         log="$(mktemp)"
         if ! DRAVLIN_FUZZ_DIR="$here/build-fuzz" DRAVLIN_FUZZ_RUNS="${run#*:}" \
