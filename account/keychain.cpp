@@ -167,28 +167,7 @@ public:
                             qCDebug(lcAccount) << "Keychain read failed:" << job->errorString();
                             return answer(done, std::nullopt);
                         }
-#ifdef Q_OS_MACOS
-                        answer(done, std::nullopt);
-#else
-                const QPointer<PlatformSecretStore> alive(this);
-                lookUpLegacyItem(item, m_cancellable,
-                                 [this, alive, item, done = std::move(done)](const std::optional<QByteArray> &earlier) {
-                                     if (!alive)
-                                         return;
-                                     if (!earlier)
-                                         return answer(done, std::nullopt);
-                                     done(earlier);
-                                     if (!alive)
-                                         return;
-                                     // Moved before anything asked later runs, so that nothing asked
-                                     // later is undone by it.
-                                     startWrite(item, *earlier, [this, item](bool moved) {
-                                         if (moved)
-                                             clearLegacyItem(item);
-                                         next();
-                                     });
-                                 });
-#endif
+                        notFound(item, std::move(done));
                     });
             job->start();
         });
@@ -223,6 +202,35 @@ public:
 
 private:
     using Operation = std::function<void()>;
+
+    // Nothing where QtKeychain looks. Elsewhere than on the Mac, an earlier version's item is looked
+    // for, and one that is found is moved before anything asked later runs, so that nothing asked
+    // later is undone by the move.
+    void notFound(const QString &item, ReadDone done)
+    {
+#ifdef Q_OS_MACOS
+        Q_UNUSED(item);
+        answer(done, std::nullopt);
+#else
+        const QPointer<PlatformSecretStore> alive(this);
+        lookUpLegacyItem(
+            item, m_cancellable,
+            [this, alive, item, done = std::move(done)](const std::optional<QByteArray> &earlier) {
+                if (!alive)
+                    return;
+                if (!earlier)
+                    return answer(done, std::nullopt);
+                done(earlier);
+                if (!alive)
+                    return;
+                startWrite(item, *earlier, [this, item](bool moved) {
+                    if (moved)
+                        clearLegacyItem(item);
+                    next();
+                });
+            });
+#endif
+    }
 
     void enqueue(Operation operation)
     {
