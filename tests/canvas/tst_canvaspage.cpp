@@ -559,7 +559,7 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 // attacker's could be: lines shuffled, pieces dropped, doubled, re-cased, and stray markup,
 // entities and escapes put in, then streamed in pieces of every size. Whatever the sanitizer makes
 // of each, nothing in it may act, reach out or run, and it stays within the page's budgets.
-// DRAVLIN_PAGE_FUZZ_RUNS sets how many (a fixed sequence of 30 otherwise).
+// DRAVLIN_PAGE_FUZZ_RUNS sets how many (30 otherwise) and DRAVLIN_PAGE_FUZZ_SEED which sequence.
 void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
 {
     FakeHttpServer server;
@@ -591,7 +591,10 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
     const int runs = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_RUNS")
                          ? qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_RUNS")
                          : 30;
-    QRandomGenerator random(7);
+    const quint32 seed = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_SEED")
+                             ? quint32(qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_SEED"))
+                             : 7;
+    QRandomGenerator random(seed);
     const auto pick = [&random](qsizetype size) {
         return size > 0 ? random.bounded(size) : 0;
     };
@@ -619,7 +622,7 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
             reply += line + '\n';
         }
         m_page.controller.resetCanvas();
-        QRandomGenerator cuts(run);
+        QRandomGenerator cuts(seed * 1000003u + quint32(run));
         for (qsizetype at = 0, size = 0; at < reply.size(); at += size) {
             size = 1 + cuts.bounded(16);
             m_page.controller.applyDelta(reply.mid(at, size));
@@ -627,8 +630,10 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
         m_page.controller.finish(reply);
         QVERIFY(m_page.settle(2));
         const QString found = m_page.eval(kHarmful + QStringLiteral(" + ") + kOverBudget).toString();
-        QVERIFY2(found.isEmpty(),
-                 qPrintable(QStringLiteral("run %1 left:\n%2\nof:\n%3").arg(run).arg(found, reply)));
+        QVERIFY2(
+            found.isEmpty(),
+            qPrintable(
+                QStringLiteral("seed %1, run %2 left:\n%3\nof:\n%4").arg(seed).arg(run).arg(found, reply)));
     }
     // Anything that slipped through has had frames and a timer's worth of time to act.
     QVERIFY(m_page.settle(3, 200));
