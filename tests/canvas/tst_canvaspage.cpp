@@ -559,7 +559,7 @@ void TestCanvasPage::aHostileReplyRunsNothingLoadsNothingAndGoesNowhere()
 // attacker's could be: lines shuffled, pieces dropped, doubled, re-cased, and stray markup,
 // entities and escapes put in, then streamed in pieces of every size. Whatever the sanitizer makes
 // of each, nothing in it may act, reach out or run, and it stays within the page's budgets.
-// DRAVLIN_PAGE_FUZZ_RUNS sets how many (30 otherwise) and DRAVLIN_PAGE_FUZZ_SEED which sequence.
+// DRAVLIN_PAGE_FUZZ_RUNS sets how many (200 otherwise) and DRAVLIN_PAGE_FUZZ_SEED which sequence.
 void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
 {
     FakeHttpServer server;
@@ -590,7 +590,7 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
                             "</style>",    "xlink:", "href=",    "\u0000", "ﬀ"};
     const int runs = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_RUNS")
                          ? qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_RUNS")
-                         : 30;
+                         : 200;
     const quint32 seed = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_SEED")
                              ? quint32(qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_SEED"))
                              : 7;
