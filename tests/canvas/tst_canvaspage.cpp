@@ -79,10 +79,12 @@ const QString kHarmful = QStringLiteral(R"JS((() => {
                   'body', 'mpath', 'audio', 'video', 'link', 'meta', 'base'];
     // CSS (a style sheet, a style or presentation attribute, what an animation sets) reaches out
     // only through these; an address attribute through anything but a fragment.
+    // A web address's parser drops tabs and newlines ("java\tscript:"); CSS's does not, so "ur l("
+    // is no url() and loads nothing, while "url( #a )" is still a fragment.
     const reaches = (text) => {
-        const t = text.toLowerCase().replace(/[\s\u0000-\u001f]/g, '');
-        return t.includes('javascript:') || t.includes('@import') || (t.includes('\\') && t.includes('(')) ||
-            /url\((?!['"]?#)/.test(t) || t.includes('image-set(');
+        const t = text.toLowerCase();
+        return t.replace(/[\t\n\r]/g, '').includes('javascript:') || t.includes('@import') ||
+            (t.includes('\\') && t.includes('(')) || /url\((?!\s*['"]?\s*#)/.test(t) || t.includes('image-set(');
     };
     const styles = /^(style|fill|stroke|filter|mask|clip-path|cursor|marker-.*)$/;
     const addresses = /^(href|xlink:href|src|xml:base)$/;
@@ -119,7 +121,9 @@ const QString kOverBudget = QStringLiteral(R"JS((() => {
         deepest = Math.max(deepest, depth);
         if (/^(set|animate|animatetransform|animatemotion|animatecolor)$/i.test(el.localName))
             ++animations;
-        if (el.hasAttribute('filter') || el.hasAttribute('mask'))
+        // An empty or "none" reference draws nothing of its own.
+        const paints = (name) => !['', 'none', null].includes(el.getAttribute(name));
+        if (paints('filter') || paints('mask'))
             ++layers;
     }
     // The page's own style sheet and the drawing's root sit above what the budget counts.
