@@ -49,8 +49,10 @@ private Q_SLOTS:
     }
 
     // Each window has its own session; links of our scheme go to the frontmost window (their
-    // rules are the controller's test's), one that opens a window waits there until its models are
-    // known, and a closed window is gone.
+    // rules are the controller's test's) whichever way the platform hands them over: a file-open
+    // event (macOS), or the scheme's QDesktopServices handler (Qt 6.8.1 and 6.8.2 on the Mac). A
+    // file-open event of another kind is left to the application. A link that opens a window waits
+    // there until its models are known, and a closed window is gone.
     void windowsAndTheirLinks()
     {
         DravlinApp app;
@@ -64,53 +66,33 @@ private Q_SLOTS:
         QTRY_COMPARE(two->session()->catalog()->installed().size(), 2);
         QCOMPARE(app.windows().first(), second);
 
-        app.openURL(QUrl(QStringLiteral("https://dravlin.example/draw?model=beta")));
-        QCOMPARE(two->session()->catalog()->selectedModel(), QStringLiteral("alpha:8b"));
-        app.openURL(QUrl(QStringLiteral("dravlin-mac://draw?model=beta")));
-        QCOMPARE(two->session()->catalog()->selectedModel(), QStringLiteral("beta:4b"));
-        QCOMPARE(one->session()->catalog()->selectedModel(), QStringLiteral("alpha:8b"));
+        const auto chosenAfter = [two](const std::function<void()> &handOver) {
+            two->session()->catalog()->setSelectedModel(QStringLiteral("alpha:8b"));
+            handOver();
+            return two->session()->catalog()->selectedModel();
+        };
+        const auto fileOpen = [](const QUrl &url) {
+            QCoreApplication::postEvent(QCoreApplication::instance(), new QFileOpenEvent(url));
+            QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::FileOpen);
+        };
+        const QUrl link(QStringLiteral("dravlin-mac://draw?model=beta"));
+        const QString beta = QStringLiteral("beta:4b"), alpha = QStringLiteral("alpha:8b");
+        QCOMPARE(chosenAfter(
+                     [&] { app.openURL(QUrl(QStringLiteral("https://dravlin.example/draw?model=beta"))); }),
+                 alpha);
+        QCOMPARE(chosenAfter([&] { fileOpen(QUrl::fromLocalFile(QDir::tempPath())); }), alpha);
+        QCOMPARE(chosenAfter([&] { app.openURL(link); }), beta);
+        QCOMPARE(chosenAfter([&] { fileOpen(link); }), beta);
+        QCOMPARE(chosenAfter([&] { QVERIFY(QDesktopServices::openUrl(link)); }), beta);
+        QCOMPARE(one->session()->catalog()->selectedModel(), alpha);
 
         QQuickWindow *third = app.openWindow();
-        app.openURL(QUrl(QStringLiteral("dravlin-mac://draw?model=beta")));
-        QTRY_COMPARE(contentOf(third)->session()->catalog()->selectedModel(), QStringLiteral("beta:4b"));
+        app.openURL(link);
+        QTRY_COMPARE(contentOf(third)->session()->catalog()->selectedModel(), beta);
         QVERIFY(!contentOf(third)->showGetModels());
 
         QVERIFY(goneAfter(second, [&] { second->close(); }));
         QCOMPARE(app.windows(), (QList<QQuickWindow *>{third, first}));
-    }
-
-    // A link reaches the frontmost window whichever way the platform hands it over: a file-open
-    // event (macOS), or the scheme's QDesktopServices handler (Qt 6.8.1 and 6.8.2 on the Mac). A
-    // file-open event of another kind is left to the application.
-    void aLinkArrivesEitherWay_data()
-    {
-        columns<QString, QString, QString>("path", "link", "selected");
-        QTest::newRow("file-open event") << "event"
-                                         << "dravlin-mac://draw?model=beta"
-                                         << "beta:4b";
-        QTest::newRow("file-open event, a file")
-            << "event" << QUrl::fromLocalFile(QDir::tempPath()).toString() << "alpha:8b";
-        QTest::newRow("desktop services") << "services"
-                                          << "dravlin-mac://draw?model=beta"
-                                          << "beta:4b";
-    }
-    void aLinkArrivesEitherWay()
-    {
-        QFETCH(QString, path);
-        QFETCH(QString, link);
-        QFETCH(QString, selected);
-        DravlinApp app;
-        QQuickWindow *window = app.openWindow();
-        QVERIFY(window);
-        ContentController *content = contentOf(window);
-        QTRY_COMPARE(content->session()->catalog()->installed().size(), 2);
-        if (path == QLatin1String("event")) {
-            QCoreApplication::postEvent(QCoreApplication::instance(), new QFileOpenEvent(QUrl(link)));
-            QCoreApplication::sendPostedEvents(QCoreApplication::instance(), QEvent::FileOpen);
-        } else {
-            QVERIFY(QDesktopServices::openUrl(QUrl(link)));
-        }
-        QCOMPARE(content->session()->catalog()->selectedModel(), selected);
     }
 
     // A download belongs to the application: the window that started it closes and it goes on,
