@@ -79,20 +79,16 @@ const SecretSchema *legacySchema()
 // The libsecret calls below are asynchronous: a lookup can wait on the keyring's service, or on
 // its unlock prompt, and the window must not wait with it. They answer on GLib's main context,
 // which Qt's event loop runs here.
-struct LegacyLookup
-{
-    std::function<void(const std::optional<QByteArray> &)> done;
-};
+using LegacyAnswer = std::function<void(const std::optional<QByteArray> &)>;
 
-void lookUpLegacyItem(const QString &item, GCancellable *cancellable,
-                      std::function<void(const std::optional<QByteArray> &)> done)
+void lookUpLegacyItem(const QString &item, GCancellable *cancellable, LegacyAnswer done)
 {
     const QByteArray service(Keychain::service.data(), Keychain::service.size());
     const QByteArray account = item.toUtf8();
     secret_password_lookup(
         legacySchema(), cancellable,
         [](GObject *, GAsyncResult *result, gpointer data) {
-            const std::unique_ptr<LegacyLookup> lookup(static_cast<LegacyLookup *>(data));
+            const std::unique_ptr<LegacyAnswer> answer(static_cast<LegacyAnswer *>(data));
             GError *error = nullptr;
             gchar *password = secret_password_lookup_finish(result, &error);
             if (error) {
@@ -109,9 +105,9 @@ void lookUpLegacyItem(const QString &item, GCancellable *cancellable,
                 found = QByteArray(password);
                 secret_password_free(password);
             }
-            lookup->done(found);
+            (*answer)(found);
         },
-        new LegacyLookup{std::move(done)}, "service", service.constData(), "account", account.constData(),
+        new LegacyAnswer(std::move(done)), "service", service.constData(), "account", account.constData(),
         nullptr);
 }
 
