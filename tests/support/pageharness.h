@@ -25,8 +25,7 @@ public:
     QObject *view = nullptr;
 
     // Loads the page and waits until it has finished loading; false when it did not load.
-    // early runs once the view has the controller, before its page has loaded.
-    bool load(int width = 800, int height = 600, const std::function<void()> &early = {})
+    bool load(int width = 800, int height = 600)
     {
         const QString qml = QStringLiteral(R"(import QtQuick
 import QtQuick.Window
@@ -59,8 +58,6 @@ Window {
         // Every piece as its own call: the tests split the text on purpose.
         controller.setFrameIntervalMs(0);
         view->setProperty("controller", QVariant::fromValue(&controller));
-        if (early)
-            early();
         return loaded.wait(30000) && loaded.first().first().toBool();
     }
 
