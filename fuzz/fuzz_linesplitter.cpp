@@ -1,6 +1,6 @@
 // Arbitrary bytes in arbitrary chunks: the lines handed out are exactly the lines of the whole
-// body (LF, CR LF and lone CR ends, wherever the chunks split them), and a line over the cap ends
-// the stream instead of growing.
+// body (LF, CR LF and lone CR ends, wherever the chunks split them), a line over the cap ends the
+// stream instead of growing, and a reader that refuses a line is handed nothing after it.
 #include "fuzzcheck.h"
 #include "net/linesplitter.h"
 
@@ -35,22 +35,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     if (size < 2)
         return 0;
-    // The first byte chooses the chunk sizes, the second the cap (or none).
+    // The first byte chooses the chunk sizes and, with its high bit set, the line the reader
+    // refuses (its low four bits); the second byte the cap (or none).
     const unsigned seed = data[0];
+    const qsizetype refused = seed & 0x80 ? qsizetype(seed & 0x0f) : -1;
     const qsizetype cap = data[1] < 128 ? qsizetype(data[1]) + 1 : LineSplitter::DefaultMaxLineBytes;
     const QByteArray body(reinterpret_cast<const char *>(data + 2), qsizetype(size - 2));
 
     LineSplitter splitter(cap);
     QByteArrayList lines;
-    const auto take = [&lines](QByteArrayView line) {
+    const auto take = [&lines, refused](QByteArrayView line) {
         lines.append(line.toByteArray());
-        return true;
+        return lines.size() - 1 != refused;
     };
     bool going = true;
     unsigned state = seed * 2654435761u + 1;
     for (qsizetype at = 0; at < body.size() && going;) {
         state = state * 1103515245u + 12345u;
-        const qsizetype chunk = qsizetype(1 + (state >> 16) % 17);
+        // Empty chunks too: a read may return nothing.
+        const qsizetype chunk = qsizetype((state >> 16) % 18);
         going = splitter.feed(QByteArrayView(body).sliced(at, qMin(chunk, body.size() - at)), take);
         at += chunk;
     }
@@ -58,6 +61,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         going = splitter.finish(take);
 
     const QByteArrayList whole = reference(body);
+    if (refused >= 0 && refused < lines.size()) {
+        FUZZ_CHECK(!going && lines.size() == refused + 1);
+        for (qsizetype i = 0; i < lines.size(); ++i)
+            FUZZ_CHECK(lines[i] == whole.value(i));
+        return 0;
+    }
     qsizetype longest = 0;
     for (const QByteArray &line : whole)
         longest = qMax(longest, line.size());
