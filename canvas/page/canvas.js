@@ -345,6 +345,10 @@
     }
 
     const ATTRIBUTE_NAME = /^[a-z_][a-z0-9_.-]*$/;
+    // What names a resource to load in some markup, though no SVG element reads it: a saved
+    // drawing may be opened by anything, and a model that writes <g src="http://…"> gets nothing.
+    const ADDRESS_ATTRIBUTES = new Set(['src', 'srcset', 'lowsrc', 'dynsrc', 'background', 'poster',
+        'action', 'formaction', 'codebase', 'archive', 'longdesc', 'usemap', 'manifest', 'ping']);
 
     function copyAttributes(node, attributes, fromLink) {
         for (let k = 0; k < attributes.length; k += 2) {
@@ -360,7 +364,8 @@
                     node.setAttribute('href', target);
                 continue;
             }
-            if (fromLink && (lower === 'target' || lower === 'download' || lower === 'ping' || lower === 'rel'))
+            if (ADDRESS_ATTRIBUTES.has(lower) || (fromLink && (lower === 'target' || lower === 'download'
+                || lower === 'rel')))
                 continue;
             if (!isSafeValue(value))
                 continue;

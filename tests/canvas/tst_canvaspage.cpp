@@ -50,7 +50,7 @@ const QString kHostile = QStringLiteral(
 <style>@import url(REMOTE/a.css); rect{fill:url(REMOTE/b.png)}</style><style>circle { fill: url( "REMOTE/c.png" ) }</style>
 <style>@font-face { font-family: x; src: url(REMOTE/font.woff) } text { font-family: x }</style><style>.q { fill: u\72l(REMOTE/esc.png) }</style>
 <style>:host { display: none }</style><style>html, div, #stage { display: none } .inside { fill: rgb(1, 2, 3) }</style>
-<rect class="inside" style="fill:url(REMOTE/d.png)" x="80" y="80" width="10" height="10"/>
+<rect class="inside" style="fill:url(REMOTE/d.png)" src="REMOTE/src.png" x="80" y="80" width="10" height="10"/>
 <rect fill="url(REMOTE/e.png)" width="10" height="10"/><rect fill="url(&#104;ttp://127.0.0.1:PORT/entity.png)" width="10" height="10"/>
 <rect style="fill: u\72l(REMOTE/esc2.png)" width="10" height="10"/>
 <rect filter="url(REMOTE/f.svg#f)" mask="url('REMOTE/m.svg#m')" clip-path="url( REMOTE/c.svg#c)" cursor="url(REMOTE/cur.png), auto"/>
