@@ -329,22 +329,19 @@ void TestCanvasPage::whatAReplyDrawsFollowsItsFirstSvg_data()
            "<circle id=\"b\"/><use href=\"#a\"/><use href=\"#b\"/><use href=\"#%62\"/></svg>"
         << "svg[](g[id=a](rect[]()),circle[id=b](),use[href=#a](),use[href=#b]())";
     QTest::newRow("animations of the drawing's own attributes, on its own clock and events")
-        << "<svg><g id=\"w\"><rect/><animateTransform attributeName=\"transform\" type=\"rotate\" from=\"0 5 "
-           "5\" "
-           "to=\"360 5 5\" dur=\"2s\" begin=\"0s; w.click;a1.end+1s\" "
+        << "<svg><g id=\"w\"><rect/><animateTransform attributeName=\"transform\" type=\"rotate\" "
+           "from=\"0 5 5\" to=\"360 5 5\" dur=\"2s\" begin=\"0s; w.click;a1.end+1s\" "
            "repeatCount=\"indefinite\"/></g><circle>"
            "<animate id=\"a1\" attributeName=\"r\" values=\"1;2;1\" dur=\"1s\" fill=\"freeze\"/>"
            "<set attributeName=\"visibility\" to=\"hidden\" begin=\"0:01.5\" attributeType=\"CSS\"/>"
            "<animate attributeName=\"fill\" values=\"#f00;rgb(0, 0, 255)\" end=\"indefinite\"/></circle>"
            "<path id=\"p\" d=\"M0 0h9\"/><rect><animateMotion dur=\"3s\" attributeName=\"href\" "
-           "rotate=\"auto\">"
-           "<mpath xlink:href=\"#p\"/></animateMotion></rect><mpath href=\"#p\"/></svg>"
-        << "svg[](g[id=w](rect[](),animateTransform[attributeName=transform,type=rotate,from=0 5 5,to=360 5 "
-           "5,"
-           "dur=2s,begin=0s; "
-           "w.click;a1.end+1s,repeatCount=indefinite]()),circle[](animate[id=a1,attributeName=r,"
-           "values=1;2;1,dur=1s,fill=freeze](),set[attributeName=visibility,to=hidden,begin=0:01.5,"
-           "attributeType=CSS](),animate[attributeName=fill,values=#f00;rgb(0, 0, 255),end=indefinite]()),"
+           "rotate=\"auto\"><mpath xlink:href=\"#p\"/></animateMotion></rect><mpath href=\"#p\"/></svg>"
+        << "svg[](g[id=w](rect[](),animateTransform[attributeName=transform,type=rotate,from=0 5 5,"
+           "to=360 5 5,dur=2s,begin=0s; w.click;a1.end+1s,repeatCount=indefinite]()),"
+           "circle[](animate[id=a1,attributeName=r,values=1;2;1,dur=1s,fill=freeze](),"
+           "set[attributeName=visibility,to=hidden,begin=0:01.5,attributeType=CSS](),"
+           "animate[attributeName=fill,values=#f00;rgb(0, 0, 255),end=indefinite]()),"
            "path[id=p,d=M0 0h9](),rect[](animateMotion[dur=3s,rotate=auto](mpath[href=#p]())))";
     QTest::newRow("animations of the root itself are left out")
         << "<svg id=\"s\"><animate attributeName=\"opacity\" to=\"0\"/><g><set href=\"#s\" "
@@ -545,12 +542,11 @@ void TestCanvasPage::aHostileReplyCutUpAtRandomStaysHarmless()
                             "<![CDATA[",   "]]>",    "<!--",     "-->",    "\\",    "url(",
                             "javascript:", " on",    "<script>", "</svg>", "<svg>", "<style>",
                             "</style>",    "xlink:", "href=",    "\u0000", "ﬀ"};
-    const int runs = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_RUNS")
-                         ? qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_RUNS")
-                         : 200;
-    const quint32 seed = qEnvironmentVariableIsSet("DRAVLIN_PAGE_FUZZ_SEED")
-                             ? quint32(qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_SEED"))
-                             : 7;
+    bool set = false;
+    const int asked = qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_RUNS", &set);
+    const int runs = set ? asked : 200;
+    const int chosen = qEnvironmentVariableIntValue("DRAVLIN_PAGE_FUZZ_SEED", &set);
+    const quint32 seed = set ? quint32(chosen) : 7;
     QRandomGenerator random(seed);
     const auto pick = [&random](qsizetype size) {
         return size > 0 ? random.bounded(size) : 0;
@@ -623,9 +619,8 @@ void TestCanvasPage::theDrawingFitsTheCanvasAndItsReferencesRender()
         "<svg width=\"200px\" height=\"100\"><defs><linearGradient id=\"g\"><stop stop-color=\"#000\"/>"
         "</linearGradient><clipPath id=\"c\"><circle cx=\"160\" cy=\"50\" r=\"30\"/></clipPath>"
         "<rect id=\"r\" width=\"40\" height=\"40\"/></defs><rect width=\"60\" height=\"100\" "
-        "fill=\"url(#g)\"/>"
-        "<use href=\"#r\" x=\"70\" y=\"30\"/><rect x=\"120\" width=\"80\" height=\"100\" "
-        "clip-path=\"url(#c)\"/></svg>"));
+        "fill=\"url(#g)\"/><use href=\"#r\" x=\"70\" y=\"30\"/><rect x=\"120\" width=\"80\" "
+        "height=\"100\" clip-path=\"url(#c)\"/></svg>"));
     QVERIFY(m_page.waitUntilStill() && m_page.settle(2));
     // Ink and paper where each should be, once the page's frame has reached the window.
     const auto drawn = [this] {
